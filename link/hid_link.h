@@ -1,0 +1,90 @@
+// The HID link: finds the reader among the HID interfaces by vendor and product id, and
+// moves whole reports with a millisecond time-out. Free functions without state of their
+// own; the caller owns the handle from Open until Close.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zarn {
+class HidDevice;
+}
+
+using HidHandle = zarn::HidDevice*;
+inline const HidHandle INVALID_HID_HANDLE = nullptr;
+
+constexpr uint32_t HID_NO_TIMEOUT = 0xFFFFFFFFu;
+
+namespace HidLink {
+
+// First present interface with these ids, or INVALID_HID_HANDLE.
+HidHandle Open(uint16_t vendorId, uint16_t productId);
+// The n-th present interface (1 = first) in enumeration order; instance 0 is refused.
+HidHandle OpenInstance(uint16_t vendorId, uint16_t productId, uint16_t instance);
+// Report lengths include the report-id byte; 0 when the capabilities cannot be read.
+uint16_t InputReportLength(HidHandle handle);
+uint16_t OutputReportLength(HidHandle handle);
+// 1 = the whole report went out (or came in) within the time-out, 0 = failed or timed out.
+// A timed-out transfer is cancelled, so the next one on the same handle works.
+// The count is stored only when the transfer completed at once.
+int WriteReport(HidHandle handle, const uint8_t* buffer, uint32_t length, uint32_t* written,
+                uint32_t timeoutMs);
+int ReadReport(HidHandle handle, uint8_t* buffer, uint32_t length, uint32_t* read,
+               uint32_t timeoutMs);
+void Close(HidHandle handle);
+
+}  // namespace HidLink
+
+namespace zarn {
+
+// One opened HID interface, as a backend gives it to the link.
+class HidDevice {
+public:
+    virtual ~HidDevice() = default;
+    virtual bool GetAttributes(uint16_t* vendorId, uint16_t* productId) = 0;
+    // False when the capabilities cannot be read.
+    virtual bool GetReportLengths(uint16_t* input, uint16_t* output) = 0;
+    // 1/0 as HidLink::WriteReport / ReadReport. *completedAtOnce tells whether the
+    // transfer finished without waiting (only then does the link store a count).
+    virtual int Write(const uint8_t* buffer, uint32_t length, uint32_t timeoutMs,
+                      bool* completedAtOnce) = 0;
+    virtual int Read(uint8_t* buffer, uint32_t length, uint32_t timeoutMs,
+                     bool* completedAtOnce) = 0;
+};
+
+// What `--list-devices` prints for one interface.
+struct HidInterfaceInfo {
+    std::string path;
+    bool haveIds = false;
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    uint16_t inputLength = 0;
+    uint16_t outputLength = 0;
+    bool openable = false;
+    std::string whyNot;  // empty when it opened
+};
+
+// The platform part behind the HID link: one per process, replaceable (the in-process
+// simulated reader, tests).
+class HidBackend {
+public:
+    virtual ~HidBackend() = default;
+    // Device paths of the HID interfaces present, in enumeration order.
+    virtual std::vector<std::string> EnumerateInterfaces() = 0;
+    // Null when the interface cannot be opened; *why (if given) then says why.
+    virtual std::unique_ptr<HidDevice> OpenInterface(const std::string& path,
+                                                     std::string* why) = 0;
+};
+
+HidBackend& GetHidBackend();
+// nullptr restores the operating system's backend. The caller keeps ownership.
+void SetHidBackend(HidBackend* backend);
+// The operating system's backend (hidraw on Linux).
+HidBackend& OsHidBackend();
+
+// Every interface the backend enumerates, with what could be learnt about it.
+std::vector<HidInterfaceInfo> DescribeHidInterfaces();
+
+}  // namespace zarn

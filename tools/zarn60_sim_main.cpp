@@ -1,0 +1,2 @@
+// Replaced by the simulator work.
+int main() { return 1; }

@@ -1,0 +1,165 @@
+// Our small dialog framework: a dialog is a table of controls by numeric id, built from a
+// template in res/. It keeps the original platform's semantics where the program relies
+// on them: program-set checks do not touch a radio's partners, a length limit stops
+// typing but never cuts a text the program sets, setting an edit's text raises its
+// change notification, the data exchange checks lengths, and the message map routes
+// notifications to handlers. Everything that needs a user goes through a Host.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "res/resources.h"
+#include "ui/host.h"
+
+namespace ui {
+
+// Notification codes, as the message map knows them.
+enum Notify : int {
+    BN_CLICKED = 0,
+    BN_DOUBLECLICKED = 5,
+    EN_SETFOCUS = 0x0100,
+    EN_KILLFOCUS = 0x0200,
+    EN_CHANGE = 0x0300,
+};
+
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr uint32_t SC_MASK = 0xFFF0;
+
+struct Control {
+    int id = res::IDC_STATIC;
+    res::Kind kind = res::Kind::Label;
+    std::string text;  // caption, edit text or combo text (bytes)
+    bool visible = true;
+    bool enabled = true;
+    bool checked = false;
+    int limit = 0;  // edits: input length limit in bytes, 0 = none
+    std::vector<std::string> items;  // combo list
+    int curSel = -1;
+    int pos = 0, rangeMin = 0, rangeMax = 100, ticFreq = 1;  // trackbar
+    int groupLeader = res::IDC_STATIC;  // radio: first radio of its group
+    uint32_t style = 0;
+    res::Rect rect{};
+};
+
+class Dialog {
+public:
+    explicit Dialog(const res::DialogTemplate& tpl);
+    virtual ~Dialog();
+    Dialog(const Dialog&) = delete;
+    Dialog& operator=(const Dialog&) = delete;
+
+    void SetHost(Host* host);  // null = a NullHost
+    Host& GetHost() { return *m_host; }
+
+    // Builds the controls from the template and runs OnInitDialog.
+    void Create();
+    bool IsEnded() const { return m_ended; }
+    int Result() const { return m_result; }
+    void EndDialog(int result);
+
+    const res::DialogTemplate& Template() const { return m_template; }
+    // Controls with an id, in id order; and every control in template order.
+    std::vector<int> ControlIds() const;
+    const std::vector<Control>& AllControls() const { return m_controls; }
+    bool HasControl(int id) const;
+    const Control& GetControl(int id) const;  // throws std::out_of_range for an unknown id
+
+    // --- Operations on controls, as the handlers use them ---------------------------
+    bool IsChecked(int id) const;
+    void SetCheck(int id, bool checked);  // never touches the radio's partners
+    bool IsEnabled(int id) const;
+    void EnableControl(int id, bool enable);
+    bool IsVisible(int id) const;
+    void ShowControl(int id, bool show);
+    std::string GetText(int id) const;
+    // Sets the text as is (never cut to the limit); an edit raises EN_CHANGE.
+    void SetText(int id, const std::string& text);
+    void LimitText(int id, int limit);
+    void ComboAddString(int id, const std::string& item);  // sorted when the combo is
+    void ComboSetCurSel(int id, int index);
+    void SliderSetRange(int id, int min, int max, bool redraw);
+    void SliderSetTicFreq(int id, int freq);
+    void SliderSetPos(int id, int pos);
+    int SliderGetPos(int id) const;
+    void SetFocus(int id);
+    int Focus() const { return m_focus; }
+
+    // Timer 1 (the only timer): SetTimer starts it or changes its period.
+    void SetTimer(uint32_t periodMs);
+    void KillTimer();
+    uint32_t TimerPeriod() const { return m_timerPeriod; }  // 0 = stopped
+
+    // A message box over this dialog, titled with the program's name.
+    void MessageBox(const std::string& text, MsgIcon icon = MsgIcon::None);
+
+    // Data exchange: save = controls to members (with length checks), else members to
+    // controls. False when a text was longer than its limit.
+    bool UpdateData(bool save = true);
+
+    // --- What a user does (the view and the headless runner call these) ---------------
+    // Disabled or hidden controls ignore them; each returns false when ignored.
+    bool UserClick(int id);
+    bool UserDoubleClick(int id);
+    bool UserType(int id, const std::string& bytes);   // select all, type byte by byte
+    bool UserPaste(int id, const std::string& bytes);  // select all, paste (cut to limit)
+    bool UserSetSlider(int id, int pos);
+    void UserPressEnter();   // OK processing
+    void UserPressEscape();  // Cancel processing
+    void UserClose();        // the close box: Cancel processing
+    void UserSysCommand(uint32_t command);
+    void TimerTick();  // one WM_TIMER; ignored while the timer is stopped or a handler runs
+
+    bool InHandler() const { return m_handlerDepth > 0; }
+
+    // The program's name: message box titles. Set once at start-up.
+    static void SetProgramName(const std::string& name);
+    static const std::string& ProgramName();
+
+protected:
+    virtual bool OnInitDialog();  // base: UpdateData(false)
+    virtual void OnOK();          // UpdateData(true), then EndDialog(IDOK)
+    virtual void OnCancel();      // EndDialog(IDCANCEL)
+
+    // Binds a string member to an edit, in exchange order, with its length limit.
+    void BindText(int id, std::string* member, int limit);
+
+    // The message map.
+    using Handler = std::function<void()>;
+    void OnCommand(int code, int id, Handler handler);
+    void OnTimer(Handler handler);
+    void OnSysCommand(std::function<void(uint32_t)> handler);
+
+private:
+    struct Binding {
+        int id;
+        std::string* member;
+        int limit;
+    };
+    Control& Ctl(int id);
+    const Control& Ctl(int id) const;
+    void Changed(int id);
+    void Notify(int code, int id);
+    void RunHandler(const Handler& h);
+
+    const res::DialogTemplate& m_template;
+    std::vector<Control> m_controls;
+    std::map<int, size_t> m_index;  // id -> position in m_controls
+    std::vector<Binding> m_bindings;
+    std::map<std::pair<int, int>, Handler> m_commands;  // (code, id)
+    Handler m_onTimer;
+    std::function<void(uint32_t)> m_onSysCommand;
+    NullHost m_nullHost;
+    Host* m_host = &m_nullHost;
+    uint32_t m_timerPeriod = 0;
+    int m_focus = res::IDC_STATIC;
+    int m_handlerDepth = 0;
+    bool m_ended = false;
+    int m_result = 0;
+};
+
+}  // namespace ui
