@@ -76,6 +76,13 @@ public:
     // Null when the interface cannot be opened; *why (if given) then says why.
     virtual std::unique_ptr<HidDevice> OpenInterface(const std::string& path,
                                                      std::string* why) = 0;
+    // What can be learnt about an interface without opening it (ids, report lengths),
+    // for listings; false when nothing can. The default learns nothing.
+    virtual bool PeekInterface(const std::string& path, HidInterfaceInfo* info) {
+        (void)path;
+        (void)info;
+        return false;
+    }
 };
 
 HidBackend& GetHidBackend();

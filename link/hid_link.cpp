@@ -1,0 +1,148 @@
+// The HID link over whichever backend is installed: the operating system's (hidraw on
+// Linux, SetupAPI/HID on Windows) or a simulated one. The link itself keeps no state
+// between calls; a handle is the opened device and nothing else.
+#include "link/hid_link.h"
+
+#include <cerrno>
+#include <utility>
+
+namespace zarn {
+
+// Defined by the platform backend file (link/linux/, link/win32/).
+#if defined(__linux__) || defined(_WIN32)
+HidBackend& PlatformHidBackend();
+#else
+namespace {
+// Platforms without a HID backend yet: nothing is ever present.
+class NoHidBackend final : public HidBackend {
+public:
+    std::vector<std::string> EnumerateInterfaces() override { return {}; }
+    std::unique_ptr<HidDevice> OpenInterface(const std::string&, std::string* why) override {
+        if (why) *why = "no HID support on this platform";
+        return nullptr;
+    }
+};
+}  // namespace
+
+HidBackend& PlatformHidBackend() {
+    static NoHidBackend backend;
+    return backend;
+}
+#endif
+
+namespace {
+HidBackend* g_hidBackend = nullptr;
+}  // namespace
+
+HidBackend& OsHidBackend() {
+    return PlatformHidBackend();
+}
+
+HidBackend& GetHidBackend() {
+    return g_hidBackend ? *g_hidBackend : OsHidBackend();
+}
+
+void SetHidBackend(HidBackend* backend) {
+    g_hidBackend = backend;
+}
+
+std::vector<HidInterfaceInfo> DescribeHidInterfaces() {
+    HidBackend& backend = GetHidBackend();
+    std::vector<HidInterfaceInfo> result;
+    for (const std::string& path : backend.EnumerateInterfaces()) {
+        HidInterfaceInfo info;
+        info.path = path;
+        std::string why;
+        std::unique_ptr<HidDevice> device = backend.OpenInterface(path, &why);
+        if (device) {
+            info.openable = true;
+            info.haveIds = device->GetAttributes(&info.vendorId, &info.productId);
+            if (!device->GetReportLengths(&info.inputLength, &info.outputLength)) {
+                info.inputLength = 0;
+                info.outputLength = 0;
+            }
+        } else {
+            // What the backend can tell without opening is still worth showing: a
+            // reader the user may not open is exactly what they need to recognise.
+            HidInterfaceInfo peeked;
+            if (backend.PeekInterface(path, &peeked)) {
+                info.haveIds = peeked.haveIds;
+                info.vendorId = peeked.vendorId;
+                info.productId = peeked.productId;
+                info.inputLength = peeked.inputLength;
+                info.outputLength = peeked.outputLength;
+            }
+            info.whyNot = why.empty() ? "cannot be opened" : why;
+        }
+        result.push_back(std::move(info));
+    }
+    return result;
+}
+
+}  // namespace zarn
+
+namespace HidLink {
+
+HidHandle Open(uint16_t vendorId, uint16_t productId) {
+    return OpenInstance(vendorId, productId, 1);
+}
+
+HidHandle OpenInstance(uint16_t vendorId, uint16_t productId, uint16_t instance) {
+    if (instance == 0) {
+        errno = EINVAL;
+        return INVALID_HID_HANDLE;
+    }
+    zarn::HidBackend& backend = zarn::GetHidBackend();
+    unsigned remaining = instance;
+    for (const std::string& path : backend.EnumerateInterfaces()) {
+        // Interfaces that cannot be opened, or whose ids cannot be read, are skipped;
+        // every interface opened here and not returned is closed again at once.
+        std::unique_ptr<zarn::HidDevice> device = backend.OpenInterface(path, nullptr);
+        if (!device) continue;
+        uint16_t vid = 0, pid = 0;
+        if (!device->GetAttributes(&vid, &pid) || vid != vendorId || pid != productId) continue;
+        if (--remaining == 0) return device.release();
+    }
+    return INVALID_HID_HANDLE;
+}
+
+uint16_t InputReportLength(HidHandle handle) {
+    if (handle == INVALID_HID_HANDLE) return 0;
+    uint16_t input = 0, output = 0;
+    if (!handle->GetReportLengths(&input, &output)) return 0;
+    return input;
+}
+
+uint16_t OutputReportLength(HidHandle handle) {
+    if (handle == INVALID_HID_HANDLE) return 0;
+    uint16_t input = 0, output = 0;
+    if (!handle->GetReportLengths(&input, &output)) return 0;
+    return output;
+}
+
+int WriteReport(HidHandle handle, const uint8_t* buffer, uint32_t length, uint32_t* written,
+                uint32_t timeoutMs) {
+    if (handle == INVALID_HID_HANDLE || buffer == nullptr) return 0;
+    bool atOnce = false;
+    int result = handle->Write(buffer, length, timeoutMs, &atOnce);
+    if (result != 1) return 0;
+    // As with an overlapped transfer, the count is known only when it finished at once.
+    if (atOnce && written) *written = length;
+    return 1;
+}
+
+int ReadReport(HidHandle handle, uint8_t* buffer, uint32_t length, uint32_t* read,
+               uint32_t timeoutMs) {
+    if (handle == INVALID_HID_HANDLE || buffer == nullptr) return 0;
+    bool atOnce = false;
+    int result = handle->Read(buffer, length, timeoutMs, &atOnce);
+    if (result != 1) return 0;
+    if (atOnce && read) *read = length;
+    return 1;
+}
+
+void Close(HidHandle handle) {
+    delete handle;
+}
+
+}  // namespace HidLink
