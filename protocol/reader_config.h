@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 enum : uint8_t { TERM_NONE = 0, TERM_CR = 1, TERM_CRLF = 3 };

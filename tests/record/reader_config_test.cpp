@@ -1,0 +1,189 @@
+#include "protocol/reader_config.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+std::vector<uint8_t> Bytes(const uint8_t* p, size_t n) {
+    return std::vector<uint8_t>(p, p + n);
+}
+
+// The dialog's start-up settings: all tracks, % ; + and ? sentinels, CR LF after each
+// track, speed 6, USB HID mode off.
+ReaderConfig StartupConfig() {
+    ReaderConfig c;
+    c.trackEnable = {1, 1, 1};
+    c.startSentinel = {'%', ';', '+'};
+    c.endSentinel = {'?', '?', '?'};
+    c.packetTerminator = TERM_NONE;
+    c.trackTerminator = {TERM_CRLF, TERM_CRLF, TERM_CRLF};
+    c.usbSpeed = 6;
+    c.usbHidModeOff = 1;
+    return c;
+}
+
+// A record with a different value in every field, so that a field written to the wrong
+// offset shows.
+ReaderConfig DistinctConfig() {
+    ReaderConfig c;
+    c.trackEnable = {1, 0, 1};
+    c.startSentinel = {0x21, 0x22, 0x23};
+    c.endSentinel = {0x24, 0x25, 0x26};
+    c.packetTerminator = TERM_CR;
+    c.trackTerminator = {TERM_CRLF, TERM_NONE, TERM_CR};
+    c.optionFlags = OPT_PREFIX | OPT_SUFFIX | OPT_BEEP_OFF | OPT_TRACK3_TRIM | OPT_AUTO_OUTPUT_OFF;
+    for (size_t i = 0; i < CONFIG_TEXT_FIELD_SIZE; ++i) {
+        c.prefix[i] = static_cast<uint8_t>(0x40 + i);
+        c.suffix[i] = static_cast<uint8_t>(0x60 + i);
+    }
+    c.trim3KeepSpaces = 0xFE;
+    c.trackLength = {0x31, 0x32, 0x33};
+    c.trackStart = {0x34, 0x35, 0x36};
+    return c;
+}
+
+TEST(WriteImage, AllZeroRecord) {
+    ConfigWriteImage img = MakeConfigWriteImage(ReaderConfig{});
+    std::vector<uint8_t> expected(64, 0);
+    expected[0] = 0x1B;
+    expected[1] = 0x01;
+    expected[16] = 0x1A;
+    EXPECT_EQ(Bytes(img.data(), 64), expected);
+}
+
+TEST(WriteImage, HeaderChecksumOfFactoryHeaders) {
+    const uint8_t usb[16] = {0x1B, 0x01, 0x01, 0x01, 0x01, 0x25, 0x3B, 0x2B,
+                             0x3F, 0x3F, 0x3F, 0x00, 0x03, 0x03, 0x03, 0x06};
+    EXPECT_EQ(ConfigHeaderChecksum(usb), 0x14);
+    uint8_t serial[16];
+    std::copy(usb, usb + 16, serial);
+    serial[15] = 0x07;
+    EXPECT_EQ(ConfigHeaderChecksum(serial), 0x15);
+}
+
+TEST(WriteImage, StartupRecordGivesTheUsbFactoryImage) {
+    ConfigWriteImage img = MakeConfigWriteImage(StartupConfig());
+    const std::vector<uint8_t> header = {0x1B, 0x01, 0x01, 0x01, 0x01, 0x25, 0x3B, 0x2B,
+                                         0x3F, 0x3F, 0x3F, 0x00, 0x03, 0x03, 0x03, 0x06,
+                                         0x14, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    EXPECT_EQ(Bytes(img.data(), 24), header);
+    EXPECT_EQ(Bytes(img.data() + 24, 40), std::vector<uint8_t>(40, 0));
+}
+
+TEST(WriteImage, EveryFieldAtItsOffset) {
+    ConfigWriteImage img = MakeConfigWriteImage(DistinctConfig());
+    EXPECT_EQ(Bytes(img.data(), 16), (std::vector<uint8_t>{0x1B, 0x01, 1, 0, 1, 0x21, 0x22, 0x23,
+                                                           0x24, 0x25, 0x26, 1, 3, 0, 1, 0}));
+    EXPECT_EQ(img[16], ConfigHeaderChecksum(img.data()));
+    EXPECT_EQ(Bytes(img.data() + 17, 7), std::vector<uint8_t>(7, 0));
+    EXPECT_EQ(img[24], 0x8F);
+    EXPECT_EQ(img[25], 0x40);
+    EXPECT_EQ(img[39], 0x4E);
+    EXPECT_EQ(img[40], 0x60);
+    EXPECT_EQ(img[54], 0x6E);
+    EXPECT_EQ(img[55], 0xFE);
+    EXPECT_EQ(Bytes(img.data() + 56, 8),
+              (std::vector<uint8_t>{0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0, 0}));
+}
+
+TEST(WriteImage, ChecksumCoversTheHeaderOnly) {
+    ReaderConfig c = StartupConfig();
+    const uint8_t before = MakeConfigWriteImage(c)[16];
+    c.usbHidModeOff = 0;
+    c.optionFlags = OPT_BEEP_OFF;
+    c.prefix[0] = 'A';
+    c.trackStart = {9, 9, 9};
+    EXPECT_EQ(MakeConfigWriteImage(c)[16], before);
+    c.usbSpeed = 7;
+    EXPECT_EQ(MakeConfigWriteImage(c)[16], 0x15);
+}
+
+TEST(WriteImage, FramingFieldsAreCopiedAsFilled) {
+    // Framing on, user prefix and suffix off.
+    ReaderConfig c;
+    c.optionFlags = OPT_PREFIX | OPT_SUFFIX;
+    c.prefix[0] = STX;
+    c.suffix[0] = ETX;
+    ConfigWriteImage img = MakeConfigWriteImage(c);
+    EXPECT_EQ(img[24], 0x03);
+    std::vector<uint8_t> prefix(15, 0), suffix(15, 0);
+    prefix[0] = 0x02;
+    suffix[0] = 0x03;
+    EXPECT_EQ(Bytes(img.data() + 25, 15), prefix);
+    EXPECT_EQ(Bytes(img.data() + 40, 15), suffix);
+
+    // Framing on with AB and XY.
+    ReaderConfig d;
+    d.optionFlags = OPT_PREFIX | OPT_SUFFIX;
+    d.prefix = {STX, 'A', 'B'};
+    d.suffix = {'X', 'Y', ETX};
+    img = MakeConfigWriteImage(d);
+    prefix = std::vector<uint8_t>(15, 0);
+    suffix = std::vector<uint8_t>(15, 0);
+    prefix[0] = 0x02, prefix[1] = 0x41, prefix[2] = 0x42;
+    suffix[0] = 0x58, suffix[1] = 0x59, suffix[2] = 0x03;
+    EXPECT_EQ(Bytes(img.data() + 25, 15), prefix);
+    EXPECT_EQ(Bytes(img.data() + 40, 15), suffix);
+
+    // Nothing is added when the record has no framing.
+    ReaderConfig e;
+    e.prefix = {'A', 'B'};
+    img = MakeConfigWriteImage(e);
+    EXPECT_EQ(img[24], 0);
+    EXPECT_EQ(img[25], 'A');
+    EXPECT_EQ(img[40], 0);
+}
+
+TEST(ReadImage, EveryFieldFromItsOffset) {
+    ConfigReadImage img{};
+    for (size_t i = 0; i < img.size(); ++i) img[i] = static_cast<uint8_t>(0x80 + i);
+    ReaderConfig c = ParseConfigReadImage(img);
+    EXPECT_EQ(c.trackEnable, (std::array<uint8_t, 3>{0x80, 0x81, 0x82}));
+    EXPECT_EQ(c.startSentinel, (std::array<uint8_t, 3>{0x83, 0x84, 0x85}));
+    EXPECT_EQ(c.endSentinel, (std::array<uint8_t, 3>{0x86, 0x87, 0x88}));
+    EXPECT_EQ(c.packetTerminator, 0x89);
+    EXPECT_EQ(c.trackTerminator, (std::array<uint8_t, 3>{0x8A, 0x8B, 0x8C}));
+    EXPECT_EQ(c.optionFlags, 0x91);
+    EXPECT_EQ(c.prefix[0], 0x92);
+    EXPECT_EQ(c.prefix[14], 0xA0);
+    EXPECT_EQ(c.suffix[0], 0xA1);
+    EXPECT_EQ(c.suffix[14], 0xAF);
+    EXPECT_EQ(c.trim3KeepSpaces, 0xB0);
+    EXPECT_EQ(c.trackLength, (std::array<uint8_t, 3>{0xB1, 0xB2, 0xB3}));
+    EXPECT_EQ(c.trackStart, (std::array<uint8_t, 3>{0xB4, 0xB5, 0xB6}));
+    // Bytes 13-16 and 55 carry nothing for the system; speed and HID mode are not there.
+    EXPECT_EQ(c.usbSpeed, 0);
+    EXPECT_EQ(c.usbHidModeOff, 0);
+    ConfigReadImage other = img;
+    other[13] = other[14] = other[15] = other[16] = other[55] = 0;
+    EXPECT_EQ(ParseConfigReadImage(other), c);
+}
+
+TEST(ReadImage, RoundTripKeepsEverySharedField) {
+    ReaderConfig c = DistinctConfig();
+    c.usbSpeed = 5;
+    c.usbHidModeOff = 1;
+    ConfigReadImage img = MakeConfigReadImage(c, {0xAA, 0xBB, 0xCC, 0xDD}, 0xEE);
+    EXPECT_EQ(Bytes(img.data() + 13, 4), (std::vector<uint8_t>{0xAA, 0xBB, 0xCC, 0xDD}));
+    EXPECT_EQ(img[55], 0xEE);
+
+    ReaderConfig back = ParseConfigReadImage(img);
+    ReaderConfig expected = c;
+    expected.usbSpeed = 0;
+    expected.usbHidModeOff = 0;
+    EXPECT_EQ(back, expected);
+
+    // Made into a write image again: the body and header fields equal the original's,
+    // speed and HID mode byte come out 0.
+    ConfigWriteImage w = MakeConfigWriteImage(back);
+    ConfigWriteImage orig = MakeConfigWriteImage(c);
+    EXPECT_EQ(Bytes(w.data() + 24, 40), Bytes(orig.data() + 24, 40));
+    EXPECT_EQ(Bytes(w.data(), 15), Bytes(orig.data(), 15));
+    EXPECT_EQ(w[15], 0);
+    EXPECT_EQ(w[17], 0);
+    EXPECT_EQ(ParseConfigWriteImage(orig), c);
+}
+
+}  // namespace
