@@ -1,0 +1,360 @@
+// The serial backend on termios (Linux and other POSIX systems).
+//
+// Quirks of the platform this file works around, and why:
+// - Opening a tty may wait for carrier and may make it the controlling terminal: open
+//   with O_NOCTTY | O_NONBLOCK and stay non-blocking; every wait is a poll() with a
+//   time-out, so no call can hang past the time-outs the link promises.
+// - TIOCEXCL does not stop root (CAP_SYS_ADMIN), and it survives our close on a
+//   pseudo-terminal whose master stays open: we also take an flock() so that a second
+//   opener in this program, or another program that locks, is refused, and we drop
+//   TIOCEXCL again before closing so that our own reopen is not refused.
+// - A fresh tty is cooked: echo, CR/LF translation, signal characters and XON/XOFF would
+//   eat or alter bytes of the reader's binary images, so the line is set raw. CLOCAL is
+//   set because the reader wires no carrier line, and a dropped DCD must not hang up.
+// - A pseudo-terminal has no modem lines: raising DTR fails there and is not an error.
+// - close() waits for pending output to drain (up to 30 s on some UARTs): pending bytes
+//   are discarded first, as the next open of the port would do anyway.
+// - Opening a tty is the only way to learn whether it is in use, so the listing probes by
+//   opening; it never probes what is not a character device.
+#include "link/posix/serial_posix.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "link/serial_link.h"
+
+namespace zarn {
+namespace {
+
+// How long one write attempt waits for room; the link retries until its own deadline.
+constexpr int kWriteWaitMs = 50;
+
+struct OpenResult {
+    int fd = -1;
+    SerialOpenError error = SerialOpenError::None;
+    std::string detail;
+};
+
+SerialOpenError ErrorOfErrno(int e) {
+    switch (e) {
+        case ENOENT:
+        case ENOTDIR:
+        case ENODEV:
+        case ENXIO:
+        case EIO:
+            return SerialOpenError::NoDevice;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return SerialOpenError::NoPermission;
+        case EBUSY:
+            return SerialOpenError::InUse;
+        case EISDIR:
+        case ENOTTY:
+            return SerialOpenError::NotATerminal;
+        default:
+            return SerialOpenError::Other;
+    }
+}
+
+// What a user needs to get access: the device's mode and group.
+std::string AccessHint(const struct stat& st) {
+    char text[96];
+    std::string group = std::to_string(st.st_gid);
+    struct group gr;
+    struct group* found = nullptr;
+    char buf[1024];
+    if (getgrgid_r(st.st_gid, &gr, buf, sizeof buf, &found) == 0 && found) group = gr.gr_name;
+    std::snprintf(text, sizeof text, "mode %04o, group %s",
+                  static_cast<unsigned>(st.st_mode & 07777), group.c_str());
+    return text;
+}
+
+OpenResult Fail(SerialOpenError error, std::string detail, int fd = -1) {
+    if (fd >= 0) ::close(fd);
+    return {-1, error, std::move(detail)};
+}
+
+// Opens a device for exclusive use as a serial line.
+OpenResult OpenDevice(const std::string& path) {
+    if (path.empty()) return Fail(SerialOpenError::NoDevice, "no device for this number");
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        int e = errno;
+        return Fail(ErrorOfErrno(e), path + ": " + std::strerror(e));
+    }
+    // Opening something else may have effects of its own (a FIFO, a regular file): never
+    // try; a directory or a file simply is not a line.
+    if (!S_ISCHR(st.st_mode)) return Fail(SerialOpenError::NotATerminal, "not a character device");
+
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        int e = errno;
+        SerialOpenError error = ErrorOfErrno(e);
+        if (error == SerialOpenError::NoPermission) return Fail(error, AccessHint(st));
+        if (error == SerialOpenError::InUse) return Fail(error, "opened exclusively elsewhere");
+        return Fail(error, std::strerror(e));
+    }
+    if (!::isatty(fd)) return Fail(SerialOpenError::NotATerminal, "not a terminal", fd);
+    // Our own terminal would be left raw under the shell: never take it as a reader line.
+    if (::tcgetsid(fd) != -1)
+        return Fail(SerialOpenError::InUse, "the terminal this program runs in", fd);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int e = errno;
+        if (e == EWOULDBLOCK || e == EAGAIN)
+            return Fail(SerialOpenError::InUse, "held by another opener", fd);
+        // A file system without flock still has TIOCEXCL below.
+    }
+    if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL)
+        return Fail(SerialOpenError::Other, std::strerror(errno), fd);
+    return {fd, SerialOpenError::None, {}};
+}
+
+bool SpeedOf(uint32_t baud, speed_t* speed) {
+    struct Entry {
+        uint32_t baud;
+        speed_t speed;
+    };
+    static const Entry kSpeeds[] = {
+        {50, B50},         {75, B75},     {110, B110},   {134, B134},     {150, B150},
+        {200, B200},       {300, B300},   {600, B600},   {1200, B1200},   {1800, B1800},
+        {2400, B2400},     {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400},
+#ifdef B57600
+        {57600, B57600},
+#endif
+#ifdef B115200
+        {115200, B115200},
+#endif
+#ifdef B230400
+        {230400, B230400},
+#endif
+#ifdef B460800
+        {460800, B460800},
+#endif
+#ifdef B921600
+        {921600, B921600},
+#endif
+    };
+    for (const Entry& e : kSpeeds) {
+        if (e.baud == baud) {
+            *speed = e.speed;
+            return true;
+        }
+    }
+    return false;
+}
+
+class PosixSerialPort final : public SerialPort {
+public:
+    explicit PosixSerialPort(int fd) : m_fd(fd) {}
+    ~PosixSerialPort() override {
+        ::tcflush(m_fd, TCIOFLUSH);
+        ::ioctl(m_fd, TIOCNXCL);
+        ::close(m_fd);
+    }
+    PosixSerialPort(const PosixSerialPort&) = delete;
+    PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+
+    bool ReadSettings() override {
+        m_haveSettings = ::tcgetattr(m_fd, &m_settings) == 0;
+        return m_haveSettings;
+    }
+
+    bool ApplySettings(uint32_t baudRate, uint8_t byteSize, uint8_t parity) override {
+        if (!m_haveSettings && !ReadSettings()) return false;
+        speed_t speed;
+        if (!SpeedOf(baudRate, &speed)) return false;
+        tcflag_t size;
+        switch (byteSize) {
+            case 5:
+                size = CS5;
+                break;
+            case 6:
+                size = CS6;
+                break;
+            case 7:
+                size = CS7;
+                break;
+            case 8:
+                size = CS8;
+                break;
+            default:
+                return false;
+        }
+        // 0 none, 1 odd, 2 even, 3 mark, 4 space.
+        tcflag_t parityBits = 0;
+        switch (parity) {
+            case 0:
+                break;
+            case 1:
+                parityBits = PARENB | PARODD;
+                break;
+            case 2:
+                parityBits = PARENB;
+                break;
+#ifdef CMSPAR
+            case 3:
+                parityBits = PARENB | PARODD | CMSPAR;
+                break;
+            case 4:
+                parityBits = PARENB | CMSPAR;
+                break;
+#endif
+            default:
+                return false;
+        }
+
+        struct termios t = m_settings;
+        // Raw both ways; bytes with a parity error come through as received.
+        t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                            ICRNL | IXON | IXOFF | IXANY | INPCK);
+#ifdef IUCLC
+        t.c_iflag &= ~static_cast<tcflag_t>(IUCLC);
+#endif
+        t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+        t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+        tcflag_t clear = CSIZE | PARENB | PARODD | CSTOPB;
+#ifdef CRTSCTS
+        clear |= CRTSCTS;
+#endif
+#ifdef CMSPAR
+        clear |= CMSPAR;
+#endif
+        t.c_cflag &= ~clear;
+        t.c_cflag |= size | parityBits | CREAD | CLOCAL;
+        t.c_cc[VMIN] = 1;
+        t.c_cc[VTIME] = 0;
+        if (::cfsetispeed(&t, speed) != 0 || ::cfsetospeed(&t, speed) != 0) return false;
+        if (::tcsetattr(m_fd, TCSANOW, &t) != 0) return false;
+
+        // tcsetattr succeeds when any part was applied: check what counts.
+        struct termios now;
+        if (::tcgetattr(m_fd, &now) != 0) return false;
+        if (::cfgetospeed(&now) != speed || (now.c_cflag & CSIZE) != size ||
+            (now.c_cflag & (PARENB | PARODD)) != (parityBits & (PARENB | PARODD)) ||
+            (now.c_lflag & (ICANON | ECHO | ISIG)) != 0)
+            return false;
+
+        int dtr = TIOCM_DTR;
+        ::ioctl(m_fd, TIOCMBIS, &dtr);  // a pseudo-terminal has no DTR
+        return true;
+    }
+
+    void Purge() override {
+        ::tcflush(m_fd, TCIOFLUSH);
+    }
+
+    int WriteOne(uint8_t byte) override {
+        ssize_t n = ::write(m_fd, &byte, 1);
+        if (n == 1) return 1;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
+        struct pollfd p = {m_fd, POLLOUT, 0};
+        int r = ::poll(&p, 1, kWriteWaitMs);
+        if (r < 0) return errno == EINTR ? 0 : -1;
+        if (r == 0) return 0;
+        if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return -1;
+        n = ::write(m_fd, &byte, 1);
+        if (n == 1) return 1;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
+        return 0;
+    }
+
+    int ReadOne(uint8_t* byte, uint32_t timeoutMs) override {
+        using namespace std::chrono;
+        // The kernel's wait runs on the monotonic clock; keep the remaining time on it so
+        // that a signal does not cut the wait short.
+        const auto end = steady_clock::now() + milliseconds(timeoutMs);
+        for (;;) {
+            ssize_t n = ::read(m_fd, byte, 1);
+            if (n == 1) return 1;
+            if (n == 0) return -1;  // hung up
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
+
+            auto left = ceil<milliseconds>(end - steady_clock::now()).count();
+            if (left < 0) return 0;
+            if (left > INT_MAX) left = INT_MAX;
+            struct pollfd p = {m_fd, POLLIN, 0};
+            int r = ::poll(&p, 1, static_cast<int>(left));
+            if (r < 0) {
+                if (errno == EINTR) continue;
+                return -1;
+            }
+            if (r == 0) {
+                // poll() rounds the wait down to whole ticks at worst; finish what is left.
+                if (steady_clock::now() < end) continue;
+                return 0;
+            }
+            if (p.revents & (POLLERR | POLLNVAL)) return -1;
+            // POLLIN or POLLHUP: the read tells a byte from a vanished line.
+        }
+    }
+
+private:
+    int m_fd;
+    struct termios m_settings {};
+    bool m_haveSettings = false;
+};
+
+class PosixSerialBackend final : public SerialBackend {
+public:
+    std::unique_ptr<SerialPort> OpenPort(int number, SerialOpenError* error) override {
+        OpenResult r = OpenDevice(posix::SerialDevicePath(number));
+        if (error) *error = r.error;
+        if (r.fd < 0) return nullptr;
+        return std::make_unique<PosixSerialPort>(r.fd);
+    }
+
+    std::vector<SerialPortInfo> ListPorts() override {
+        std::vector<SerialPortInfo> ports;
+        for (int n = 1; n <= PORT_COUNT; ++n) {
+            std::string path = posix::SerialDevicePath(n);
+            if (path.empty()) continue;
+            struct stat st;
+            if (::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) continue;
+            OpenResult r = OpenDevice(path);
+            if (r.fd >= 0) {
+                ::ioctl(r.fd, TIOCNXCL);
+                ::close(r.fd);
+            }
+            ports.push_back({n, path, r.error, r.detail});
+        }
+        return ports;
+    }
+};
+
+}  // namespace
+
+namespace posix {
+
+std::string SerialDevicePath(int number) {
+    if (number < 1 || number > PORT_COUNT) return {};
+    const std::string name = "ZARN60_COM" + std::to_string(number);
+    if (const char* env = std::getenv(name.c_str()); env && *env) return env;
+    if (number <= 32) return "/dev/ttyS" + std::to_string(number - 1);
+    if (number <= 64) return "/dev/ttyUSB" + std::to_string(number - 33);
+    if (number <= 96) return "/dev/ttyACM" + std::to_string(number - 65);
+    return {};
+}
+
+}  // namespace posix
+
+SerialBackend& OsSerialBackend() {
+    static PosixSerialBackend backend;
+    return backend;
+}
+
+}  // namespace zarn
