@@ -1,0 +1,66 @@
+#include "protocol/read_exchange.h"
+
+#include "app/zarn60_tool_dlg.h"
+#include "link/clock.h"
+#include "link/serial_link.h"
+#include "protocol/reader_hid.h"
+
+ConfigReadOutcome ReadConfigOverHid(uint32_t pauseMs, ConfigReadImage& image) {
+    ReaderHidSession reader;
+    if (!reader.IsOpen()) return READ_DEVICE_NOT_FOUND;
+    if (!reader.PrepareBuffer()) return READ_REQUEST_FAILED;
+
+    const uint8_t request = CMD_GET_CONFIG;
+    if (!reader.WritePayload(&request, 1)) return READ_REQUEST_FAILED;
+
+    for (int k = 0; k < READ_REPLY_REPORTS; ++k) {
+        if (!reader.ReadReport(READ_REPORT_TIMEOUT_MS)) return READ_NO_RESPONSE;
+        const uint8_t* payload = reader.Payload();
+        for (size_t i = 0; i < REPORT_PAYLOAD_SIZE; ++i)
+            image[k * REPORT_PAYLOAD_SIZE + i] = payload[i];
+        zarn::GetClock().SleepMs(pauseMs);
+    }
+    return READ_OK;
+}
+
+ConfigReadOutcome ReadConfigFromPort(int port, ConfigReadImage& image) {
+    if (SerialLink::Open(port, 9600, 8, 0) != 0) return READ_PORT_OPEN_FAILED;
+    // A failed request write goes on to the reply wait, which then times out.
+    SerialLink::WriteByte(port, CMD_GET_CONFIG);
+    for (uint8_t& b : image) {
+        if (SerialLink::ReadByte(port, &b, READ_SERIAL_BYTE_TIMEOUT_MS) != 0)
+            return READ_INCOMPLETE;
+    }
+    return READ_OK;
+}
+
+ConfigReadOutcome ReadConfigOverSerial(CZARN60TOOLDlg& dlg, ConfigReadImage& image) {
+    const std::string com = dlg.ComText();
+    if (com.empty()) return READ_NO_PORT_NUMBER;
+    return ReadConfigFromPort(LeadingNumber(com), image);
+}
+
+std::string ReadOutcomeText(ConfigReadOutcome outcome) {
+    switch (outcome) {
+        case READ_OK:
+            return {};
+        case READ_DEVICE_NOT_FOUND:
+            return "Open USB Device Failure!!!";
+        case READ_REQUEST_FAILED:
+            return "USB WRITE ERROR1";
+        case READ_NO_RESPONSE:
+            return "ZARN60 NO RESPONSE1";
+        case READ_NO_PORT_NUMBER:
+            return "please setup Serial number";
+        case READ_PORT_OPEN_FAILED:
+            return "Port Number Error";
+        case READ_INCOMPLETE:
+            return "Get Configuration Error";
+    }
+    return {};
+}
+
+bool IsUsbReadFailure(ConfigReadOutcome outcome) {
+    return outcome == READ_DEVICE_NOT_FOUND || outcome == READ_REQUEST_FAILED ||
+           outcome == READ_NO_RESPONSE;
+}

@@ -1,0 +1,101 @@
+#include "protocol/write_exchange.h"
+
+#include "app/zarn60_tool_dlg.h"
+#include "link/clock.h"
+#include "link/serial_link.h"
+#include "protocol/reader_hid.h"
+
+namespace {
+
+constexpr int WRITE_REPORT_COUNT = static_cast<int>(CONFIG_WRITE_IMAGE_SIZE / REPORT_PAYLOAD_SIZE);
+
+ConfigWriteOutcome ReportFailed(int n) {
+    return {WRITE_REPORT_FAILED, n};
+}
+
+}  // namespace
+
+ConfigWriteOutcome WriteConfigOverHid(const ConfigWriteImage& image, bool awaitVerdict) {
+    ReaderHidSession reader;
+    if (!reader.IsOpen()) return {WRITE_DEVICE_NOT_FOUND};
+    // A piece that does not fit in one report must not be sent at all.
+    if (!reader.PrepareBuffer(awaitVerdict)) return ReportFailed(1);
+
+    // Header block (reports 1 to 3) first, then the body block (4 to 8), in image order.
+    for (int k = 0; k < WRITE_REPORT_COUNT; ++k) {
+        if (!reader.WritePayload(image.data() + k * REPORT_PAYLOAD_SIZE, REPORT_PAYLOAD_SIZE))
+            return ReportFailed(k + 1);
+        // The reader needs the time to take each piece, the last one included.
+        zarn::GetClock().SleepMs(REPORT_PAUSE_MS);
+    }
+    if (!awaitVerdict) return {WRITE_SENT};
+
+    if (!reader.ReadReport(WRITE_REPLY_TIMEOUT_MS)) return {WRITE_NO_REPLY};
+    return {reader.Payload()[0] == 0 ? WRITE_ACCEPTED : WRITE_REJECTED};
+}
+
+ConfigWriteOutcome WriteConfigToPort(int port, const ConfigWriteImage& image,
+                                     uint32_t replyTimeoutMs,
+                                     const std::function<void(bool)>& busy) {
+    if (SerialLink::Open(port, 9600, 8, 0) != 0) return {WRITE_PORT_OPEN_FAILED};
+    if (busy) busy(true);
+    // A byte that fails to go out does not stop the rest: the reader's reply is not
+    // examined either, so nothing would tell the difference.
+    for (uint8_t b : image) SerialLink::WriteByte(port, b);
+    uint8_t reply = 0;
+    for (int i = 0; i < SERIAL_WRITE_REPLY_MAX; ++i) {
+        if (SerialLink::ReadByte(port, &reply, replyTimeoutMs) != 0) break;
+    }
+    if (busy) busy(false);
+    return {WRITE_SENT};
+}
+
+ConfigWriteOutcome WriteConfigOverSerial(CZARN60TOOLDlg& dlg, const ConfigWriteImage& image,
+                                         uint32_t replyTimeoutMs) {
+    // The poll would otherwise swallow the reader's reply.
+    dlg.KillTimer();
+    const std::string com = dlg.ComText();
+    if (com.empty()) return {WRITE_NO_PORT_NUMBER};
+    ConfigWriteOutcome outcome =
+        WriteConfigToPort(LeadingNumber(com), image, replyTimeoutMs, [&dlg](bool isBusy) {
+            dlg.EnableControl(IDC_DOWNLOAD, !isBusy);
+            dlg.EnableControl(IDC_FACTORY, !isBusy);
+        });
+    if (outcome.result == WRITE_SENT) dlg.SetTimer(POLL_PERIOD_MS);
+    return outcome;
+}
+
+std::string DownloadOutcomeText(const ConfigWriteOutcome& outcome) {
+    switch (outcome.result) {
+        case WRITE_DEVICE_NOT_FOUND:
+            return "Open USB Device Failure!!!";
+        case WRITE_REPORT_FAILED:
+            if (outcome.report == 1) return "USB WRITE ERROR1";
+            if (outcome.report == 2) return "USB WRITE ERROR2";
+            return "USB WRITE ERROR 3";
+        case WRITE_NO_REPLY:
+            return "ZARN60 NO RESPONSE3";
+        case WRITE_ACCEPTED:
+        case WRITE_SENT:
+            return "Setup ok";
+        case WRITE_REJECTED:
+            return "Setup Error";
+        case WRITE_NO_PORT_NUMBER:
+            return "please setup Serial number";
+        case WRITE_PORT_OPEN_FAILED:
+            return "Port Number Error";
+    }
+    return {};
+}
+
+std::string FactoryOutcomeText(const ConfigWriteOutcome& outcome) {
+    if (outcome.result == WRITE_REPORT_FAILED) {
+        if (outcome.report == 1) return "USB WRITE ERROR1 !!!";
+        if (outcome.report == 2) return "USB WRITE ERROR2 !!!";
+        if (outcome.report == 3) return "USB WRITE ERROR3 !!!";
+        return "USB WRITE ERROR 3";
+    }
+    // The remaining texts are the download's; the verdict outcomes never occur here,
+    // since the factory reset does not wait for one.
+    return DownloadOutcomeText(outcome);
+}
