@@ -80,7 +80,8 @@ public:
     Reader();
 
     // --- Settings (the `sim ...` commands) ---
-    void SetFaults(const Faults& faults) { m_faults = faults; }
+    // Replaces all faults; a vanish count starts from here.
+    void SetFaults(const Faults& faults);
     const Faults& GetFaults() const { return m_faults; }
     void SetVersion(const std::string& text) { m_version = text; }
     const std::string& Version() const { return m_version; }
@@ -99,7 +100,7 @@ public:
 
     // --- Presence ---
     // Gone after the vanish fault struck: every transfer fails until Reappear().
-    bool Vanished() const { return m_vanished; }
+    bool Vanished() const;
     // Plugged in again: present, the vanish count starts over, pending answers dropped.
     void Reappear();
 
@@ -144,21 +145,25 @@ private:
     struct Scheduled {
         std::vector<uint8_t> payload;  // USB: 8 payload bytes
         uint32_t earliest = 0;         // not before this tick
+        uint32_t delay = 0;            // after the request or the previous report taken
     };
     struct SerialOut {
         uint8_t byte;
         uint32_t readyAt;
     };
 
-    void Moved();
+    using Payload = std::array<uint8_t, USB_PAYLOAD_SIZE>;
+
+    // Counts one report or byte moved; true while the reader is still there after it.
+    bool Move();
+    void Vanish();
     void HandleCommand(uint8_t command, bool usb, uint32_t now);
-    void FinishFrame(bool usb, uint32_t now);
-    // Applies the answer faults and queues the answer on one side.
-    void AnswerUsb(std::vector<uint8_t> payloadBytes, bool keepZeroReports, uint32_t now);
+    void FinishFrame(const std::vector<uint8_t>& frame, bool usb, uint32_t now);
+    // Apply the answer faults and queue an answer on one side.
+    void AnswerUsb(std::vector<Payload> reports, uint32_t now);
     void AnswerSerial(std::vector<uint8_t> bytes, uint32_t now);
     void QueueSerial(const std::vector<uint8_t>& bytes, uint32_t slowMs, uint32_t now);
-    void Scramble(std::vector<uint8_t>* bytes);
-    std::vector<uint8_t> CardBytes() const;
+    uint8_t Noise();
 
     Faults m_faults;
     std::string m_version = "V2.10";
@@ -178,11 +183,11 @@ private:
     uint32_t m_usbFrameAt = 0;
 
     std::deque<SerialOut> m_serialOut;
-    uint32_t m_lineStart = 0;  // burst start tick and line time since then
+    uint32_t m_lineStart = 0;  // burst start tick, line time since then, last byte's tick
     uint64_t m_lineUs = 0;
+    uint32_t m_lineEnd = 0;
     std::vector<uint8_t> m_serialFrame;
     uint32_t m_serialFrameAt = 0;
-    bool m_serialEscape = false;
 
     Received m_log;
 };
