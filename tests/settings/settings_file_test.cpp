@@ -1,0 +1,207 @@
+// The .cfg file format on real files: exactly 56 bytes, the first 56 of a longer file, a
+// file that cannot be written cannot be loaded, and a failed save keeps the old file.
+#include "settings_file/settings_file.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+ConfigReadImage Pattern(uint8_t seed) {
+    ConfigReadImage image{};
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(seed + i * 7);
+    return image;
+}
+
+std::string Slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void Spit(const fs::path& p, const std::string& bytes) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::string AsString(const ConfigReadImage& image) {
+    return std::string(image.begin(), image.end());
+}
+
+// Runs `body` in a child process and returns its exit status (-1 when it did not exit).
+int InChild(const std::function<int()>& body) {
+    pid_t pid = ::fork();
+    if (pid < 0) return -1;
+    if (pid == 0) ::_exit(body());
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/zarn60-settings-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        m_dir = tmpl;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+    // Everything in the folder but the named files: leftovers of a save.
+    int OtherEntries(std::initializer_list<std::string> expected) {
+        int n = 0;
+        for (const auto& e : fs::directory_iterator(m_dir)) {
+            bool known = false;
+            for (const auto& name : expected) known = known || e.path().filename() == name;
+            if (!known) ++n;
+        }
+        return n;
+    }
+    fs::path m_dir;
+};
+
+TEST_F(SettingsFileTest, SavedFileHoldsExactlyTheImageAndLoadsBack) {
+    const fs::path file = m_dir / "Setup.cfg";
+    const ConfigReadImage image = Pattern(0x11);
+    ASSERT_TRUE(WriteSettingsFile(file.string(), image));
+    EXPECT_EQ(Slurp(file), AsString(image));
+
+    ConfigReadImage loaded{};
+    ASSERT_TRUE(ReadSettingsFile(file.string(), loaded));
+    EXPECT_EQ(loaded, image);
+    EXPECT_EQ(OtherEntries({"Setup.cfg"}), 0);
+}
+
+TEST_F(SettingsFileTest, SavingOverALongerFileLeavesExactly56BytesAndItsPermissions) {
+    const fs::path file = m_dir / "old.cfg";
+    Spit(file, std::string(300, 'z'));
+    ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+    ASSERT_TRUE(WriteSettingsFile(file.string(), Pattern(3)));
+    EXPECT_EQ(Slurp(file), AsString(Pattern(3)));
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(OtherEntries({"old.cfg"}), 0);
+}
+
+TEST_F(SettingsFileTest, LoadTakesTheFirst56BytesAndRefusesFewer) {
+    const std::string bytes = AsString(Pattern(0x40));
+    struct Case {
+        std::string content;
+        bool loads;
+    } cases[] = {
+        {bytes.substr(0, 55), false},
+        {bytes, true},
+        {bytes + "\x01", true},
+        {bytes + std::string(1000, '\xFF'), true},
+        {"", false},
+        {std::string(56, '\0'), true},
+    };
+    for (const auto& c : cases) {
+        const fs::path file = m_dir / "case.cfg";
+        Spit(file, c.content);
+        ConfigReadImage image = Pattern(0x99);
+        const ConfigReadImage before = image;
+        EXPECT_EQ(ReadSettingsFile(file.string(), image), c.loads) << c.content.size();
+        if (c.loads)
+            EXPECT_EQ(AsString(image), c.content.substr(0, 56)) << c.content.size();
+        else
+            EXPECT_EQ(image, before) << "a refused file must leave the image alone";
+    }
+}
+
+TEST_F(SettingsFileTest, PathsThatAreNotWritableFilesFail) {
+    ConfigReadImage image{};
+    EXPECT_FALSE(WriteSettingsFile("", image));
+    EXPECT_FALSE(ReadSettingsFile("", image));
+    // A folder can be opened neither for writing nor as a file to replace.
+    EXPECT_FALSE(WriteSettingsFile(m_dir.string(), image));
+    EXPECT_FALSE(ReadSettingsFile(m_dir.string(), image));
+    EXPECT_TRUE(fs::is_directory(m_dir));
+    // A missing folder or a missing file.
+    EXPECT_FALSE(WriteSettingsFile((m_dir / "no" / "such.cfg").string(), image));
+    EXPECT_FALSE(ReadSettingsFile((m_dir / "missing.cfg").string(), image));
+}
+
+TEST_F(SettingsFileTest, SavingThroughASymlinkReplacesItsTarget) {
+    const fs::path target = m_dir / "real.cfg";
+    const fs::path link = m_dir / "link.cfg";
+    Spit(target, "old");
+    fs::create_symlink(target, link);
+    ASSERT_TRUE(WriteSettingsFile(link.string(), Pattern(5)));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(Slurp(target), AsString(Pattern(5)));
+}
+
+// The save stops half-way (the file size limit lets only 20 bytes through): the file it
+// was replacing must survive unchanged, and no partial file is left behind.
+TEST_F(SettingsFileTest, ASaveThatFailsHalfWayKeepsTheOldFile) {
+    const fs::path file = m_dir / "keep.cfg";
+    const std::string old = AsString(Pattern(0x20));
+    Spit(file, old);
+    const int status = InChild([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit {};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 20;
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 3;
+        return WriteSettingsFile(file.string(), Pattern(0x70)) ? 1 : 0;
+    });
+    EXPECT_EQ(status, 0) << "the save must report the failure";
+    EXPECT_EQ(Slurp(file), old);
+    EXPECT_EQ(OtherEntries({"keep.cfg"}), 0);
+}
+
+// A file that cannot be opened for writing can be neither loaded nor saved over. Root
+// passes permission bits, so there the file lies on a read-only mount, made in a private
+// mount namespace of a child process; elsewhere a read-only mode is enough.
+TEST_F(SettingsFileTest, AFileThatCannotBeWrittenCannotBeLoaded) {
+    const fs::path file = m_dir / "ro.cfg";
+    const std::string bytes = AsString(Pattern(0x33));
+    if (::geteuid() != 0) {
+        Spit(file, bytes);
+        ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+        ConfigReadImage image{};
+        EXPECT_FALSE(ReadSettingsFile(file.string(), image));
+        EXPECT_FALSE(WriteSettingsFile(file.string(), Pattern(1)));
+        EXPECT_EQ(Slurp(file), bytes);
+        return;
+    }
+    const fs::path mountDir = m_dir / "mnt";
+    fs::create_directory(mountDir);
+    const int status = InChild([&] {
+        if (::unshare(CLONE_NEWNS) != 0) return 10;
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 10;
+        if (::mount("zarn60", mountDir.c_str(), "tmpfs", 0, "size=64k") != 0) return 10;
+        const fs::path inside = mountDir / "ro.cfg";
+        Spit(inside, bytes);
+        if (::mount(nullptr, mountDir.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+            return 10;
+        ConfigReadImage image{};
+        if (ReadSettingsFile(inside.string(), image)) return 1;
+        if (WriteSettingsFile(inside.string(), Pattern(1))) return 2;
+        if (Slurp(inside) != bytes) return 3;
+        return 0;
+    });
+    if (status == 10) GTEST_SKIP() << "no private read-only mount possible here";
+    EXPECT_EQ(status, 0);
+}
+
+}  // namespace
