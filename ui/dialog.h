@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "res/resources.h"
@@ -29,6 +30,7 @@ enum Notify : int {
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 constexpr uint32_t SC_MASK = 0xFFF0;
+constexpr uint32_t SC_CLOSE = 0xF060;
 
 struct Control {
     int id = res::IDC_STATIC;
@@ -97,6 +99,17 @@ public:
     // A message box over this dialog, titled with the program's name.
     void MessageBox(const std::string& text, MsgIcon icon = MsgIcon::None);
 
+    // The window's icon (PNG bytes) and the items appended to its system menu; a view
+    // shows them. A separator is an item with command 0 and no text.
+    struct MenuItem {
+        uint32_t command = 0;
+        std::string text;
+    };
+    void SetIcon(std::vector<uint8_t> png) { m_icon = std::move(png); }
+    const std::vector<uint8_t>& Icon() const { return m_icon; }
+    void AppendSystemMenu(uint32_t command, const std::string& text);
+    const std::vector<MenuItem>& SystemMenu() const { return m_systemMenu; }
+
     // Data exchange: save = controls to members (with length checks), else members to
     // controls. False when a text was longer than its limit.
     bool UpdateData(bool save = true);
@@ -104,6 +117,7 @@ public:
     // --- What a user does (the view and the headless runner call these) ---------------
     // Disabled or hidden controls ignore them; each returns false when ignored.
     bool UserClick(int id);
+    // A double click: a click, then BN_DOUBLECLICKED for the second press.
     bool UserDoubleClick(int id);
     bool UserType(int id, const std::string& bytes);   // select all, type byte by byte
     bool UserPaste(int id, const std::string& bytes);  // select all, paste (cut to limit)
@@ -111,6 +125,7 @@ public:
     void UserPressEnter();   // OK processing
     void UserPressEscape();  // Cancel processing
     void UserClose();        // the close box: Cancel processing
+    // Through the message map's WM_SYSCOMMAND handler, else DefaultSysCommand.
     void UserSysCommand(uint32_t command);
     void TimerTick();  // one WM_TIMER; ignored while the timer is stopped or a handler runs
 
@@ -124,6 +139,10 @@ protected:
     virtual bool OnInitDialog();  // base: UpdateData(false)
     virtual void OnOK();          // UpdateData(true), then EndDialog(IDOK)
     virtual void OnCancel();      // EndDialog(IDCANCEL)
+
+    // What the platform does with a system command nobody handles: the close item
+    // (SC_CLOSE) is Cancel processing, anything else is ignored.
+    void DefaultSysCommand(uint32_t command);
 
     // Binds a string member to an edit, in exchange order, with its length limit.
     void BindText(int id, std::string* member, int limit);
@@ -153,6 +172,8 @@ private:
     std::map<std::pair<int, int>, Handler> m_commands;  // (code, id)
     Handler m_onTimer;
     std::function<void(uint32_t)> m_onSysCommand;
+    std::vector<uint8_t> m_icon;
+    std::vector<MenuItem> m_systemMenu;
     NullHost m_nullHost;
     Host* m_host = &m_nullHost;
     uint32_t m_timerPeriod = 0;
