@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "ui/dialog.h"
 
@@ -59,6 +61,7 @@ public:
     std::string m_strTrack1ES, m_strTrack2ES, m_strTrack3ES;
     std::string m_strPrefix, m_strSuffix, m_strTrimSpaces, m_strHiddenValue;
     std::string m_strTrack1End, m_strTrack2End, m_strTrack3End;
+    std::vector<uint8_t> m_hIcon;  // icon 128 (PNG)
 
     // Shows a status text: replaces the whole text of the test box.
     void ShowStatus(const std::string& text);
@@ -98,6 +101,13 @@ public:
 
 protected:
     bool OnInitDialog() override;
+};
+
+// The About box, template 100: its button (id 1) ends it through the OK processing.
+class CAboutDlg : public ui::Dialog {
+public:
+    CAboutDlg();
+    ~CAboutDlg() override;
 };
 
 class CZARN60TOOLApp {
