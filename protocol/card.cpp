@@ -1,0 +1,30 @@
+// "Read Card": over USB the reader's reports are collected until it falls
+// silent and shown as hex; over the serial port the receive poll shows the card
+// data as characters.
+#include "app/zarn60_tool_dlg.h"
+#include "protocol/reader_config.h"
+#include "protocol/special_exchange.h"
+
+void CZARN60TOOLDlg::OnReadCard() {
+  if (g_connectionMode == CONNECTION_SERIAL) {
+    SendCommandFromDialog(*this, CMD_READ_CARD);
+    return;
+  }
+  ShowStatus("");
+  std::string data;
+  // The wait can take a while (a card to swipe, 500 ms of silence at the end):
+  // the text goes out through the host at once, so a view repaints it before
+  // the reads block.
+  const SpecialOutcome outcome = ReadCardOverHid(
+      &data, [this] { ShowStatus("Please wait for reading data!"); });
+  if (outcome == SPECIAL_TOO_MANY)
+    return; // the reader never fell silent: nothing shown
+  if (outcome != SPECIAL_OK) {
+    ShowStatus(SpecialOutcomeText(outcome));
+    EnableControl(IDC_DOWNLOAD, true);
+    EnableControl(IDC_FACTORY, true);
+    return;
+  }
+  UpdateData(false);
+  ShowStatus(CardDataToHex(data));
+}

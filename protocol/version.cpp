@@ -1,0 +1,21 @@
+// "Get Version": over USB the reply report's text is shown at once; over the
+// serial port the receive poll shows whatever the reader answers.
+#include "app/zarn60_tool_dlg.h"
+#include "protocol/reader_config.h"
+#include "protocol/special_exchange.h"
+
+void CZARN60TOOLDlg::OnGetVersion() {
+  if (g_connectionMode == CONNECTION_SERIAL) {
+    SendCommandFromDialog(*this, CMD_GET_VERSION);
+    return;
+  }
+  std::string text;
+  const SpecialOutcome outcome = ReadVersionOverHid(&text);
+  if (outcome != SPECIAL_OK) {
+    ShowStatus(SpecialOutcomeText(outcome));
+    EnableControl(IDC_DOWNLOAD, true);
+    EnableControl(IDC_FACTORY, true);
+    return;
+  }
+  ShowStatus(text);
+}
