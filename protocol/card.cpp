@@ -6,25 +6,24 @@
 #include "protocol/special_exchange.h"
 
 void CZARN60TOOLDlg::OnReadCard() {
-  if (g_connectionMode == CONNECTION_SERIAL) {
-    SendCommandFromDialog(*this, CMD_READ_CARD);
-    return;
-  }
-  ShowStatus("");
-  std::string data;
-  // The wait can take a while (a card to swipe, 500 ms of silence at the end):
-  // the text goes out through the host at once, so a view repaints it before
-  // the reads block.
-  const SpecialOutcome outcome = ReadCardOverHid(
-      &data, [this] { ShowStatus("Please wait for reading data!"); });
-  if (outcome == SPECIAL_TOO_MANY)
-    return; // the reader never fell silent: nothing shown
-  if (outcome != SPECIAL_OK) {
-    ShowStatus(SpecialOutcomeText(outcome));
-    EnableControl(IDC_DOWNLOAD, true);
-    EnableControl(IDC_FACTORY, true);
-    return;
-  }
-  UpdateData(false);
-  ShowStatus(CardDataToHex(data));
+    if (g_connectionMode == CONNECTION_SERIAL) {
+        SendCommandFromDialog(*this, CMD_READ_CARD);
+        return;
+    }
+    ShowStatus("");
+    std::string data;
+    // The wait can take a while (a card to swipe, 500 ms of silence at the end):
+    // the text goes out through the host at once, so a view repaints it before
+    // the reads block.
+    const SpecialOutcome outcome =
+        ReadCardOverHid(&data, [this] { ShowStatus("Please wait for reading data!"); });
+    if (outcome == SPECIAL_TOO_MANY) return;  // the reader never fell silent: nothing shown
+    if (outcome != SPECIAL_OK) {
+        ShowStatus(SpecialOutcomeText(outcome));
+        EnableControl(IDC_DOWNLOAD, true);
+        EnableControl(IDC_FACTORY, true);
+        return;
+    }
+    UpdateData(false);
+    ShowStatus(CardDataToHex(data));
 }

@@ -6,29 +6,28 @@
 #include "protocol/read_exchange.h"
 
 void CZARN60TOOLDlg::OnUploadSetting() {
-  // In either mode: over serial the poll would swallow the reply.
-  KillTimer();
-  g_strReceived.clear();
+    // In either mode: over serial the poll would swallow the reply.
+    KillTimer();
+    g_strReceived.clear();
 
-  ConfigReadImage image{};
-  if (g_connectionMode == CONNECTION_SERIAL) {
-    UpdateData(true); // a failed length check has shown its message; go on
-    const ConfigReadOutcome outcome = ReadConfigOverSerial(*this, image);
-    if (outcome != READ_OK) {
-      ShowStatus(ReadOutcomeText(outcome));
-      return;
+    ConfigReadImage image{};
+    if (g_connectionMode == CONNECTION_SERIAL) {
+        UpdateData(true);  // a failed length check has shown its message; go on
+        const ConfigReadOutcome outcome = ReadConfigOverSerial(*this, image);
+        if (outcome != READ_OK) {
+            ShowStatus(ReadOutcomeText(outcome));
+            return;
+        }
+        SetTimer(POLL_PERIOD_MS);
+    } else {
+        const ConfigReadOutcome outcome = ReadConfigOverHid(UPLOAD_REPORT_PAUSE_MS, image);
+        if (outcome != READ_OK) {
+            ShowStatus(ReadOutcomeText(outcome));
+            EnableControl(IDC_DOWNLOAD, true);
+            EnableControl(IDC_FACTORY, true);
+            return;
+        }
     }
-    SetTimer(POLL_PERIOD_MS);
-  } else {
-    const ConfigReadOutcome outcome =
-        ReadConfigOverHid(UPLOAD_REPORT_PAUSE_MS, image);
-    if (outcome != READ_OK) {
-      ShowStatus(ReadOutcomeText(outcome));
-      EnableControl(IDC_DOWNLOAD, true);
-      EnableControl(IDC_FACTORY, true);
-      return;
-    }
-  }
-  ShowReaderConfig(*this, image);
-  ShowStatus("Get Setting Ok");
+    ShowReaderConfig(*this, image);
+    ShowStatus("Get Setting Ok");
 }

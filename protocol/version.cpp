@@ -5,17 +5,17 @@
 #include "protocol/special_exchange.h"
 
 void CZARN60TOOLDlg::OnGetVersion() {
-  if (g_connectionMode == CONNECTION_SERIAL) {
-    SendCommandFromDialog(*this, CMD_GET_VERSION);
-    return;
-  }
-  std::string text;
-  const SpecialOutcome outcome = ReadVersionOverHid(&text);
-  if (outcome != SPECIAL_OK) {
-    ShowStatus(SpecialOutcomeText(outcome));
-    EnableControl(IDC_DOWNLOAD, true);
-    EnableControl(IDC_FACTORY, true);
-    return;
-  }
-  ShowStatus(text);
+    if (g_connectionMode == CONNECTION_SERIAL) {
+        SendCommandFromDialog(*this, CMD_GET_VERSION);
+        return;
+    }
+    std::string text;
+    const SpecialOutcome outcome = ReadVersionOverHid(&text);
+    if (outcome != SPECIAL_OK) {
+        ShowStatus(SpecialOutcomeText(outcome));
+        EnableControl(IDC_DOWNLOAD, true);
+        EnableControl(IDC_FACTORY, true);
+        return;
+    }
+    ShowStatus(text);
 }

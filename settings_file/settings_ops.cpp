@@ -8,92 +8,89 @@
 
 namespace {
 
-constexpr const char *SETTINGS_FILTER =
+constexpr const char* SETTINGS_FILTER =
     "Configuration file   (*.cfg)|*.cfg|All   Files   (*.*)|*.*||";
 constexpr uint32_t OFN_OVERWRITEPROMPT = 0x0002;
 constexpr uint32_t OFN_HIDEREADONLY = 0x0004;
 constexpr uint32_t OFN_FILEMUSTEXIST = 0x1000;
 // "数据保存为cfg文件" ("save the data as a cfg file"), in UTF-8.
-constexpr const char *SAVE_DIALOG_TITLE =
+constexpr const char* SAVE_DIALOG_TITLE =
     "\xE6\x95\xB0\xE6\x8D\xAE\xE4\xBF\x9D\xE5\xAD\x98\xE4\xB8\xBA"
     "cfg"
     "\xE6\x96\x87\xE4\xBB\xB6";
 
 ui::FileDialogRequest SaveDialogRequest() {
-  ui::FileDialogRequest request;
-  request.save = true;
-  request.title = SAVE_DIALOG_TITLE;
-  request.initialFile = SETTINGS_FILE_DEFAULT_NAME;
-  request.defaultExt = "cfg";
-  request.filter = SETTINGS_FILTER;
-  request.flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
-  return request;
+    ui::FileDialogRequest request;
+    request.save = true;
+    request.title = SAVE_DIALOG_TITLE;
+    request.initialFile = SETTINGS_FILE_DEFAULT_NAME;
+    request.defaultExt = "cfg";
+    request.filter = SETTINGS_FILTER;
+    request.flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    return request;
 }
 
 ui::FileDialogRequest OpenDialogRequest() {
-  ui::FileDialogRequest request;
-  request.save = false;
-  request.defaultExt = ".cfg";
-  request.filter = SETTINGS_FILTER;
-  request.flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-  return request;
+    ui::FileDialogRequest request;
+    request.save = false;
+    request.defaultExt = ".cfg";
+    request.filter = SETTINGS_FILTER;
+    request.flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    return request;
 }
 
-} // namespace
+}  // namespace
 
 void CZARN60TOOLDlg::OnSaveSettingToFile() {
-  ConfigReadImage image{};
-  if (g_connectionMode == CONNECTION_SERIAL) {
-    KillTimer();
-    g_strReceived.clear();
-    UpdateData(true); // a failed length check has shown its message; go on
-    const ConfigReadOutcome outcome = ReadConfigOverSerial(*this, image);
-    if (outcome != READ_OK) {
-      ShowStatus(ReadOutcomeText(outcome));
-      return;
+    ConfigReadImage image{};
+    if (g_connectionMode == CONNECTION_SERIAL) {
+        KillTimer();
+        g_strReceived.clear();
+        UpdateData(true);  // a failed length check has shown its message; go on
+        const ConfigReadOutcome outcome = ReadConfigOverSerial(*this, image);
+        if (outcome != READ_OK) {
+            ShowStatus(ReadOutcomeText(outcome));
+            return;
+        }
+        UpdateData(false);
+    } else {
+        // Over USB the poll may keep running: it reads only the serial port.
+        g_strReceived.clear();
+        const ConfigReadOutcome outcome = ReadConfigOverHid(SAVE_REPORT_PAUSE_MS, image);
+        if (outcome != READ_OK) {
+            ShowStatus(ReadOutcomeText(outcome));
+            EnableControl(IDC_DOWNLOAD, true);
+            EnableControl(IDC_FACTORY, true);
+            return;
+        }
     }
-    UpdateData(false);
-  } else {
-    // Over USB the poll may keep running: it reads only the serial port.
-    g_strReceived.clear();
-    const ConfigReadOutcome outcome =
-        ReadConfigOverHid(SAVE_REPORT_PAUSE_MS, image);
-    if (outcome != READ_OK) {
-      ShowStatus(ReadOutcomeText(outcome));
-      EnableControl(IDC_DOWNLOAD, true);
-      EnableControl(IDC_FACTORY, true);
-      return;
-    }
-  }
 
-  // A cancelled dialog leaves the path empty, which the write refuses like any
-  // other.
-  const std::string path =
-      GetHost().FileDialog(SaveDialogRequest()).value_or(std::string());
-  if (!WriteSettingsFile(path, image)) {
-    ShowStatus("Open File Error");
-    return;
-  }
-  ShowStatus("Save CFG file Setup.cfg Ok");
-  SetTimer(POLL_PERIOD_MS);
+    // A cancelled dialog leaves the path empty, which the write refuses like any
+    // other.
+    const std::string path = GetHost().FileDialog(SaveDialogRequest()).value_or(std::string());
+    if (!WriteSettingsFile(path, image)) {
+        ShowStatus("Open File Error");
+        return;
+    }
+    ShowStatus("Save CFG file Setup.cfg Ok");
+    SetTimer(POLL_PERIOD_MS);
 }
 
 void CZARN60TOOLDlg::OnLoadSettingFromFile() {
-  KillTimer();
-  g_strReceived.clear();
-  UpdateData(true); // a failed length check has shown its message; go on
-  if (ComText().empty()) {
-    ShowStatus("please setup Serial number");
-    return;
-  }
-  ConfigReadImage image{};
-  const auto chosen = GetHost().FileDialog(OpenDialogRequest());
-  if (!chosen || chosen->empty())
-    return;
-  if (!ReadSettingsFile(*chosen, image)) {
-    ShowStatus("Open Setup.cfg File Error");
-    return;
-  }
-  ShowReaderConfig(*this, image);
-  ShowStatus("Load setting ok!");
+    KillTimer();
+    g_strReceived.clear();
+    UpdateData(true);  // a failed length check has shown its message; go on
+    if (ComText().empty()) {
+        ShowStatus("please setup Serial number");
+        return;
+    }
+    ConfigReadImage image{};
+    const auto chosen = GetHost().FileDialog(OpenDialogRequest());
+    if (!chosen || chosen->empty()) return;
+    if (!ReadSettingsFile(*chosen, image)) {
+        ShowStatus("Open Setup.cfg File Error");
+        return;
+    }
+    ShowReaderConfig(*this, image);
+    ShowStatus("Load setting ok!");
 }
