@@ -160,13 +160,9 @@ void Reader::Reappear() {
     m_moved = 0;
 }
 
-bool Reader::Move() {
+void Reader::Moved() {
+    // Gone once N have moved: the next transfer fails.
     ++m_moved;
-    if (Vanished()) {
-        Vanish();
-        return false;
-    }
-    return true;
 }
 
 uint8_t Reader::Noise() {
@@ -195,8 +191,8 @@ bool Reader::UsbWrite(const uint8_t* report, size_t length, uint32_t now) {
         return false;
     }
     m_log.usbReports.emplace_back(report, report + length);
-    if (!Move()) return true;  // it went out; the reader is gone before it acts on it
-    if (m_faults.mode == AnswerMode::Silent) return true;
+    Moved();
+    if (Vanished() || m_faults.mode == AnswerMode::Silent) return true;
 
     Payload payload{};
     for (size_t i = 1; i < length && i <= USB_PAYLOAD_SIZE; ++i) payload[i - 1] = report[i];
@@ -226,7 +222,7 @@ bool Reader::UsbWrite(const uint8_t* report, size_t length, uint32_t now) {
 bool Reader::UsbPeek(uint32_t* readyAt) const {
     if (Vanished() || m_usbOut.empty()) return false;
     const Scheduled& next = m_usbOut.front();
-    if (readyAt) *readyAt = Later(next.earliest, m_usbLastTaken) + next.delay;
+    if (readyAt) *readyAt = next.earliest + next.delay;
     return true;
 }
 
@@ -234,13 +230,14 @@ std::vector<uint8_t> Reader::UsbPop(uint32_t now) {
     if (Vanished() || m_usbOut.empty()) return {};
     Scheduled next = std::move(m_usbOut.front());
     m_usbOut.pop_front();
-    m_usbLastTaken = now;
+    // The next report is made once the host has taken this one.
+    if (!m_usbOut.empty()) m_usbOut.front().earliest = Later(m_usbOut.front().earliest, now);
     const size_t length = m_inputLength ? m_inputLength : DEFAULT_REPORT_LENGTH;
     std::vector<uint8_t> report(length, 0);
     for (size_t i = 1; i < length && i <= next.payload.size(); ++i) {
         report[i] = next.payload[i - 1];
     }
-    if (!Move()) return {};
+    Moved();
     return report;
 }
 
@@ -277,8 +274,8 @@ bool Reader::SerialWrite(uint8_t byte, uint32_t now) {
         return false;
     }
     m_log.serialBytes.push_back(byte);
-    if (!Move()) return true;
-    if (m_faults.mode == AnswerMode::Silent) return true;
+    Moved();
+    if (Vanished() || m_faults.mode == AnswerMode::Silent) return true;
 
     if (!m_serialFrame.empty() && Elapsed(now, m_serialFrameAt, CONFIG_FRAME_GAP_MS)) {
         m_serialFrame.clear();
@@ -316,7 +313,7 @@ bool Reader::SerialPop(uint8_t* byte, uint32_t) {
     if (Vanished() || m_serialOut.empty()) return false;
     const uint8_t b = m_serialOut.front().byte;
     m_serialOut.pop_front();
-    if (!Move()) return false;
+    Moved();
     if (byte) *byte = b;
     return true;
 }

@@ -144,8 +144,8 @@ public:
 private:
     struct Scheduled {
         std::vector<uint8_t> payload;  // USB: 8 payload bytes
-        uint32_t earliest = 0;         // not before this tick
-        uint32_t delay = 0;            // after the request or the previous report taken
+        uint32_t earliest = 0;         // the request, or when the host took the previous report
+        uint32_t delay = 0;            // ready this long after `earliest`
     };
     struct SerialOut {
         uint8_t byte;
@@ -154,8 +154,8 @@ private:
 
     using Payload = std::array<uint8_t, USB_PAYLOAD_SIZE>;
 
-    // Counts one report or byte moved; true while the reader is still there after it.
-    bool Move();
+    // Counts one report or byte moved (the vanish fault counts them).
+    void Moved();
     void Vanish();
     void HandleCommand(uint8_t command, bool usb, uint32_t now);
     void FinishFrame(const std::vector<uint8_t>& frame, bool usb, uint32_t now);
@@ -178,7 +178,6 @@ private:
 
     int m_usbOpen = 0;
     std::deque<Scheduled> m_usbOut;
-    uint32_t m_usbLastTaken = 0;  // when the host took the previous report
     std::vector<uint8_t> m_usbFrame;
     uint32_t m_usbFrameAt = 0;
 
