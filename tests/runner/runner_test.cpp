@@ -1,0 +1,284 @@
+// The headless runner: its grammar, output format, errors and its timer on the clock.
+#include "runner/runner.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "runner/script_text.h"
+#include "tests/app/app_fixture.h"
+
+namespace {
+
+struct Result {
+    int status;
+    std::string out;
+    std::vector<std::string> lines;
+};
+
+Result RunLines(const std::string& script, const runner::SimCommand& sim = {}) {
+    std::istringstream in(script);
+    std::ostringstream out;
+    Result r;
+    r.status = runner::RunScript(in, out, sim);
+    r.out = out.str();
+    std::istringstream split(r.out);
+    for (std::string line; std::getline(split, line);) r.lines.push_back(line);
+    return r;
+}
+
+// Virtual time and serial ports that are byte queues, as the receive poll sees them.
+class RunnerTest : public ::testing::Test {
+protected:
+    RunnerTest() : clockScope(clock) { zarn::SetSerialBackend(&serial); }
+    ~RunnerTest() override {
+        zarn::PortTable::CloseAll();
+        zarn::SetSerialBackend(nullptr);
+    }
+    zarn::VirtualClock clock{1000};
+    zarn::ScopedClock clockScope;
+    apptest::QueueSerialBackend serial;
+};
+
+TEST(ScriptText, QuoteEscapesEveryByteThatIsNotPlainText) {
+    EXPECT_EQ(runner::Quote(""), "\"\"");
+    EXPECT_EQ(runner::Quote("a b~"), "\"a b~\"");
+    EXPECT_EQ(runner::Quote("\"\\\r\n\t"), "\"\\\"\\\\\\r\\n\\t\"");
+    EXPECT_EQ(runner::Quote(std::string("\0\x1f\x7f\x80\xff", 5)), "\"\\x00\\x1f\\x7f\\x80\\xff\"");
+}
+
+TEST(ScriptText, ParseTextReadsQuotesAndEscapes) {
+    std::string bytes, why;
+    ASSERT_TRUE(runner::ParseText("  a b  ", &bytes, &why));
+    EXPECT_EQ(bytes, "a b");
+    ASSERT_TRUE(runner::ParseText(" \"  a b  \" ", &bytes, &why));
+    EXPECT_EQ(bytes, "  a b  ");
+    ASSERT_TRUE(runner::ParseText("\"\"", &bytes, &why));
+    EXPECT_EQ(bytes, "");
+    ASSERT_TRUE(runner::ParseText(R"(A\"B\\C\n\r\t\x02\xE9)", &bytes, &why));
+    EXPECT_EQ(bytes, "A\"B\\C\n\r\t\x02\xe9");
+    ASSERT_TRUE(runner::ParseText(R"("say \"hi\"")", &bytes, &why));
+    EXPECT_EQ(bytes, "say \"hi\"");
+    ASSERT_TRUE(runner::ParseText("a\"b", &bytes, &why));  // a quote inside is a byte
+    EXPECT_EQ(bytes, "a\"b");
+
+    for (const char* bad :
+         {R"(\q)", R"(\x4)", R"(\xg0)", "abc\\", "\"abc", "\"a\"b", R"("abc\")", "\""}) {
+        bytes = "unchanged";
+        EXPECT_FALSE(runner::ParseText(bad, &bytes, &why)) << bad;
+        EXPECT_FALSE(why.empty());
+        EXPECT_EQ(bytes, "unchanged");
+    }
+}
+
+TEST_F(RunnerTest, DumpPrintsEveryControlInIdOrderThenTimerModeAndReceived) {
+    Result r = RunLines("dump\n");
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.lines.size(), 60u + 3u);
+    EXPECT_EQ(r.lines[0], "ctl 1000 kind=edit visible=1 enabled=1 checked=0 limit=1 text=\"%\"");
+    EXPECT_EQ(r.lines[12],
+              "ctl 1012 kind=check visible=1 enabled=0 checked=0 limit=0 text=\"End of packet\"");
+    EXPECT_EQ(r.lines[59], "ctl 1072 kind=edit visible=1 enabled=1 checked=0 limit=3 text=\"\"");
+    EXPECT_EQ(r.lines[60], "timer off");
+    EXPECT_EQ(r.lines[61], "mode usb");
+    EXPECT_EQ(r.lines[62], "received \"\"");
+    int previous = 0;
+    for (size_t i = 0; i < 60; ++i) {
+        int id = std::stoi(r.lines[i].substr(4));
+        EXPECT_GT(id, previous);
+        previous = id;
+    }
+}
+
+TEST_F(RunnerTest, UserCommandsActAsAUserWould) {
+    Result r = RunLines(
+        "# comment\n"
+        "\n"
+        "   \r\n"
+        "type 1023 \"  a b  \"\r\n"
+        "get 1023\n"
+        "type 1000 xyz\n"
+        "get 1000\n"
+        "paste 1024 0123456789abcdefgh\n"
+        "get 1024\n"
+        "type 1024 \"\"\n"
+        "get 1024\n"
+        "dblclick 1037\n"
+        "get 1036\n"
+        "get 1037\n"
+        "slider 3\n"
+        "get 1017\n"
+        "click 1061\n"
+        "slider 1\n"
+        "get 1017\n"
+        "type 1050 \" 4\"\n"
+        "get 1050\n"
+        "click 1012\n"
+        "type 1035 9\n"
+        "get 1012\n"
+        "get 1035\n"
+        "sysmenu about\n"
+        "dump\n");
+    EXPECT_EQ(r.status, 0);
+    ASSERT_GE(r.lines.size(), 12u);
+    EXPECT_EQ(r.lines[0],
+              "ctl 1023 kind=edit visible=1 enabled=1 checked=0 limit=15 text=\"  a b  \"");
+    EXPECT_EQ(r.lines[1], "ctl 1000 kind=edit visible=1 enabled=1 checked=0 limit=1 text=\"x\"");
+    EXPECT_EQ(r.lines[2],
+              "ctl 1024 kind=edit visible=1 enabled=1 checked=0 limit=15 text=\"0123456789abcde\"");
+    EXPECT_EQ(r.lines[3], "ctl 1024 kind=edit visible=1 enabled=1 checked=0 limit=15 text=\"\"");
+    EXPECT_EQ(r.lines[4], "ctl 1036 kind=radio visible=1 enabled=1 checked=0 limit=0 text=\"ON\"");
+    EXPECT_EQ(r.lines[5], "ctl 1037 kind=radio visible=1 enabled=1 checked=1 limit=0 text=\"OFF\"");
+    EXPECT_EQ(r.lines[6],
+              "ctl 1017 kind=slider visible=1 enabled=1 checked=0 limit=0 pos=3 min=0 max=7");
+    // The serial radio set 7 and disabled the trackbar: the user cannot move it.
+    EXPECT_EQ(r.lines[7],
+              "ctl 1017 kind=slider visible=1 enabled=0 checked=0 limit=0 pos=7 min=0 max=7");
+    EXPECT_EQ(r.lines[8],
+              "ctl 1050 kind=combo visible=1 enabled=1 checked=0 limit=0 text=\" 4\" "
+              "items=\"1,2,3,4,5,6,7,8,9\"");
+    // Disabled controls ignore clicks and typing.
+    EXPECT_EQ(r.lines[9],
+              "ctl 1012 kind=check visible=1 enabled=0 checked=0 limit=0 text=\"End of packet\"");
+    EXPECT_EQ(r.lines[10], "ctl 1035 kind=edit visible=1 enabled=0 checked=0 limit=3 text=\"\"");
+    EXPECT_EQ(r.lines[11], "about");
+    EXPECT_EQ(r.lines.back(), "received \"\"");
+    EXPECT_EQ(r.lines[r.lines.size() - 2], "mode serial");
+}
+
+TEST_F(RunnerTest, EnterEscapeAndCloseEndTheDialogAndTheRestIsIgnored) {
+    // Typing stops at the limit, so the data exchange passes.
+    Result r = RunLines("type 1064 123\nget 1064\nkey enter\nget 1064\nbogus\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.lines, (std::vector<std::string>{
+                           "ctl 1064 kind=edit visible=1 enabled=1 checked=0 limit=2 text=\"12\"",
+                           "end 1"}));
+
+    r = RunLines("key escape\ndump\n");
+    EXPECT_EQ(r.lines, (std::vector<std::string>{"end 2"}));
+    r = RunLines("close\nclick 1015\n");
+    EXPECT_EQ(r.lines, (std::vector<std::string>{"end 2"}));
+    r = RunLines("click 1015\n");
+    EXPECT_EQ(r.lines, (std::vector<std::string>{"end 1"}));
+}
+
+TEST_F(RunnerTest, ErrorsStopTheRunWithStatus2) {
+    struct Case {
+        const char* script;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"get 1000\nfrobnicate\nget 1001\n", "error line 2: unknown command \"frobnicate\""},
+        {"get 4711\n", "error line 1: no control 4711"},
+        {"get\n", "error line 1: missing control id"},
+        {"click abc\n", "error line 1: bad control id \"abc\""},
+        {"click 1000\n", "error line 1: control 1000 is not a button, check box or radio button"},
+        {"type 1013 x\n", "error line 1: control 1013 is not an edit or combo box"},
+        {"type 1000 \"x\n", "error line 1: missing closing quote"},
+        {"type 1000 \\z\n", "error line 1: unknown escape \\z"},
+        {"click 1018 twice\n", "error line 1: unexpected text after click"},
+        {"key space\n", "error line 1: unknown key \"space\" (enter or escape)"},
+        {"tick -1\n", "error line 1: bad count \"-1\""},
+        {"wait\n", "error line 1: missing milliseconds"},
+        {"slider up\n", "error line 1: bad position \"up\""},
+        {"answer print x\n", "error line 1: answer save|open PATH|cancel"},
+        {"answer open\n", "error line 1: missing path (or cancel)"},
+        {"sysmenu close\n", "error line 1: unknown system menu item \"close\" (about)"},
+        {"sim card x\n", "error line 1: no simulated reader (run with --simulate)"},
+    };
+    for (const Case& c : cases) {
+        Result r = RunLines(c.script);
+        EXPECT_EQ(r.status, 2) << c.script;
+        ASSERT_FALSE(r.lines.empty()) << c.script;
+        EXPECT_EQ(r.lines.back(), c.error) << c.script;
+    }
+    // A line in error does nothing: the click with extra text did not toggle the box.
+    Result r = RunLines("click 1018 x\n");
+    EXPECT_EQ(r.lines.size(), 1u);
+}
+
+TEST_F(RunnerTest, SimLinesGoToTheSimulatorAndItsFailuresAreErrors) {
+    std::vector<std::string> seen;
+    runner::SimCommand sim = [&](const std::string& args, std::ostream& out, std::string* why) {
+        seen.push_back(args);
+        if (args == "fail") {
+            *why = "sim says no";
+            return false;
+        }
+        out << "sim ok\n";
+        return true;
+    };
+    Result r = RunLines("sim  send 0d 0a\nsim fail\nsim never\n", sim);
+    EXPECT_EQ(seen, (std::vector<std::string>{"send 0d 0a", "fail"}));
+    EXPECT_EQ(r.lines, (std::vector<std::string>{"sim ok", "error line 2: sim says no"}));
+    EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(RunnerTest, FileDialogsTakeTheirQueuedAnswers) {
+    Result r = RunLines(
+        "answer save /tmp/never-used.cfg\n"
+        "answer open cancel\n"
+        "answer open \"/no such dir/x.cfg\"\n"
+        "click 1041\n"
+        "click 1041\n"
+        "click 1041\n");
+    EXPECT_EQ(r.status, 0);
+    std::vector<std::string> dialogs;
+    for (const auto& line : r.lines)
+        if (line.rfind("filedialog ", 0) == 0) dialogs.push_back(line.substr(line.find(" -> ")));
+    EXPECT_EQ(dialogs,
+              (std::vector<std::string>{" -> cancel", " -> /no such dir/x.cfg", " -> cancel"}));
+    EXPECT_EQ(r.lines[0].rfind("filedialog open title=\"\" file=\"\" ext=\".cfg\"", 0), 0u);
+}
+
+TEST_F(RunnerTest, WaitTicksTheTimerAtItsPeriodOnTheClock) {
+    serial.Send(1, "abcdefghij");
+    Result r = RunLines(
+        "clock\n"
+        "click 1061\n"
+        "click 1055\n"
+        "wait 49\n"
+        "get 1052\n"
+        "wait 1\n"
+        "get 1052\n"
+        "wait 150\n"
+        "get 1052\n"
+        "clock\n"
+        "tick 2\n"
+        "get 1052\n"
+        "clock\n"
+        "dump\n");
+    EXPECT_EQ(r.status, 0);
+    ASSERT_GE(r.lines.size(), 7u);
+    EXPECT_EQ(r.lines[0], "clock 0");
+    EXPECT_EQ(r.lines[1],
+              "ctl 1052 kind=edit visible=1 enabled=1 checked=0 limit=0 "
+              "text=\"Port is opened now\"");
+    EXPECT_EQ(r.lines[2], "ctl 1052 kind=edit visible=1 enabled=1 checked=0 limit=0 text=\"a\"");
+    EXPECT_EQ(r.lines[3], "ctl 1052 kind=edit visible=1 enabled=1 checked=0 limit=0 text=\"abcd\"");
+    EXPECT_EQ(r.lines[4], "clock 200");
+    EXPECT_EQ(r.lines[5],
+              "ctl 1052 kind=edit visible=1 enabled=1 checked=0 limit=0 text=\"abcdef\"");
+    EXPECT_EQ(r.lines[6], "clock 200");  // ticks take no time
+    EXPECT_EQ(r.lines[r.lines.size() - 3], "timer 50");
+    EXPECT_EQ(r.lines.back(), "received \"abcdef\"");
+}
+
+TEST_F(RunnerTest, WaitWithoutTheTimerOnlyLetsTimePass) {
+    serial.Send(1, "abc");
+    Result r = RunLines("wait 1000\nclock\ntick 5\nget 1052\n");
+    EXPECT_EQ(r.lines, (std::vector<std::string>{
+                           "clock 1000",
+                           "ctl 1052 kind=edit visible=1 enabled=1 checked=0 limit=0 text=\"\""}));
+}
+
+TEST_F(RunnerTest, EmptyPortReadsTakeTheirTimeOutAndTheScheduleHolds) {
+    // Every poll of an empty port waits its 1 ms; ticks stay on the 50 ms grid, and the
+    // tick due at the end of the wait runs, taking its millisecond.
+    Result r = RunLines("click 1061\nclick 1055\nwait 500\nclock\nwait 48\nclock\nwait 1\nclock\n");
+    EXPECT_EQ(r.lines, (std::vector<std::string>{"clock 501", "clock 549", "clock 551"}));
+}
+
+}  // namespace
