@@ -365,7 +365,7 @@ private:
             case Command::Tick:
                 for (long long i = 0; i < c.number && !m_dlg.IsEnded(); ++i) {
                     if (m_dlg.TimerPeriod() == 0) break;
-                    m_dlg.TimerTick();
+                    NextTick();
                 }
                 break;
             case Command::Wait:
@@ -405,27 +405,34 @@ private:
         return true;
     }
 
-    // Time passes on the program's clock; timer 1 ticks whenever it is due, its schedule
-    // kept from the moment it was (re)started. A poll that overran its period is followed
-    // at once by a single pending tick, as the platform coalesces them.
+    // Timer 1 keeps its schedule from the moment it was (re)started: a tick comes when it
+    // is due, so time passes up to that moment first. A poll that overran its period is
+    // followed at once by a single pending tick, as the platform coalesces them.
+    void NextTick() {
+        zarn::Clock& clock = zarn::GetClock();
+        const uint32_t now = clock.NowMs();
+        if (Before(now, m_host.timerDue)) clock.SleepMs(m_host.timerDue - now);
+        const unsigned starts = m_host.timerStarts;
+        const uint32_t due = m_host.timerDue;
+        m_dlg.TimerTick();
+        if (m_host.timerStarts == starts && m_host.timerPeriod != 0) {
+            m_host.timerDue = due + m_host.timerPeriod;
+            const uint32_t after = clock.NowMs();
+            if (Before(m_host.timerDue, after)) m_host.timerDue = after;
+        }
+    }
+
+    // Time passes on the program's clock, timer 1 ticking whenever it is due.
     void Wait(uint32_t ms) {
         zarn::Clock& clock = zarn::GetClock();
         const uint32_t end = clock.NowMs() + ms;
         while (!m_dlg.IsEnded()) {
-            uint32_t now = clock.NowMs();
             if (m_dlg.TimerPeriod() == 0 || Before(end, m_host.timerDue)) {
+                const uint32_t now = clock.NowMs();
                 if (Before(now, end)) clock.SleepMs(end - now);
                 return;
             }
-            if (Before(now, m_host.timerDue)) clock.SleepMs(m_host.timerDue - now);
-            const unsigned starts = m_host.timerStarts;
-            const uint32_t due = m_host.timerDue;
-            m_dlg.TimerTick();
-            if (m_host.timerStarts == starts && m_host.timerPeriod != 0) {
-                m_host.timerDue = due + m_host.timerPeriod;
-                uint32_t after = clock.NowMs();
-                if (Before(m_host.timerDue, after)) m_host.timerDue = after;
-            }
+            NextTick();
         }
     }
 

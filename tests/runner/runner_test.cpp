@@ -261,7 +261,7 @@ TEST_F(RunnerTest, WaitTicksTheTimerAtItsPeriodOnTheClock) {
     EXPECT_EQ(r.lines[4], "clock 200");
     EXPECT_EQ(r.lines[5],
               "ctl 1052 kind=edit visible=1 enabled=1 checked=0 limit=0 text=\"abcdef\"");
-    EXPECT_EQ(r.lines[6], "clock 200");  // ticks take no time
+    EXPECT_EQ(r.lines[6], "clock 300");  // each tick comes when it is due
     EXPECT_EQ(r.lines[r.lines.size() - 3], "timer 50");
     EXPECT_EQ(r.lines.back(), "received \"abcdef\"");
 }
