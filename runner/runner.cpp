@@ -303,12 +303,19 @@ private:
                 return std::nullopt;
             }
             c.op = which == "save" ? Command::AnswerSave : Command::AnswerOpen;
-            if (!text()) return std::nullopt;
-            if (c.text->empty()) {
+            // A path is taken as written (backslashes of a Windows path are no escapes);
+            // double quotes around it keep outer blanks.
+            std::string path = r.Rest();
+            size_t first = path.find_first_not_of(" \t");
+            size_t last = path.find_last_not_of(" \t");
+            path = first == std::string::npos ? "" : path.substr(first, last - first + 1);
+            bool quoted = path.size() >= 2 && path.front() == '"' && path.back() == '"';
+            if (quoted) path = path.substr(1, path.size() - 2);
+            if (path.empty()) {
                 *why = "missing path (or cancel)";
                 return std::nullopt;
             }
-            if (*c.text == "cancel") c.text.reset();
+            if (quoted || path != "cancel") c.text = path;
         } else if (word == "sysmenu") {
             std::string item = r.Word();
             if (item != "about") {

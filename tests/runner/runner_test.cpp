@@ -221,6 +221,8 @@ TEST_F(RunnerTest, FileDialogsTakeTheirQueuedAnswers) {
         "answer save /tmp/never-used.cfg\n"
         "answer open cancel\n"
         "answer open \"/no such dir/x.cfg\"\n"
+        "answer open C:\\tmp\\x.cfg\n"
+        "click 1041\n"
         "click 1041\n"
         "click 1041\n"
         "click 1041\n");
@@ -228,8 +230,9 @@ TEST_F(RunnerTest, FileDialogsTakeTheirQueuedAnswers) {
     std::vector<std::string> dialogs;
     for (const auto& line : r.lines)
         if (line.rfind("filedialog ", 0) == 0) dialogs.push_back(line.substr(line.find(" -> ")));
-    EXPECT_EQ(dialogs,
-              (std::vector<std::string>{" -> cancel", " -> /no such dir/x.cfg", " -> cancel"}));
+    // Save answers are not given to open dialogs; paths are taken as written.
+    EXPECT_EQ(dialogs, (std::vector<std::string>{" -> cancel", " -> /no such dir/x.cfg",
+                                                 " -> C:\\tmp\\x.cfg", " -> cancel"}));
     EXPECT_EQ(r.lines[0].rfind("filedialog open title=\"\" file=\"\" ext=\".cfg\"", 0), 0u);
 }
 
@@ -279,6 +282,49 @@ TEST_F(RunnerTest, EmptyPortReadsTakeTheirTimeOutAndTheScheduleHolds) {
     // tick due at the end of the wait runs, taking its millisecond.
     Result r = RunLines("click 1061\nclick 1055\nwait 500\nclock\nwait 48\nclock\nwait 1\nclock\n");
     EXPECT_EQ(r.lines, (std::vector<std::string>{"clock 501", "clock 549", "clock 551"}));
+}
+
+// The interlocks clicked through as a user would, read back as the runner prints them.
+TEST_F(RunnerTest, InterlocksThroughTheScript) {
+    Result r = RunLines(
+        "click 1009\nclick 1010\nclick 1011\n"  // all track rows clear
+        "click 1012\n"                          // End of packet: packet CR chosen
+        "get 1009\nget 1043\nget 1049\n"
+        "click 1012\n"  // cleared again
+        "get 1012\nget 1049\nget 1042\n"
+        "click 1009\nclick 1009\n"  // the packet row comes back only this way
+        "click 1048\n"              // a packet radio checks End of packet only
+        "get 1012\nget 1010\n"
+        "click 1010\n"  // a track row disables it, leaves it checked, chooses CR
+        "get 1012\nget 1045\nget 1048\n"
+        "type 1000 #\nclick 1018\nget 1000\nclick 1018\nget 1000\n"
+        "type 1023 ABCDEFGHIJKLMNO\ntype 1024 abcdefghijklmno\nclick 1057\n"
+        "get 1023\nget 1024\n"
+        "click 1022\nget 1024\nclick 1019\nget 1024\nget 1005\n"
+        "click 1034\ntype 1035 3\nclick 1033\nget 1035\n");
+    const char* const kExpected[] = {
+        "ctl 1009 kind=check visible=1 enabled=0 checked=0 limit=0 text=\"End Track 1 with\"",
+        "ctl 1043 kind=radio visible=1 enabled=0 checked=0 limit=0 text=\"CR\"",
+        "ctl 1049 kind=radio visible=1 enabled=1 checked=1 limit=0 text=\"CR\"",
+        "ctl 1012 kind=check visible=1 enabled=0 checked=0 limit=0 text=\"End of packet\"",
+        "ctl 1049 kind=radio visible=1 enabled=0 checked=0 limit=0 text=\"CR\"",
+        "ctl 1042 kind=radio visible=1 enabled=1 checked=0 limit=0 text=\"CR+LF\"",
+        "ctl 1012 kind=check visible=1 enabled=1 checked=1 limit=0 text=\"End of packet\"",
+        "ctl 1010 kind=check visible=1 enabled=1 checked=0 limit=0 text=\"End Track 2 with\"",
+        "ctl 1012 kind=check visible=1 enabled=0 checked=1 limit=0 text=\"End of packet\"",
+        "ctl 1045 kind=radio visible=1 enabled=1 checked=1 limit=0 text=\"CR\"",
+        "ctl 1048 kind=radio visible=1 enabled=0 checked=0 limit=0 text=\"CR+LF\"",
+        "ctl 1000 kind=edit visible=1 enabled=0 checked=0 limit=1 text=\"\"",
+        "ctl 1000 kind=edit visible=1 enabled=1 checked=0 limit=1 text=\"%\"",
+        "ctl 1023 kind=edit visible=1 enabled=1 checked=0 limit=15 text=\"ABCDEFGHIJKLMN\"",
+        "ctl 1024 kind=edit visible=1 enabled=1 checked=0 limit=15 text=\"abcdefghijklmn\"",
+        "ctl 1024 kind=edit visible=1 enabled=1 checked=0 limit=14 text=\"abcdefghijklmn\"",
+        "ctl 1024 kind=edit visible=1 enabled=1 checked=0 limit=15 text=\"abcdefghijklmn\"",
+        "ctl 1005 kind=edit visible=1 enabled=0 checked=0 limit=1 text=\"\"",
+        "ctl 1035 kind=edit visible=1 enabled=0 checked=0 limit=3 text=\"3\"",
+    };
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.lines, std::vector<std::string>(std::begin(kExpected), std::end(kExpected)));
 }
 
 }  // namespace
