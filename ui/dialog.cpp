@@ -231,7 +231,7 @@ void Dialog::SetFocus(int id) {
 }
 
 void Dialog::SetTimer(uint32_t periodMs) {
-    if (periodMs == 0) periodMs = 1;  // the platform never runs a timer faster
+    if (periodMs < 10) periodMs = 10;  // the platform never runs a timer faster
     m_timerPeriod = periodMs;
     m_host->TimerChanged(periodMs);
 }
