@@ -1,0 +1,482 @@
+#include "gui/dialog_view.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QEventLoop>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QTextCursor>
+#include <QValidator>
+#include <algorithm>
+#include <functional>
+
+#include "app/zarn60_tool_dlg.h"
+#include "gui/file_dialog.h"
+#include "gui/template_widgets.h"
+
+namespace gui {
+
+namespace {
+
+// A length limit stops typing and pasting but never cuts what is already there: what
+// an edit would grow past the limit is dropped from the inserted part, as the original
+// platform's edits do. Characters that are no byte become '?'.
+class ByteLimitValidator : public QValidator {
+public:
+    // `control` gives the model's control, or null before a model is attached.
+    ByteLimitValidator(std::function<const ui::Control*()> control, QObject* parent)
+        : QValidator(parent), m_control(std::move(control)) {}
+
+    State validate(QString& input, int& pos) const override {
+        for (QChar& ch : input)
+            if (ch.unicode() > 0xFF) ch = QLatin1Char('?');
+        const ui::Control* c = m_control();
+        if (!c || c->limit <= 0) return Acceptable;
+        const qsizetype allowed =
+            std::max<qsizetype>(c->limit, static_cast<qsizetype>(c->text.size()));
+        if (input.size() <= allowed) return Acceptable;
+        const qsizetype excess = input.size() - allowed;
+        if (pos < excess) return Invalid;
+        input.remove(pos - excess, excess);
+        pos -= static_cast<int>(excess);
+        return Acceptable;
+    }
+
+private:
+    std::function<const ui::Control*()> m_control;
+};
+
+// The busy cursor is taken down while a modal box of a handler waits for the user.
+class BusyCursorPause {
+public:
+    explicit BusyCursorPause(int depth) : m_depth(depth) {
+        for (int i = 0; i < m_depth; ++i) QApplication::restoreOverrideCursor();
+    }
+    ~BusyCursorPause() {
+        for (int i = 0; i < m_depth; ++i) QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    BusyCursorPause(const BusyCursorPause&) = delete;
+    BusyCursorPause& operator=(const BusyCursorPause&) = delete;
+
+private:
+    int m_depth;
+};
+
+}  // namespace
+
+DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
+    : QWidget(parent), m_template(tpl) {
+    setWindowFlags((parent ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(Utf8(tpl.caption));
+    setWindowIcon(ProgramIcon());
+    setFont(DialogFont(tpl));
+    setFixedSize(DialogClientSize(tpl));
+
+    const BaseUnits units = DialogBaseUnits(tpl);
+    for (const res::ControlTemplate& t : tpl.controls) {
+        QWidget* w = CreateControlWidget(t, units, this);
+        if (t.id != res::IDC_STATIC && !m_index.count(t.id)) m_index[t.id] = m_widgets.size();
+        m_widgets.push_back(w);
+        Connect(m_widgets.size() - 1);
+    }
+
+    m_realTime.start();
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        if (!m_dialog || m_dialog->IsEnded() || m_dialog->InHandler()) return;
+        PaceClock();
+        m_dialog->TimerTick();
+    });
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, [this] {
+        if (!m_dialog) return;
+        for (const ui::Dialog::MenuItem& item : m_dialog->SystemMenu()) {
+            if (item.command != 0) {
+                RunSystemCommand(item.command);
+                return;
+            }
+        }
+    });
+    qApp->installEventFilter(this);
+}
+
+DialogView::~DialogView() {
+    if (qApp) qApp->removeEventFilter(this);
+    for (int i = 0; i < m_busy; ++i) QApplication::restoreOverrideCursor();
+}
+
+void DialogView::Connect(size_t index) {
+    QWidget* w = m_widgets[index];
+    auto model = [this, index]() -> const ui::Control* {
+        return m_dialog && index < m_dialog->AllControls().size() ? &m_dialog->AllControls()[index]
+                                                                  : nullptr;
+    };
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        edit->setValidator(new ByteLimitValidator(model, edit));
+        connect(edit, &QLineEdit::textEdited, this,
+                [this, index](const QString& text) { UserEdited(index, QStringToBytes(text)); });
+    } else if (auto* box = qobject_cast<QPlainTextEdit*>(w)) {
+        box->document()->setUndoRedoEnabled(false);
+        m_shownText[index] = RenderTestBox({});
+        connect(box, &QPlainTextEdit::textChanged, this, [this, index] {
+            if (!m_mirroring) UserEditedTestBox(index);
+        });
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        connect(button, &QAbstractButton::clicked, this, [this, index] { UserClicked(index); });
+    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+        if (combo->isEditable()) {
+            combo->setCompleter(nullptr);  // the original does not complete what one types
+            combo->setValidator(new ByteLimitValidator(model, combo));
+        }
+        // Typing and picking an item both change the text the handlers read.
+        connect(combo, &QComboBox::editTextChanged, this, [this, index](const QString& text) {
+            if (!m_mirroring) UserEdited(index, QStringToBytes(text));
+        });
+        connect(combo, &QComboBox::currentIndexChanged, this, [this, index, combo](int item) {
+            if (!m_mirroring && !combo->isEditable() && item >= 0)
+                UserEdited(index, QStringToBytes(combo->itemText(item)));
+        });
+    } else if (auto* slider = qobject_cast<QSlider*>(w)) {
+        connect(slider, &QSlider::valueChanged, this, [this, index](int value) {
+            if (m_mirroring) return;
+            const int id = m_template.controls[index].id;
+            Run([&] { m_dialog->UserSetSlider(id, value); });
+            Mirror(index);
+        });
+    }
+}
+
+void DialogView::Attach(ui::Dialog* dialog) {
+    m_dialog = dialog;
+    if (!m_dialog) return;
+    if (!m_dialog->Icon().empty()) {
+        QPixmap pixmap;
+        const auto& png = m_dialog->Icon();
+        if (pixmap.loadFromData(png.data(), static_cast<uint>(png.size()), "PNG"))
+            setWindowIcon(QIcon(pixmap));
+    }
+    for (size_t i = 0; i < m_widgets.size() && i < m_dialog->AllControls().size(); ++i) Mirror(i);
+    TimerChanged(m_dialog->TimerPeriod());
+}
+
+void DialogView::PaceVirtualClock(zarn::VirtualClock* clock) {
+    m_clock = clock;
+    if (m_clock) m_clockBase = m_clock->NowMs();
+    m_realTime.restart();
+}
+
+void DialogView::PaceClock() {
+    if (m_clock) m_clock->AdvanceTo(m_clockBase + static_cast<uint32_t>(m_realTime.elapsed()));
+}
+
+template <class Action>
+void DialogView::Run(Action&& action, bool busy) {
+    if (!m_dialog || m_dialog->IsEnded() || m_dialog->InHandler()) return;
+    PaceClock();
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        ++m_busy;
+    }
+    action();
+    if (busy) {
+        --m_busy;
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+int DialogView::Exec() {
+    if (!m_dialog) return 0;
+    if (m_dialog->IsEnded()) return m_dialog->Result();
+    if (parentWidget()) setWindowModality(Qt::ApplicationModal);
+    show();
+    raise();
+    activateWindow();
+    if (QWidget* w = ControlWidget(m_dialog->Focus())) w->setFocus(Qt::OtherFocusReason);
+    QEventLoop loop;
+    connect(this, &DialogView::dialogEnded, &loop, &QEventLoop::quit);
+    if (!m_dialog->IsEnded()) loop.exec();
+    return m_dialog->Result();
+}
+
+QWidget* DialogView::ControlWidget(int id) const {
+    auto it = m_index.find(id);
+    return it == m_index.end() ? nullptr : m_widgets[it->second];
+}
+
+int DialogView::IndexOfWidget(const QWidget* widget) const {
+    for (; widget && widget != this; widget = widget->parentWidget()) {
+        auto it = std::find(m_widgets.begin(), m_widgets.end(), widget);
+        if (it != m_widgets.end()) return static_cast<int>(it - m_widgets.begin());
+    }
+    return -1;
+}
+
+// --- Model to widgets ---------------------------------------------------------------------
+
+void DialogView::ControlChanged(int id) {
+    auto it = m_index.find(id);
+    if (m_dialog && it != m_index.end()) Mirror(it->second);
+}
+
+void DialogView::Mirror(size_t index) {
+    if (!m_dialog || index >= m_dialog->AllControls().size()) return;
+    const ui::Control& c = m_dialog->AllControls()[index];
+    QWidget* w = m_widgets[index];
+    ++m_mirroring;
+    {
+        const QSignalBlocker block(w);
+        if (w->isHidden() == c.visible) w->setVisible(c.visible);
+        if (w->testAttribute(Qt::WA_Disabled) == c.enabled) w->setEnabled(c.enabled);
+        if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+            const QString text = BytesToQString(c.text);
+            if (edit->text() != text) edit->setText(text);
+        } else if (qobject_cast<QPlainTextEdit*>(w)) {
+            MirrorTestBox(index, c);
+        } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+            if (button->isCheckable() && button->isChecked() != c.checked)
+                button->setChecked(c.checked);
+            if (button->text() != Utf8(c.text)) button->setText(Utf8(c.text));
+        } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+            QStringList items;
+            for (const std::string& item : c.items) items << BytesToQString(item);
+            QStringList shown;
+            for (int i = 0; i < combo->count(); ++i) shown << combo->itemText(i);
+            if (shown != items) {
+                combo->clear();
+                combo->addItems(items);
+            }
+            if (combo->currentIndex() != c.curSel) combo->setCurrentIndex(c.curSel);
+            if (combo->isEditable() && combo->currentText() != BytesToQString(c.text))
+                combo->setEditText(BytesToQString(c.text));
+        } else if (auto* slider = qobject_cast<QSlider*>(w)) {
+            slider->setRange(c.rangeMin, std::max(c.rangeMin, c.rangeMax));
+            // The original's page is a fifth of the range.
+            slider->setPageStep(std::max(1, (c.rangeMax - c.rangeMin) / 5));
+            slider->setTickInterval(std::max(1, c.ticFreq));
+            if (slider->value() != c.pos) slider->setValue(c.pos);
+        } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
+            if (group->title() != Utf8(c.text)) group->setTitle(Utf8(c.text));
+        } else if (auto* label = qobject_cast<QLabel*>(w)) {
+            if (label->pixmap().isNull() && label->text() != Utf8(c.text))
+                label->setText(Utf8(c.text));
+        }
+    }
+    --m_mirroring;
+    // Inside a handler nothing else gets to paint before it returns.
+    if (m_dialog->InHandler() && isVisible() && w->isVisible()) {
+        w->repaint();
+        if (auto* area = qobject_cast<QPlainTextEdit*>(w)) area->viewport()->repaint();
+    }
+}
+
+void DialogView::MirrorTestBox(size_t index, const ui::Control& c) {
+    auto* box = static_cast<QPlainTextEdit*>(m_widgets[index]);
+    TestBoxText rendered = RenderTestBox(c.text);
+    const QString current = box->toPlainText();
+    if (current != rendered.display) {
+        if (m_userEditing) {
+            // The model changed what the user typed ('?' for a character that is no
+            // byte): show it and keep the caret where it was.
+            const int caret = box->textCursor().position();
+            box->setPlainText(rendered.display);
+            QTextCursor cursor = box->textCursor();
+            cursor.setPosition(std::min<int>(caret, static_cast<int>(rendered.display.size())));
+            box->setTextCursor(cursor);
+        } else {
+            if (!current.isEmpty() && rendered.display.startsWith(current)) {
+                // Received bytes mostly add to the end.
+                QTextCursor cursor(box->document());
+                cursor.movePosition(QTextCursor::End);
+                cursor.insertText(rendered.display.mid(current.size()));
+            } else {
+                box->setPlainText(rendered.display);
+            }
+            // New text is read at its end.
+            box->moveCursor(QTextCursor::End);
+            box->ensureCursorVisible();
+            box->verticalScrollBar()->setValue(box->verticalScrollBar()->maximum());
+        }
+    }
+    m_shownText[index] = std::move(rendered);
+}
+
+void DialogView::TimerChanged(uint32_t periodMs) {
+    if (periodMs == 0)
+        m_timer.stop();
+    else
+        m_timer.start(static_cast<int>(std::min<uint32_t>(periodMs, INT32_MAX)));
+}
+
+void DialogView::FocusChanged(int id) {
+    if (QWidget* w = ControlWidget(id); w && w != QApplication::focusWidget())
+        w->setFocus(Qt::OtherFocusReason);
+}
+
+// --- Widgets to model ---------------------------------------------------------------------
+
+void DialogView::UserClicked(size_t index) {
+    const int id = m_template.controls[index].id;
+    const bool second = m_doubleClicked == m_widgets[index];
+    m_doubleClicked = nullptr;
+    Run([&] {
+        if (second)
+            m_dialog->UserDoubleClick(id);
+        else
+            m_dialog->UserClick(id);
+    });
+    // The model decides the check; undo what the widget did on its own.
+    Mirror(index);
+}
+
+void DialogView::UserEdited(size_t index, const std::string& bytes) {
+    if (!m_dialog) return;
+    const ui::Control& c = m_dialog->AllControls()[index];
+    // A keystroke refused at the limit changes nothing, and tells nobody.
+    if (bytes != c.text) {
+        // One keystroke, cut or paste: the edit's whole new text, one change
+        // notification. The widget has already kept it within the limit.
+        const int id = c.id;
+        const bool overLimit = c.limit > 0 && bytes.size() > static_cast<size_t>(c.limit);
+        Run([&] {
+            if (!overLimit) {
+                m_dialog->UserPaste(id, bytes);
+            } else {
+                // Only a text the program made longer than the limit, shortened by the
+                // user, is still longer: a paste would cut it, the platform keeps it.
+                m_dialog->SetFocus(id);
+                m_dialog->SetText(id, bytes);
+            }
+        });
+    }
+    Mirror(index);
+}
+
+void DialogView::UserEditedTestBox(size_t index) {
+    if (!m_dialog) return;
+    auto* box = static_cast<QPlainTextEdit*>(m_widgets[index]);
+    const ui::Control& c = m_dialog->AllControls()[index];
+    const std::string bytes = ApplyTestBoxEdit(c.text, m_shownText[index], box->toPlainText());
+    const bool tooLong = c.limit > 0 && bytes.size() > std::max<size_t>(c.limit, c.text.size());
+    m_userEditing = true;
+    if (!tooLong) UserEdited(index, bytes);
+    Mirror(index);
+    m_userEditing = false;
+}
+
+void DialogView::RunSystemCommand(uint32_t command) {
+    Run([&] { m_dialog->UserSysCommand(command); });
+}
+
+void DialogView::contextMenuEvent(QContextMenuEvent* event) {
+    if (!m_dialog || m_dialog->SystemMenu().empty()) return;
+    // The system menu's own items: there is no system menu on every desktop.
+    QMenu menu(this);
+    for (const ui::Dialog::MenuItem& item : m_dialog->SystemMenu()) {
+        if (item.command == 0 && item.text.empty()) {
+            menu.addSeparator();
+        } else {
+            const uint32_t command = item.command;
+            menu.addAction(Utf8(item.text), this, [this, command] { RunSystemCommand(command); });
+        }
+    }
+    menu.exec(event->globalPos());
+}
+
+bool DialogView::HandleKey(QWidget* target, QKeyEvent* key) {
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (!enter && key->key() != Qt::Key_Escape) return false;
+    if (key->key() == Qt::Key_Escape) {
+        Run([&] { m_dialog->UserPressEscape(); });
+        return true;
+    }
+    const int index = IndexOfWidget(target);
+    if (index >= 0 && (key->modifiers() & Qt::ControlModifier)) {
+        // Ctrl+Enter is the line break of a multi-line edit; plain Enter is the dialog's.
+        if (auto* box = qobject_cast<QPlainTextEdit*>(m_widgets[static_cast<size_t>(index)])) {
+            box->insertPlainText(QStringLiteral("\n"));
+            return true;
+        }
+    }
+    // Enter on a push button that has the focus is that button's click.
+    if (index >= 0 && m_template.controls[static_cast<size_t>(index)].kind == res::Kind::Button) {
+        const int id = m_template.controls[static_cast<size_t>(index)].id;
+        Run([&] { m_dialog->UserClick(id); });
+        return true;
+    }
+    Run([&] { m_dialog->UserPressEnter(); });
+    return true;
+}
+
+bool DialogView::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::MouseButtonDblClick)
+        return QWidget::eventFilter(watched, event);
+    auto* target = qobject_cast<QWidget*>(watched);
+    if (!target || target->window() != this || !m_dialog || m_dialog->IsEnded())
+        return QWidget::eventFilter(watched, event);
+    if (type == QEvent::MouseButtonDblClick) {
+        // Qt takes the second press of a double click as a press; the click it gives is
+        // the double click.
+        if (qobject_cast<QAbstractButton*>(target)) m_doubleClicked = target;
+        return QWidget::eventFilter(watched, event);
+    }
+    if (HandleKey(target, static_cast<QKeyEvent*>(event))) return true;
+    return QWidget::eventFilter(watched, event);
+}
+
+void DialogView::closeEvent(QCloseEvent* event) {
+    if (!m_dialog || m_dialog->IsEnded()) {
+        event->accept();
+        return;
+    }
+    // The close box is the model's: it ends the dialog (or not) through its handlers.
+    event->ignore();
+    Run([&] { m_dialog->UserClose(); });
+}
+
+// --- Host -------------------------------------------------------------------------------
+
+void DialogView::MessageBox(const std::string& text, const std::string& title, ui::MsgIcon icon) {
+    const BusyCursorPause pause(m_busy);
+    QMessageBox box(icon == ui::MsgIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon,
+                    Utf8(title.empty() ? ui::Dialog::ProgramName() : title), Utf8(text),
+                    QMessageBox::Ok, this);
+    box.exec();
+}
+
+std::optional<std::string> DialogView::FileDialog(const ui::FileDialogRequest& request) {
+    const BusyCursorPause pause(m_busy);
+    return RunFileDialog(this, request);
+}
+
+void DialogView::ShowAbout() {
+    const BusyCursorPause pause(m_busy);
+    CAboutDlg about;
+    DialogView view(about.Template(), this);
+    about.SetHost(&view);
+    about.Create();
+    view.Attach(&about);
+    view.Exec();
+}
+
+void DialogView::DialogEnded(int result) {
+    m_timer.stop();
+    hide();
+    emit dialogEnded(result);
+}
+
+}  // namespace gui

@@ -1,0 +1,94 @@
+// A dialog of the framework shown as a real window: one widget per control of its
+// template, kept equal to the model, and every user action handed to the model's User*
+// calls. It is also the model's Host (message boxes, file dialogs, the About box, timer 1).
+#pragma once
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "gui/text_codec.h"
+#include "link/clock.h"
+#include "res/resources.h"
+#include "ui/dialog.h"
+#include "ui/host.h"
+
+namespace gui {
+
+class DialogView : public QWidget, public ui::Host {
+    Q_OBJECT
+
+public:
+    // A view with a parent is a modal dialog over it (the About box).
+    explicit DialogView(const res::DialogTemplate& tpl, QWidget* parent = nullptr);
+    ~DialogView() override;
+
+    // Mirrors the dialog's controls from now on. The dialog's host should be this view.
+    void Attach(ui::Dialog* dialog);
+    ui::Dialog* Model() const { return m_dialog; }
+
+    // With the in-process simulation the clock is virtual: it is moved up to the real
+    // time that has passed before each model call, so simulated answers arrive.
+    void PaceVirtualClock(zarn::VirtualClock* clock);
+
+    // Shows the window and runs its events until the dialog has ended; the result.
+    int Exec();
+
+    // The widget of a control id (null for an unknown id), and every control's widget in
+    // template order.
+    QWidget* ControlWidget(int id) const;
+    const std::vector<QWidget*>& TemplateWidgets() const { return m_widgets; }
+    const QTimer& Timer1() const { return m_timer; }
+
+    // ui::Host
+    void MessageBox(const std::string& text, const std::string& title, ui::MsgIcon icon) override;
+    std::optional<std::string> FileDialog(const ui::FileDialogRequest& request) override;
+    void ShowAbout() override;
+    void DialogEnded(int result) override;
+    void ControlChanged(int id) override;
+    void TimerChanged(uint32_t periodMs) override;
+    void FocusChanged(int id) override;
+
+signals:
+    void dialogEnded(int result);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Runs one user action on the model: the clock paced, a busy cursor while it runs,
+    // and nothing while a handler is already running (its modal boxes are up).
+    template <class Action>
+    void Run(Action&& action, bool busy = true);
+    void PaceClock();
+    void Mirror(size_t index);
+    void MirrorTestBox(size_t index, const ui::Control& c);
+    void Connect(size_t index);
+    void UserClicked(size_t index);
+    void UserEdited(size_t index, const std::string& bytes);
+    void UserEditedTestBox(size_t index);
+    int IndexOfWidget(const QWidget* widget) const;  // the control a widget belongs to
+    void RunSystemCommand(uint32_t command);
+    bool HandleKey(QWidget* target, QKeyEvent* key);
+
+    const res::DialogTemplate& m_template;
+    ui::Dialog* m_dialog = nullptr;
+    std::vector<QWidget*> m_widgets;            // template order, like the model's controls
+    std::map<int, size_t> m_index;              // id -> template position
+    std::map<size_t, TestBoxText> m_shownText;  // multi-line edits: what they show
+    QTimer m_timer;
+    QElapsedTimer m_realTime;
+    zarn::VirtualClock* m_clock = nullptr;
+    uint32_t m_clockBase = 0;
+    int m_mirroring = 0;
+    int m_busy = 0;
+    bool m_userEditing = false;
+    QWidget* m_doubleClicked = nullptr;
+};
+
+}  // namespace gui

@@ -1,0 +1,29 @@
+// The common file dialogs on Qt: a request of the dialog framework becomes a QFileDialog.
+#pragma once
+
+#include <QStringList>
+#include <optional>
+#include <string>
+
+#include "ui/host.h"
+
+class QFileDialog;
+class QWidget;
+
+namespace gui {
+
+constexpr uint32_t OFN_OVERWRITEPROMPT = 0x0002;
+constexpr uint32_t OFN_FILEMUSTEXIST = 0x1000;
+
+// "name|pattern|name|pattern||" as Qt's name filters, in order. A pattern list may be
+// separated by ';'. "*.*" means every file, also one without a dot, as it did where the
+// filter comes from.
+QStringList NameFilters(const std::string& filter);
+
+// Kind, title, filters, default suffix, initial name and prompts of the request.
+void ConfigureFileDialog(QFileDialog& dialog, const ui::FileDialogRequest& request);
+
+// Runs the dialog modally: the chosen path in the file system's encoding, or nullopt.
+std::optional<std::string> RunFileDialog(QWidget* parent, const ui::FileDialogRequest& request);
+
+}  // namespace gui

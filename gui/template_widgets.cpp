@@ -1,0 +1,186 @@
+#include "gui/template_widgets.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+
+namespace gui {
+
+namespace {
+
+// A group box as the original draws it: an etched frame whose top line runs through the
+// middle of the caption, the caption near the left corner. Qt's styles put the caption
+// above the frame, which pushes the frame onto the controls laid out for the original.
+class GroupFrame : public QGroupBox {
+public:
+    GroupFrame(const QString& title, QWidget* parent) : QGroupBox(title, parent) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QFontMetrics fm(font());
+        const QRect frame = rect().adjusted(0, fm.height() / 2, -2, -2);
+        painter.setPen(palette().color(QPalette::Dark));
+        painter.drawRect(frame);
+        painter.setPen(palette().color(QPalette::Light));
+        painter.drawRect(frame.translated(1, 1));
+        if (title().isEmpty()) return;
+        const QRect caption(kCaptionIndent, 0, fm.horizontalAdvance(title()) + 4, fm.height());
+        painter.fillRect(caption, palette().color(QPalette::Window));
+        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                       QPalette::WindowText));
+        painter.drawText(caption, Qt::AlignCenter | Qt::TextShowMnemonic, title());
+    }
+
+private:
+    static constexpr int kCaptionIndent = 7;
+};
+
+// MulDiv: rounded to the nearest, halves away from zero.
+int MulDiv(int value, int mul, int div) {
+    const long long p = static_cast<long long>(value) * mul;
+    return static_cast<int>(p >= 0 ? (2 * p + div) / (2 * div) : -((-2 * p + div) / (2 * div)));
+}
+
+int FontPixels(const res::DialogTemplate& tpl) {
+    return MulDiv(tpl.fontPoints, 96, 72);
+}
+
+}  // namespace
+
+BaseUnits DialogBaseUnits(const res::DialogTemplate& tpl) {
+    // The Song face has half-width Latin letters: the average character is half the height.
+    const int height = FontPixels(tpl);
+    return BaseUnits{height / 2, height};
+}
+
+QRect DialogUnitsToPixels(const res::Rect& r, BaseUnits units) {
+    const int left = MulDiv(r.x, units.x, 4);
+    const int top = MulDiv(r.y, units.y, 8);
+    const int right = MulDiv(r.x + r.w, units.x, 4);
+    const int bottom = MulDiv(r.y + r.h, units.y, 8);
+    return QRect(left, top, right - left, bottom - top);
+}
+
+QSize DialogClientSize(const res::DialogTemplate& tpl) {
+    return DialogUnitsToPixels(res::Rect{0, 0, tpl.width, tpl.height}, DialogBaseUnits(tpl)).size();
+}
+
+QFont DialogFont(const res::DialogTemplate& tpl) {
+    QFont font;
+    font.setFamilies({Utf8(tpl.fontName), QStringLiteral("SimSun"),
+                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"),
+                      QStringLiteral("Droid Sans Fallback")});
+    font.setPixelSize(FontPixels(tpl));
+    return font;
+}
+
+QIcon ProgramIcon() {
+    const std::vector<uint8_t> png = res::IconPng();
+    QPixmap pixmap;
+    pixmap.loadFromData(png.data(), static_cast<uint>(png.size()), "PNG");
+    return QIcon(pixmap);
+}
+
+QString Utf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits units,
+                             QWidget* parent) {
+    QRect rect = DialogUnitsToPixels(control.rect, units);
+    const QString caption = Utf8(control.caption);
+    QWidget* widget = nullptr;
+    switch (control.kind) {
+        case res::Kind::Edit:
+            if (control.style & res::STYLE_MULTILINE) {
+                auto* edit = new QPlainTextEdit(parent);
+                edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+                edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+                edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+                edit->setTabChangesFocus(true);
+                widget = edit;
+            } else {
+                auto* edit = new QLineEdit(parent);
+                edit->setTextMargins(0, 0, 0, 0);
+                widget = edit;
+            }
+            break;
+        case res::Kind::Check:
+            widget = new QCheckBox(caption, parent);
+            break;
+        case res::Kind::Radio: {
+            auto* radio = new QRadioButton(caption, parent);
+            // Only a user's click clears the partner, and the model does that.
+            radio->setAutoExclusive(false);
+            widget = radio;
+            break;
+        }
+        case res::Kind::Button: {
+            auto* button = new QPushButton(caption, parent);
+            button->setAutoDefault(false);
+            button->setDefault(control.style & res::STYLE_DEFAULT);
+            widget = button;
+            break;
+        }
+        case res::Kind::Combo: {
+            auto* combo = new QComboBox(parent);
+            combo->setEditable(control.style & res::STYLE_DROPDOWN);
+            combo->setInsertPolicy(QComboBox::NoInsert);
+            // The template's height includes the drop-down list; the box itself is one
+            // line of the font high.
+            rect.setHeight(std::min(rect.height(), units.y + 9));
+            widget = combo;
+            break;
+        }
+        case res::Kind::Slider: {
+            auto* slider = new QSlider(Qt::Horizontal, parent);
+            slider->setTickPosition((control.style & res::STYLE_NOTICKS) ? QSlider::NoTicks
+                                                                         : QSlider::TicksBelow);
+            widget = slider;
+            break;
+        }
+        case res::Kind::Label: {
+            auto* label = new QLabel(caption, parent);
+            label->setTextFormat(Qt::PlainText);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            label->setWordWrap(true);
+            // Rectangles are one line of the original's font high; a face with a taller
+            // line would lose its descenders. The label reaches a little lower instead,
+            // and lets clicks through to whatever lies there.
+            const int oneLine = label->heightForWidth(QWIDGETSIZE_MAX);
+            rect.setHeight(std::max(rect.height(), oneLine));
+            label->setAttribute(Qt::WA_TransparentForMouseEvents);
+            widget = label;
+            break;
+        }
+        case res::Kind::Group:
+            widget = new GroupFrame(caption, parent);
+            widget->setAttribute(Qt::WA_TransparentForMouseEvents);
+            break;
+        case res::Kind::Icon: {
+            auto* label = new QLabel(parent);
+            const QPixmap pixmap = ProgramIcon().pixmap(32, 32);
+            label->setPixmap(pixmap);
+            // An icon control takes the size of its icon.
+            rect.setSize(pixmap.size());
+            widget = label;
+            break;
+        }
+    }
+    widget->setGeometry(rect);
+    if (control.style & res::STYLE_DISABLED) widget->setEnabled(false);
+    if (control.style & res::STYLE_HIDDEN) widget->hide();
+    if (control.kind == res::Kind::Group) widget->lower();
+    return widget;
+}
+
+}  // namespace gui

@@ -1,0 +1,44 @@
+// Widgets from the dialog templates of res/: dialog units to pixels, the dialog font,
+// the program icon, and one plain widget per control.
+#pragma once
+
+#include <QFont>
+#include <QIcon>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <string_view>
+
+#include "res/resources.h"
+
+class QWidget;
+
+namespace gui {
+
+// Pixels per 4 horizontal and per 8 vertical dialog units. Fixed to what the template's
+// font gives on the original platform at 96 dpi (6 by 12 for the 9-point face), so the
+// layout does not depend on the fonts a machine happens to have.
+struct BaseUnits {
+    int x = 6;
+    int y = 12;
+};
+BaseUnits DialogBaseUnits(const res::DialogTemplate& tpl);
+
+// Each edge is mapped on its own and rounded, as the original platform maps rectangles.
+QRect DialogUnitsToPixels(const res::Rect& r, BaseUnits units);
+QSize DialogClientSize(const res::DialogTemplate& tpl);
+
+// The template's face when the machine has it, else a CJK-capable one, at the pixel
+// size the template's point size has at 96 dpi.
+QFont DialogFont(const res::DialogTemplate& tpl);
+
+QIcon ProgramIcon();  // icon 128
+
+QString Utf8(std::string_view text);
+
+// A plain widget for one control of a template, placed at its rectangle, in its initial
+// state (hidden, disabled) and with its caption. Group boxes are pushed to the back so
+// that they never take the clicks meant for the controls inside them.
+QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits units, QWidget* parent);
+
+}  // namespace gui

@@ -1,0 +1,235 @@
+// The Host on Qt: the About box (from the context menu and F1), the file dialogs, and
+// the conversions the view relies on.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+#include "app/zarn60_tool_dlg.h"
+#include "gui/dialog_view.h"
+#include "gui/file_dialog.h"
+#include "gui/template_widgets.h"
+#include "gui/text_codec.h"
+#include "gui_test_support.h"
+
+namespace {
+
+using guitest::AnswerNextModal;
+
+class HostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_connectionMode = CONNECTION_USB;
+        g_strReceived.clear();
+        view = std::make_unique<gui::DialogView>(res::MainDialogTemplate());
+        dlg.SetHost(view.get());
+        dlg.Create();
+        view->Attach(&dlg);
+        view->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    }
+    void TearDown() override {
+        dlg.SetHost(nullptr);
+        view.reset();
+    }
+
+    // Checks the About box that is up and closes it with its button.
+    static void CheckAndCloseAbout(gui::DialogView* about, bool* seen) {
+        *seen = true;
+        EXPECT_EQ(about->windowTitle(), QStringLiteral(" ZARN TOOLS 2.7"));
+        EXPECT_EQ(about->windowModality(), Qt::ApplicationModal);
+        bool line = false, icon = false;
+        QPushButton* ok = nullptr;
+        for (QWidget* w : about->TemplateWidgets()) {
+            if (auto* label = qobject_cast<QLabel*>(w)) {
+                if (!label->pixmap().isNull()) icon = true;
+                if (label->text() == QStringLiteral("ZARN TOOLS 2.7")) line = true;
+            }
+            if (auto* button = qobject_cast<QPushButton*>(w)) ok = button;
+        }
+        EXPECT_TRUE(line);
+        EXPECT_TRUE(icon);
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(ok->text(), QStringLiteral("确定"));
+        EXPECT_EQ(about->ControlWidget(ui::IDOK), ok);
+        QTest::mouseClick(ok, Qt::LeftButton);
+        EXPECT_FALSE(about->isVisible());
+    }
+
+    CZARN60TOOLDlg dlg;
+    std::unique_ptr<gui::DialogView> view;
+};
+
+TEST_F(HostTest, AboutItemOfTheContextMenuOpensTheAboutBox) {
+    bool menuSeen = false, aboutSeen = false;
+    AnswerNextModal<gui::DialogView>(
+        [&](gui::DialogView* about) { CheckAndCloseAbout(about, &aboutSeen); });
+    QTimer::singleShot(50, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_TRUE(menu);
+        for (QAction* action : menu->actions()) {
+            if (action->text() == QStringLiteral("关于 ZARN TOOLS(&A)...")) {
+                menuSeen = true;
+                menu->close();
+                action->trigger();
+                return;
+            }
+        }
+        menu->close();
+    });
+    // Right-click on the dialog's own surface, away from any control.
+    const QPoint at(750, 5);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, view->mapToGlobal(at));
+    QApplication::sendEvent(view.get(), &event);
+    ASSERT_TRUE(guitest::WaitFor([&] { return aboutSeen; }));
+    EXPECT_TRUE(menuSeen);
+    EXPECT_FALSE(dlg.IsEnded());
+    EXPECT_TRUE(view->isVisible());
+}
+
+TEST_F(HostTest, F1OpensTheAboutBoxAndItsCloseBoxOnlyClosesIt) {
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    bool closed = false;
+    AnswerNextModal<gui::DialogView>([&](gui::DialogView* about) {
+        about->close();
+        closed = !about->isVisible() && about->Model()->IsEnded() &&
+                 about->Model()->Result() == ui::IDCANCEL;
+    });
+    QTest::keyClick(view.get(), Qt::Key_F1);
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(dlg.IsEnded());
+}
+
+TEST(FileDialogTest, FilterStringBecomesQtNameFilters) {
+    EXPECT_EQ(gui::NameFilters("Configuration file   (*.cfg)|*.cfg|All   Files   (*.*)|*.*||"),
+              (QStringList{QStringLiteral("Configuration file   (*.cfg)"),
+                           QStringLiteral("All   Files   (*.*) (*)")}));
+    EXPECT_EQ(gui::NameFilters("Pictures|*.png;*.jpg||"),
+              QStringList{QStringLiteral("Pictures (*.png *.jpg)")});
+    EXPECT_TRUE(gui::NameFilters("").isEmpty());
+    EXPECT_TRUE(gui::NameFilters("||").isEmpty());
+    // A name without its pattern is dropped rather than matching nothing.
+    EXPECT_EQ(gui::NameFilters("Text|*.txt|Odd").size(), 1);
+}
+
+ui::FileDialogRequest SaveRequest() {
+    ui::FileDialogRequest r;
+    r.save = true;
+    r.title = "数据保存为cfg文件";
+    r.initialFile = "Setup.cfg";
+    r.defaultExt = "cfg";
+    r.filter = "Configuration file   (*.cfg)|*.cfg|All   Files   (*.*)|*.*||";
+    r.flags = 0x0006;
+    return r;
+}
+
+TEST(FileDialogTest, SaveAndOpenDialogsAreSetUpFromTheRequest) {
+    QFileDialog save;
+    gui::ConfigureFileDialog(save, SaveRequest());
+    EXPECT_EQ(save.acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_EQ(save.windowTitle(), QStringLiteral("数据保存为cfg文件"));
+    EXPECT_EQ(save.defaultSuffix(), QStringLiteral("cfg"));
+    EXPECT_FALSE(save.testOption(QFileDialog::DontConfirmOverwrite));
+    // Qt shows a filter's name with its blanks simplified.
+    EXPECT_EQ(save.selectedNameFilter(), QStringLiteral("Configuration file (*.cfg)"));
+    EXPECT_EQ(save.nameFilters().size(), 2);
+    EXPECT_EQ(save.findChild<QLineEdit*>()->text(), QStringLiteral("Setup.cfg"));
+
+    ui::FileDialogRequest r;
+    r.defaultExt = ".cfg";
+    r.filter = SaveRequest().filter;
+    r.flags = 0x1004;
+    QFileDialog open;
+    gui::ConfigureFileDialog(open, r);
+    EXPECT_EQ(open.acceptMode(), QFileDialog::AcceptOpen);
+    EXPECT_EQ(open.fileMode(), QFileDialog::ExistingFile);
+    EXPECT_EQ(open.defaultSuffix(), QStringLiteral("cfg"));
+    EXPECT_TRUE(open.testOption(QFileDialog::DontConfirmOverwrite));
+    EXPECT_EQ(open.windowTitle(), QStringLiteral("Open"));  // the platform's own
+}
+
+TEST_F(HostTest, SaveDialogReturnsThePathWithTheDefaultExtension) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    AnswerNextModal<QFileDialog>([&](QFileDialog* d) {
+        EXPECT_EQ(d->windowTitle(), QStringLiteral("数据保存为cfg文件"));
+        d->setDirectory(dir.path());
+        d->findChild<QLineEdit*>()->setText(QStringLiteral("mine"));
+        static_cast<QDialog*>(d)->accept();  // the OK button
+    });
+    const std::optional<std::string> path = view->FileDialog(SaveRequest());
+    ASSERT_TRUE(path);
+    EXPECT_EQ(*path, QFile::encodeName(QDir(dir.path()).filePath("mine.cfg")).toStdString());
+
+    AnswerNextModal<QFileDialog>([&](QFileDialog* d) { d->reject(); });
+    EXPECT_FALSE(view->FileDialog(SaveRequest()));
+}
+
+TEST_F(HostTest, SavingOverAFileAsksFirst) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile existing(QDir(dir.path()).filePath("Setup.cfg"));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    bool asked = false;
+    AnswerNextModal<QFileDialog>([&](QFileDialog* d) {
+        d->setDirectory(dir.path());
+        d->selectFile(QStringLiteral("Setup.cfg"));
+        // The question comes up inside accept(); answer it "no", then cancel.
+        AnswerNextModal<QMessageBox>([&](QMessageBox* box) {
+            asked = true;
+            box->button(QMessageBox::No) ? box->button(QMessageBox::No)->click() : box->reject();
+        });
+        static_cast<QDialog*>(d)->accept();  // the OK button
+        EXPECT_TRUE(d->isVisible());
+        d->reject();
+    });
+    EXPECT_FALSE(view->FileDialog(SaveRequest()));
+    EXPECT_TRUE(asked);
+}
+
+TEST(TextCodecTest, BytesRoundTripThroughLatin1) {
+    std::string all;
+    for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+    EXPECT_EQ(gui::QStringToBytes(gui::BytesToQString(all)), all);
+    EXPECT_EQ(gui::QStringToBytes(QStringLiteral("a确b")), "a?b");
+}
+
+TEST(TextCodecTest, TestBoxRenderingMapsEveryByteBack) {
+    const std::string bytes("\x00\x01\x1f AZ\x7f\x80\xff\r\n\r\n\rx\ny", 17);
+    const gui::TestBoxText shown = gui::RenderTestBox(bytes);
+    EXPECT_EQ(shown.display, QStringLiteral("\u2400\u2401\u241f AZ\u2421\u0080\u00ff\n\n\nx\ny"));
+    ASSERT_EQ(shown.byteAt.size(), static_cast<size_t>(shown.display.size()) + 1);
+    EXPECT_EQ(shown.byteAt.back(), bytes.size());
+    // An edit touching one end keeps every other byte as it was, lone CRs included.
+    EXPECT_EQ(gui::ApplyTestBoxEdit(bytes, shown, shown.display + QStringLiteral("!")),
+              bytes + "!");
+    QString removedFirst = shown.display.mid(1);
+    EXPECT_EQ(gui::ApplyTestBoxEdit(bytes, shown, removedFirst), bytes.substr(1));
+    // Typed control pictures and line breaks become their bytes.
+    EXPECT_EQ(gui::TestBoxInputToBytes(QStringLiteral("\u2402a\nb\u2421")),
+              std::string("\x02"
+                          "a\r\nb\x7f"));
+}
+
+TEST(TemplateGeometryTest, DialogUnitsMapEdgeByEdgeWithRounding) {
+    const gui::BaseUnits units{6, 12};
+    // 1 unit is 1.5 pixels; each edge rounds on its own, halves away from zero.
+    EXPECT_EQ(gui::DialogUnitsToPixels({1, 1, 1, 1}, units), QRect(2, 2, 1, 1));
+    EXPECT_EQ(gui::DialogUnitsToPixels({7, 5, 240, 62}, units), QRect(11, 8, 360, 93));
+    EXPECT_EQ(gui::DialogClientSize(res::MainDialogTemplate()), QSize(758, 675));
+}
+
+}  // namespace
