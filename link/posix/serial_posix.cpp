@@ -12,6 +12,8 @@
 //   eat or alter bytes of the reader's binary images, so the line is set raw. CLOCAL is
 //   set because the reader wires no carrier line, and a dropped DCD must not hang up.
 // - A pseudo-terminal has no modem lines: raising DTR fails there and is not an error.
+//   Nor has it a character format: Linux keeps it at 8 bits without parity whatever is
+//   asked, so the format is checked after setting it on real lines only.
 // - close() waits for pending output to drain (up to 30 s on some UARTs): pending bytes
 //   are discarded first, as the next open of the port would do anyway.
 // - Opening a tty is the only way to learn whether it is in use, so the listing probes by
@@ -24,6 +26,9 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#ifdef __linux__
+#include <sys/sysmacros.h>
+#endif
 #include <termios.h>
 #include <unistd.h>
 
@@ -124,6 +129,18 @@ OpenResult OpenDevice(const std::string& path) {
     return {fd, SerialOpenError::None, {}};
 }
 
+bool IsPseudoTerminal(int fd) {
+#ifdef __linux__
+    // Unix98 pty slaves: majors 136 to 143.
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return false;
+    return major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
+#else
+    (void)fd;
+    return false;
+#endif
+}
+
 bool SpeedOf(uint32_t baud, speed_t* speed) {
     struct Entry {
         uint32_t baud;
@@ -160,7 +177,7 @@ bool SpeedOf(uint32_t baud, speed_t* speed) {
 
 class PosixSerialPort final : public SerialPort {
 public:
-    explicit PosixSerialPort(int fd) : m_fd(fd) {}
+    explicit PosixSerialPort(int fd) : m_fd(fd), m_pty(IsPseudoTerminal(fd)) {}
     ~PosixSerialPort() override {
         ::tcflush(m_fd, TCIOFLUSH);
         ::ioctl(m_fd, TIOCNXCL);
@@ -244,9 +261,10 @@ public:
         // tcsetattr succeeds when any part was applied: check what counts.
         struct termios now;
         if (::tcgetattr(m_fd, &now) != 0) return false;
-        if (::cfgetospeed(&now) != speed || (now.c_cflag & CSIZE) != size ||
-            (now.c_cflag & (PARENB | PARODD)) != (parityBits & (PARENB | PARODD)) ||
-            (now.c_lflag & (ICANON | ECHO | ISIG)) != 0)
+        if (::cfgetospeed(&now) != speed || (now.c_lflag & (ICANON | ECHO | ISIG)) != 0)
+            return false;
+        if (!m_pty && ((now.c_cflag & CSIZE) != size ||
+                       (now.c_cflag & (PARENB | PARODD)) != (parityBits & (PARENB | PARODD))))
             return false;
 
         int dtr = TIOCM_DTR;
@@ -305,6 +323,7 @@ public:
 
 private:
     int m_fd;
+    bool m_pty;
     struct termios m_settings {};
     bool m_haveSettings = false;
 };

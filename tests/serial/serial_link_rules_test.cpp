@@ -1,0 +1,252 @@
+// The rules of the serial link itself (table, handle lifetime, deadlines), over a scripted
+// backend on the virtual clock: exact and instant.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "link/clock.h"
+#include "link/serial_link.h"
+
+namespace {
+
+struct Script {
+    zarn::VirtualClock* clock = nullptr;
+    bool openOk = true;
+    bool readSettingsOk = true;
+    bool applyOk = true;
+    int live = 0;  // ports the backend has handed out and not yet had back
+    int liveAtLastOpen = -1;
+    int purges = 0;
+    int opens = 0;
+    uint32_t baud = 0;
+    int byteSize = -1, parity = -1;
+    std::function<int(uint8_t)> write = [](uint8_t) { return 1; };
+    std::function<int(uint8_t*, uint32_t)> read = [](uint8_t* b, uint32_t) {
+        *b = 0x42;
+        return 1;
+    };
+};
+
+class ScriptedPort final : public zarn::SerialPort {
+public:
+    explicit ScriptedPort(Script& s) : m_s(s) { ++m_s.live; }
+    ~ScriptedPort() override { --m_s.live; }
+    bool ReadSettings() override { return m_s.readSettingsOk; }
+    bool ApplySettings(uint32_t baud, uint8_t size, uint8_t parity) override {
+        m_s.baud = baud;
+        m_s.byteSize = size;
+        m_s.parity = parity;
+        return m_s.applyOk;
+    }
+    void Purge() override { ++m_s.purges; }
+    int WriteOne(uint8_t byte) override { return m_s.write(byte); }
+    int ReadOne(uint8_t* byte, uint32_t timeoutMs) override { return m_s.read(byte, timeoutMs); }
+
+private:
+    Script& m_s;
+};
+
+class ScriptedBackend final : public zarn::SerialBackend {
+public:
+    explicit ScriptedBackend(Script& s) : m_s(s) {}
+    std::unique_ptr<zarn::SerialPort> OpenPort(int, zarn::SerialOpenError* error) override {
+        ++m_s.opens;
+        m_s.liveAtLastOpen = m_s.live;
+        if (!m_s.openOk) {
+            *error = zarn::SerialOpenError::InUse;
+            return nullptr;
+        }
+        return std::make_unique<ScriptedPort>(m_s);
+    }
+    std::vector<zarn::SerialPortInfo> ListPorts() override { return {}; }
+
+private:
+    Script& m_s;
+};
+
+class SerialRules : public ::testing::Test {
+protected:
+    SerialRules() : m_clock(1000), m_scoped(m_clock), m_backend(m_s) {
+        m_s.clock = &m_clock;
+        zarn::SetSerialBackend(&m_backend);
+        zarn::PortTable::CloseAll();
+    }
+    ~SerialRules() override {
+        zarn::PortTable::CloseAll();
+        zarn::SetSerialBackend(nullptr);
+    }
+    zarn::VirtualClock m_clock;
+    zarn::ScopedClock m_scoped;
+    Script m_s;
+    ScriptedBackend m_backend;
+};
+
+TEST_F(SerialRules, OpenConfiguresPurgesAndReopensAfterClosing) {
+    ASSERT_EQ(SerialLink::Open(7, 9600, 8, 0), 0);
+    EXPECT_EQ(m_s.baud, 9600u);
+    EXPECT_EQ(m_s.byteSize, 8);
+    EXPECT_EQ(m_s.parity, 0);
+    EXPECT_EQ(m_s.purges, 1);
+    EXPECT_TRUE(zarn::PortTable::IsOpen(7));
+    // The old handle is gone before the new one is asked for.
+    ASSERT_EQ(SerialLink::Open(7, 9600, 8, 0), 0);
+    EXPECT_EQ(m_s.liveAtLastOpen, 0);
+    EXPECT_EQ(m_s.live, 1);
+    // Other ports are independent.
+    ASSERT_EQ(SerialLink::Open(200, 9600, 8, 0), 0);
+    ASSERT_EQ(SerialLink::Open(1, 9600, 8, 0), 0);
+    EXPECT_EQ(m_s.live, 3);
+    zarn::PortTable::CloseAll();
+    EXPECT_EQ(m_s.live, 0);
+    EXPECT_FALSE(zarn::PortTable::IsOpen(7));
+}
+
+TEST_F(SerialRules, OpenFailuresAndWhatHappensToTheHandle) {
+    ASSERT_EQ(SerialLink::Open(4, 9600, 8, 0), 0);
+    // Refused by the backend: the old handle was closed, the entry stays empty.
+    m_s.openOk = false;
+    EXPECT_EQ(SerialLink::Open(4, 9600, 8, 0), -1);
+    EXPECT_FALSE(zarn::PortTable::IsOpen(4));
+    EXPECT_EQ(m_s.live, 0);
+    m_s.openOk = true;
+
+    // Settings unreadable: -1, the handle stays in the table until the next open.
+    m_s.readSettingsOk = false;
+    EXPECT_EQ(SerialLink::Open(4, 9600, 8, 0), -1);
+    EXPECT_TRUE(zarn::PortTable::IsOpen(4));
+    EXPECT_EQ(m_s.live, 1);
+    EXPECT_EQ(m_s.purges, 1);
+    m_s.readSettingsOk = true;
+
+    // Settings refused: -1 and closed.
+    m_s.applyOk = false;
+    EXPECT_EQ(SerialLink::Open(4, 9600, 8, 0), -1);
+    EXPECT_FALSE(zarn::PortTable::IsOpen(4));
+    EXPECT_EQ(m_s.live, 0);
+    EXPECT_EQ(m_s.purges, 1);
+
+    // Out of range: the backend is never asked.
+    int opens = m_s.opens;
+    EXPECT_EQ(SerialLink::Open(0, 9600, 8, 0), -1);
+    EXPECT_EQ(SerialLink::Open(201, 9600, 8, 0), -1);
+    EXPECT_EQ(SerialLink::Open(-5, 9600, 8, 0), -1);
+    EXPECT_EQ(m_s.opens, opens);
+}
+
+TEST_F(SerialRules, WriteRetriesUntilTheDeadlineAndCountsALateByteAsFailed) {
+    ASSERT_EQ(SerialLink::Open(3, 9600, 8, 0), 0);
+    std::vector<uint8_t> sent;
+    m_s.write = [&](uint8_t b) {
+        sent.push_back(b);
+        return 1;
+    };
+    EXPECT_EQ(SerialLink::WriteByte(3, 0x1A5), 0);
+    EXPECT_EQ(sent, std::vector<uint8_t>{0xA5});
+
+    // Not yet, not yet, ... written after 300 ms: success.
+    int attempts = 0;
+    m_s.write = [&](uint8_t) {
+        m_clock.SleepMs(100);
+        return ++attempts == 4 ? 1 : 0;
+    };
+    EXPECT_EQ(SerialLink::WriteByte(3, 'a'), 0);
+    EXPECT_EQ(attempts, 4);
+
+    // Never room: -1 once 3500 ms have passed, even when the backend cannot wait.
+    uint32_t t0 = m_clock.NowMs();
+    m_s.write = [](uint8_t) { return 0; };
+    EXPECT_EQ(SerialLink::WriteByte(3, 'a'), -1);
+    EXPECT_GE(m_clock.NowMs() - t0, SERIAL_WRITE_DEADLINE_MS);
+    EXPECT_LE(m_clock.NowMs() - t0, SERIAL_WRITE_DEADLINE_MS + 2);
+
+    // Written exactly at the deadline counts; one millisecond later it does not.
+    m_s.write = [&](uint8_t) {
+        m_clock.SleepMs(SERIAL_WRITE_DEADLINE_MS);
+        return 1;
+    };
+    EXPECT_EQ(SerialLink::WriteByte(3, 'a'), 0);
+    m_s.write = [&](uint8_t) {
+        m_clock.SleepMs(SERIAL_WRITE_DEADLINE_MS + 1);
+        return 1;
+    };
+    EXPECT_EQ(SerialLink::WriteByte(3, 'a'), -1);
+
+    // An error ends it at once.
+    attempts = 0;
+    m_s.write = [&](uint8_t) {
+        ++attempts;
+        return -1;
+    };
+    EXPECT_EQ(SerialLink::WriteByte(3, 'a'), -1);
+    EXPECT_EQ(attempts, 1);
+}
+
+TEST_F(SerialRules, DeadlinesSurviveTheTickCounterWrapping) {
+    zarn::VirtualClock late(0xFFFFF000u);
+    zarn::ScopedClock scoped(late);
+    ASSERT_EQ(SerialLink::Open(3, 9600, 8, 0), 0);
+    int attempts = 0;
+    m_s.write = [&](uint8_t) {
+        ++attempts;
+        late.SleepMs(100);
+        return 0;
+    };
+    EXPECT_EQ(SerialLink::WriteByte(3, 'w'), -1);
+    EXPECT_EQ(attempts, 36);  // 3500 ms of 100 ms attempts, then the one that passes it
+
+    m_s.read = [&](uint8_t* b, uint32_t t) {
+        late.SleepMs(t);
+        *b = 'r';
+        return 1;
+    };
+    uint8_t b = 0;
+    EXPECT_EQ(SerialLink::ReadByte(3, &b, 0x2000), 0);
+}
+
+TEST_F(SerialRules, ReadPassesTheTimeOutAndRejectsALateByte) {
+    ASSERT_EQ(SerialLink::Open(3, 9600, 8, 0), 0);
+    uint32_t asked = 0;
+    uint32_t takes = 0;
+    m_s.read = [&](uint8_t* b, uint32_t t) {
+        asked = t;
+        m_clock.SleepMs(takes);
+        *b = 0x7E;
+        return 1;
+    };
+    uint8_t b = 0;
+    EXPECT_EQ(SerialLink::ReadByte(3, &b, 850), 0);
+    EXPECT_EQ(asked, 850u);
+    EXPECT_EQ(b, 0x7E);
+    takes = 850;
+    EXPECT_EQ(SerialLink::ReadByte(3, &b, 850), 0);
+    takes = 851;
+    EXPECT_EQ(SerialLink::ReadByte(3, &b, 850), -1);
+
+    m_s.read = [&](uint8_t*, uint32_t t) {
+        m_clock.SleepMs(t);
+        return 0;
+    };
+    EXPECT_EQ(SerialLink::ReadByte(3, &b, 1), -1);
+    m_s.read = [](uint8_t*, uint32_t) { return -1; };
+    EXPECT_EQ(SerialLink::ReadByte(3, &b, 1), -1);
+
+    // Nowhere to put the byte: nothing is taken from the port.
+    bool called = false;
+    m_s.read = [&](uint8_t*, uint32_t) {
+        called = true;
+        return 1;
+    };
+    EXPECT_EQ(SerialLink::ReadByte(3, nullptr, 10), -1);
+    EXPECT_FALSE(called);
+}
+
+TEST(SerialBackendSeam, NullRestoresTheOperatingSystemBackend) {
+    Script s;
+    ScriptedBackend scripted(s);
+    zarn::SetSerialBackend(&scripted);
+    EXPECT_EQ(&zarn::GetSerialBackend(), &scripted);
+    zarn::SetSerialBackend(nullptr);
+    EXPECT_EQ(&zarn::GetSerialBackend(), &zarn::OsSerialBackend());
+}
+
+}  // namespace
