@@ -166,7 +166,7 @@ public:
     int failWrite = 0;                         // the n-th write fails (1 = first)
     bool endless = false;                      // answers every read with `replies.front()`
     std::vector<std::vector<uint8_t>> written;
-    int opened = 0, closed = 0;
+    int opened = 0, closed = 0, reads = 0;
 
     std::vector<std::string> EnumerateInterfaces() override { return {"scripted"}; }
     std::unique_ptr<zarn::HidDevice> OpenInterface(const std::string&, std::string*) override {
@@ -196,6 +196,7 @@ private:
         }
         int Read(uint8_t* buffer, uint32_t length, uint32_t timeoutMs, bool* atOnce) override {
             *atOnce = true;
+            ++m_owner.reads;
             if (m_owner.replies.empty()) {
                 m_owner.m_clock.SleepMs(timeoutMs);
                 return 0;
