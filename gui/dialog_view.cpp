@@ -111,6 +111,16 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
             }
         }
     });
+    // The model keeps the focus too: a failed data exchange puts it back on an edit,
+    // which must work also after the user has clicked elsewhere.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (!now || now->window() != this || !m_dialog) return;
+        const int index = IndexOfWidget(now);
+        if (index < 0) return;
+        const int id = m_template.controls[static_cast<size_t>(index)].id;
+        if (id != res::IDC_STATIC && id != m_dialog->Focus())
+            Run([&] { m_dialog->SetFocus(id); }, false);
+    });
     qApp->installEventFilter(this);
 }
 
@@ -201,7 +211,11 @@ void DialogView::Run(Action&& action, bool busy) {
 int DialogView::Exec() {
     if (!m_dialog) return 0;
     if (m_dialog->IsEnded()) return m_dialog->Result();
-    if (parentWidget()) setWindowModality(Qt::ApplicationModal);
+    if (QWidget* owner = parentWidget()) {
+        setWindowModality(Qt::ApplicationModal);
+        // Centred over its owner, as the original's dialogs open.
+        move(owner->window()->geometry().center() - rect().center());
+    }
     show();
     raise();
     activateWindow();

@@ -63,6 +63,10 @@ protected:
         ASSERT_TRUE(ok);
         EXPECT_EQ(ok->text(), QStringLiteral("确定"));
         EXPECT_EQ(about->ControlWidget(ui::IDOK), ok);
+        EXPECT_EQ(about->size(), QSize(255, 93));  // 170 x 62 dialog units
+        // For a person to look at, next to the main window's picture.
+        about->grab().save(QCoreApplication::applicationDirPath() +
+                           QStringLiteral("/../zarn60-tool-about.png"));
         QTest::mouseClick(ok, Qt::LeftButton);
         EXPECT_FALSE(about->isVisible());
     }

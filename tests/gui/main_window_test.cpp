@@ -314,6 +314,17 @@ TEST_F(MainWindowTest, EnterWithATextOverItsLimitWarnsAndKeepsTheDialogOpen) {
     EXPECT_EQ(text, QStringLiteral("输入的字符请不要多于 1 个。"));
     EXPECT_EQ(view->focusWidget(), W(IDC_TRACK2_SS));
     EXPECT_EQ(As<QLineEdit>(IDC_TRACK2_SS)->text(), QStringLiteral(";;"));
+
+    // The user clicks elsewhere and presses Enter again: the focus comes back again.
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    QTest::mouseClick(W(IDC_SUFFIX), Qt::LeftButton);
+    EXPECT_EQ(dlg.Focus(), IDC_SUFFIX);
+    guitest::AnswerNextModal<QMessageBox>([](QMessageBox* box) { box->accept(); });
+    QTest::keyClick(W(IDC_SUFFIX), Qt::Key_Return);
+    EXPECT_FALSE(dlg.IsEnded());
+    EXPECT_EQ(dlg.Focus(), IDC_TRACK2_SS);
+    EXPECT_EQ(view->focusWidget(), W(IDC_TRACK2_SS));
 }
 
 TEST_F(MainWindowTest, TheCloseBoxCancels) {

@@ -1,0 +1,93 @@
+// The window on the in-process simulated reader, as `zarn60-tool --simulate` runs it:
+// the virtual clock kept up with real time, so the receive poll and the reader's
+// answers move while a person watches.
+#include <gtest/gtest.h>
+
+#include <QPlainTextEdit>
+#include <QTest>
+#include <memory>
+#include <sstream>
+
+#include "app/zarn60_tool_dlg.h"
+#include "gui/dialog_view.h"
+#include "gui_test_support.h"
+#include "sim/inprocess.h"
+
+namespace {
+
+class SimulatedWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_connectionMode = CONNECTION_USB;
+        g_strReceived.clear();
+        view = std::make_unique<gui::DialogView>(res::MainDialogTemplate());
+        view->PaceVirtualClock(&simulation.Clock());
+        dlg.SetHost(view.get());
+        dlg.Create();
+        view->Attach(&dlg);
+        view->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    }
+    void TearDown() override {
+        dlg.SetHost(nullptr);
+        view.reset();
+    }
+    void Sim(const std::string& command) {
+        std::ostringstream out;
+        std::string error;
+        ASSERT_TRUE(simulation.Command(command, out, &error)) << error;
+    }
+    void Click(int id) {
+        QWidget* w = view->ControlWidget(id);
+        QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(6, w->height() / 2));
+    }
+    QString TestBox() {
+        return qobject_cast<QPlainTextEdit*>(view->ControlWidget(IDC_TEST_BOX))->toPlainText();
+    }
+
+    sim::InProcessSimulation simulation;
+    CZARN60TOOLDlg dlg;
+    std::unique_ptr<gui::DialogView> view;
+};
+
+TEST_F(SimulatedWindowTest, ReadCardOverUsbShowsItsWaitTextWhileItWaits) {
+    Sim("card B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|");
+    auto* box = qobject_cast<QPlainTextEdit*>(view->ControlWidget(IDC_TEST_BOX));
+    // What the test box looked like each time it was painted inside the handler.
+    class PaintWatcher : public QObject {
+    public:
+        PaintWatcher(QPlainTextEdit* b, ui::Dialog* d) : box(b), dialog(d) {}
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint && dialog->InHandler())
+                painted.push_back(box->toPlainText());
+            return false;
+        }
+        QPlainTextEdit* box;
+        ui::Dialog* dialog;
+        QStringList painted;
+    } watcher(box, &dlg);
+    box->viewport()->installEventFilter(&watcher);
+    Click(IDC_READ_CARD);
+    box->viewport()->removeEventFilter(&watcher);
+    EXPECT_TRUE(watcher.painted.contains(QStringLiteral("Please wait for reading data!")))
+        << watcher.painted.join(u'|').toStdString();
+    EXPECT_TRUE(TestBox().startsWith(QStringLiteral("2542343131"))) << TestBox().toStdString();
+}
+
+TEST_F(SimulatedWindowTest, SerialCardDataArrivesThroughTheReceivePoll) {
+    Sim("card B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|");
+    Click(IDC_SERIAL_PORT);
+    QTest::mouseClick(view->ControlWidget(IDC_OPEN), Qt::LeftButton);
+    EXPECT_EQ(TestBox(), QStringLiteral("Port is opened now"));
+    EXPECT_TRUE(view->Timer1().isActive());
+    QTest::mouseClick(view->ControlWidget(IDC_READ_CARD), Qt::LeftButton);
+    // One byte a tick: the whole card within a few seconds of real time.
+    EXPECT_TRUE(guitest::WaitFor(
+        [&] { return TestBox().contains(QStringLiteral("4111111111111111=2912101?")); }, 10000))
+        << TestBox().toStdString();
+    EXPECT_TRUE(TestBox().startsWith(QStringLiteral("%B4111111111111111^DOE/JOHN^2912101?\n")))
+        << TestBox().toStdString();
+    guitest::ExpectMirrors(*view, dlg);
+}
+
+}  // namespace
