@@ -59,8 +59,3 @@ std::string ReadOutcomeText(ConfigReadOutcome outcome) {
     }
     return {};
 }
-
-bool IsUsbReadFailure(ConfigReadOutcome outcome) {
-    return outcome == READ_DEVICE_NOT_FOUND || outcome == READ_REQUEST_FAILED ||
-           outcome == READ_NO_RESPONSE;
-}

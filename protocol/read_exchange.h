@@ -42,5 +42,3 @@ ConfigReadOutcome ReadConfigOverSerial(CZARN60TOOLDlg& dlg, ConfigReadImage& ima
 
 // The failure texts; READ_OK is the caller's own text and gives an empty string here.
 std::string ReadOutcomeText(ConfigReadOutcome outcome);
-// The three USB failures leave the two write buttons enabled, as the callers must ensure.
-bool IsUsbReadFailure(ConfigReadOutcome outcome);
