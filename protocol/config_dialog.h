@@ -26,9 +26,8 @@ std::variant<ReaderConfig, TrackPositionError> CollectReaderConfig(CZARN60TOOLDl
 // The message box text of a track position error.
 std::string TrackPositionErrorText(const TrackPositionError& error);
 
-// A start position text: an optionally signed decimal integer after optional leading
-// blanks and nothing else; anything that does not read as one (or does not fit an int)
-// gives 0.
+// A start position text: an optionally signed decimal integer, blanks around it allowed,
+// and nothing else; anything that does not read as one (or does not fit an int) gives 0.
 int StartPositionNumber(const std::string& text);
 
 // Header bytes 2 to 15 of the factory images, and body bytes 0 to 31 of the serial one.

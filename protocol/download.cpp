@@ -41,13 +41,15 @@ uint8_t Terminator(const CZARN60TOOLDlg& dlg, int checkId, int crId) {
 }  // namespace
 
 int StartPositionNumber(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    size_t i = 0, end = text.size();
+    while (i < end && blank(text[i])) ++i;
+    while (end > i && blank(text[end - 1])) --end;
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i == text.size()) return 0;
+    if (i < end && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i == end) return 0;
     long long value = 0;
-    for (; i < text.size(); ++i) {
+    for (; i < end; ++i) {
         if (!std::isdigit(static_cast<unsigned char>(text[i]))) return 0;
         value = value * 10 + (text[i] - '0');
         if (value > static_cast<long long>(INT_MAX) + 1) return 0;

@@ -1,5 +1,6 @@
 // Writing a configuration: "Download Setting to Device" and "Back to Default Factory
 // Setting" through the real dialog, against the simulated reader.
+#include <climits>
 #include <functional>
 #include <variant>
 
@@ -374,6 +375,16 @@ TEST_F(WriteTest, CollectReaderConfigFromTheControls) {
         const ReaderConfig& cfg = std::get<ReaderConfig>(got);
         EXPECT_EQ(Hex(MakeConfigWriteImage(cfg)), Hex(MakeConfigWriteImage(expected)));
     }
+}
+
+// Start texts must read as a whole number; end and trim texts take a leading one.
+TEST_F(WriteTest, StartPositionTexts) {
+    const std::pair<const char*, int> cases[] = {
+        {"", 0},    {"12", 12}, {" 12 ", 12},       {"-5", -5},
+        {"+7", 7},  {"12x", 0}, {"x12", 0},         {"-", 0},
+        {"1 2", 0}, {"0", 0},   {"99999999999", 0}, {"-2147483648", INT_MIN},
+    };
+    for (const auto& [text, value] : cases) EXPECT_EQ(StartPositionNumber(text), value) << text;
 }
 
 TEST_F(WriteTest, TrackPositionErrorsSendNothing) {
