@@ -197,15 +197,21 @@ template <class Action>
 void DialogView::Run(Action&& action, bool busy) {
     if (!m_dialog || m_dialog->IsEnded() || m_dialog->InHandler()) return;
     PaceClock();
-    if (busy) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        ++m_busy;
-    }
+    struct BusyCursor {
+        BusyCursor(bool on, int& depth) : m_on(on), m_depth(depth) {
+            if (!m_on) return;
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            ++m_depth;
+        }
+        ~BusyCursor() {
+            if (!m_on) return;
+            --m_depth;
+            QApplication::restoreOverrideCursor();
+        }
+        bool m_on;
+        int& m_depth;
+    } cursor(busy, m_busy);
     action();
-    if (busy) {
-        --m_busy;
-        QApplication::restoreOverrideCursor();
-    }
 }
 
 int DialogView::Exec() {
@@ -437,11 +443,16 @@ bool DialogView::HandleKey(QWidget* target, QKeyEvent* key) {
 
 bool DialogView::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (type != QEvent::KeyPress && type != QEvent::MouseButtonDblClick)
+    if (type != QEvent::KeyPress && type != QEvent::MouseButtonDblClick &&
+        type != QEvent::MouseButtonPress)
         return QWidget::eventFilter(watched, event);
     auto* target = qobject_cast<QWidget*>(watched);
     if (!target || target->window() != this || !m_dialog || m_dialog->IsEnded())
         return QWidget::eventFilter(watched, event);
+    if (type == QEvent::MouseButtonPress) {
+        m_doubleClicked = nullptr;  // a double click that gave no click is forgotten
+        return QWidget::eventFilter(watched, event);
+    }
     if (type == QEvent::MouseButtonDblClick) {
         // Qt takes the second press of a double click as a press; the click it gives is
         // the double click.

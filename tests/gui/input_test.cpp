@@ -72,6 +72,14 @@ TEST_F(InputTest, ClickAndDoubleClickAsThePlatformSendsThem) {
                                               {ui::BN_DOUBLECLICKED, BEEP_OFF}}));
     EXPECT_TRUE(dlg.IsChecked(BEEP_OFF));
     ExpectMirrors(*view, dlg);
+
+    // A double click released off the button gives no click; the next click is a
+    // plain one.
+    dlg.events.clear();
+    QTest::mouseDClick(off, Qt::LeftButton, {}, box);
+    QTest::mouseRelease(off, Qt::LeftButton, {}, QPoint(-50, -50));
+    QTest::mouseClick(off, Qt::LeftButton, {}, box);
+    EXPECT_EQ(dlg.events, (std::vector<Event>{{ui::BN_CLICKED, BEEP_OFF}}));
 }
 
 TEST_F(InputTest, RadiosAreNotExclusiveForTheProgram) {
