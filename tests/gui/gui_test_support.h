@@ -6,9 +6,11 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QString>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +18,11 @@
 #include "gui/dialog_view.h"
 #include "res/resources.h"
 #include "ui/dialog.h"
+
+// Failures show Qt's strings as text.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace guitest {
 

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -162,6 +163,31 @@ TEST(FileDialogTest, SaveAndOpenDialogsAreSetUpFromTheRequest) {
     EXPECT_EQ(open.defaultSuffix(), QStringLiteral("cfg"));
     EXPECT_TRUE(open.testOption(QFileDialog::DontConfirmOverwrite));
     EXPECT_EQ(open.windowTitle(), QStringLiteral("Open"));  // the platform's own
+}
+
+// "*.*" meant every file where the filter comes from; in Qt it would hide names without a
+// dot and turn a typed "Setup.cfg" into "Setup.*" when the user picks the filter.
+TEST(FileDialogTest, AllFilesMeansEveryFile) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const char* name : {"README", "a.cfg"}) {
+        QFile f(QDir(dir.path()).filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    QFileDialog d;
+    gui::ConfigureFileDialog(d, SaveRequest());
+    d.setDirectory(dir.path());
+    d.show();
+    d.selectNameFilter(d.nameFilters().at(1));
+    EXPECT_EQ(d.findChild<QLineEdit*>()->text(), QStringLiteral("Setup.cfg"));
+    auto* model = d.findChild<QFileSystemModel*>();
+    ASSERT_TRUE(model);
+    const QString readme = QDir(dir.path()).filePath(QStringLiteral("README"));
+    EXPECT_TRUE(guitest::WaitFor([&] {
+        const QModelIndex i = model->index(readme);
+        return i.isValid() && (model->flags(i) & Qt::ItemIsEnabled);
+    }));
+    d.hide();
 }
 
 TEST_F(HostTest, SaveDialogReturnsThePathWithTheDefaultExtension) {
