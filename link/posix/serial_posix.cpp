@@ -104,7 +104,12 @@ OpenResult OpenDevice(const std::string& path) {
     }
     // Opening something else may have effects of its own (a FIFO, a regular file): never
     // try; a directory or a file simply is not a line.
-    if (!S_ISCHR(st.st_mode)) return Fail(SerialOpenError::NotATerminal, "not a character device");
+    if (!S_ISCHR(st.st_mode)) {
+        return Fail(SerialOpenError::NotATerminal, S_ISDIR(st.st_mode) ? "a directory"
+                                                   : S_ISREG(st.st_mode)
+                                                       ? "a regular file"
+                                                       : "not a character device");
+    }
 
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -114,7 +119,7 @@ OpenResult OpenDevice(const std::string& path) {
         if (error == SerialOpenError::InUse) return Fail(error, "opened exclusively elsewhere");
         return Fail(error, std::strerror(e));
     }
-    if (!::isatty(fd)) return Fail(SerialOpenError::NotATerminal, "not a terminal", fd);
+    if (!::isatty(fd)) return Fail(SerialOpenError::NotATerminal, "a device without a line", fd);
     // Our own terminal would be left raw under the shell: never take it as a reader line.
     if (::tcgetsid(fd) != -1)
         return Fail(SerialOpenError::InUse, "the terminal this program runs in", fd);
