@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -133,6 +134,33 @@ TEST(SimPty, ServesTheReaderOnThePrintedPathUntilStopped) {
     EXPECT_EQ(card, ";777?\r\n");
 
     EXPECT_EQ(sim.Stop(), 0);
+}
+
+// What a new user does: the simulator on COM3, the tool opens COM3, swiped cards arrive
+// in the test box through the receive poll.
+TEST(SimPty, SwipedCardsArriveInTheToolsTestBox) {
+    SimProcess sim;
+    std::string line;
+    ASSERT_TRUE(sim.Start({"--serial", "--swipe-every", "200", "--card", "|4111=2912|"}, &line));
+    const std::string path = line.substr(line.find('=') + 1);
+
+    char scriptPath[] = "/tmp/zarn60-sim-test-XXXXXX";
+    const int fd = mkstemp(scriptPath);
+    ASSERT_GE(fd, 0);
+    const std::string script = "click 1061\ntype 1050 3\nclick 1055\nwait 1500\nget 1052\n";
+    ASSERT_EQ(write(fd, script.data(), script.size()), static_cast<ssize_t>(script.size()));
+    close(fd);
+    const std::string command = "ZARN60_COM3='" + path + "' '" + ZARN60_TOOL_PATH + "' --script " +
+                                scriptPath + " 2>/dev/null";
+    FILE* tool = popen(command.c_str(), "r");
+    ASSERT_NE(tool, nullptr);
+    std::string output;
+    char buf[512];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, tool)) > 0) output.append(buf, n);
+    EXPECT_EQ(pclose(tool), 0);
+    unlink(scriptPath);
+    EXPECT_NE(output.find("text=\";4111=2912?\\r\\n"), std::string::npos) << output;
 }
 
 TEST(SimPty, ComNumberAndBadOptions) {
