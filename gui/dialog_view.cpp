@@ -370,17 +370,7 @@ void DialogView::UserEdited(size_t index, const std::string& bytes) {
         // One keystroke, cut or paste: the edit's whole new text, one change
         // notification. The widget has already kept it within the limit.
         const int id = c.id;
-        const bool overLimit = c.limit > 0 && bytes.size() > static_cast<size_t>(c.limit);
-        Run([&] {
-            if (!overLimit) {
-                m_dialog->UserPaste(id, bytes);
-            } else {
-                // Only a text the program made longer than the limit, shortened by the
-                // user, is still longer: a paste would cut it, the platform keeps it.
-                m_dialog->SetFocus(id);
-                m_dialog->SetText(id, bytes);
-            }
-        });
+        Run([&] { m_dialog->UserEdit(id, bytes); });
     }
     Mirror(index);
 }

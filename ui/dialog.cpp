@@ -405,6 +405,19 @@ bool Dialog::UserPaste(int id, const std::string& bytes) {
     return true;
 }
 
+bool Dialog::UserEdit(int id, const std::string& bytes) {
+    if (m_ended || !HasControl(id)) return false;
+    Control& c = Ctl(id);
+    if (!c.visible || !c.enabled || !IsTextKind(c.kind)) return false;
+    if (c.limit > 0 && bytes.size() > static_cast<size_t>(c.limit) && bytes.size() >= c.text.size())
+        return false;
+    SetFocus(id);
+    c.text = bytes;
+    Changed(id);
+    Notify(EN_CHANGE, id);
+    return true;
+}
+
 bool Dialog::UserSetSlider(int id, int pos) {
     if (m_ended || !HasControl(id)) return false;
     Control& c = Ctl(id);

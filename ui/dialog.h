@@ -39,11 +39,11 @@ struct Control {
     bool visible = true;
     bool enabled = true;
     bool checked = false;
-    int limit = 0;  // edits: input length limit in bytes, 0 = none
+    int limit = 0;                   // edits: input length limit in bytes, 0 = none
     std::vector<std::string> items;  // combo list
     int curSel = -1;
     int pos = 0, rangeMin = 0, rangeMax = 100, ticFreq = 1;  // trackbar
-    int groupLeader = res::IDC_STATIC;  // radio: first radio of its group
+    int groupLeader = res::IDC_STATIC;                       // radio: first radio of its group
     uint32_t style = 0;
     res::Rect rect{};
 };
@@ -121,6 +121,10 @@ public:
     bool UserDoubleClick(int id);
     bool UserType(int id, const std::string& bytes);   // select all, type byte by byte
     bool UserPaste(int id, const std::string& bytes);  // select all, paste (cut to limit)
+    // The user edited the text into `bytes` in one step (a keystroke, cut or paste in a
+    // view): one EN_CHANGE. Refused when it would grow past the limit; a text the program
+    // set longer than the limit may still be shortened.
+    bool UserEdit(int id, const std::string& bytes);
     bool UserSetSlider(int id, int pos);
     void UserPressEnter();   // OK processing
     void UserPressEscape();  // Cancel processing

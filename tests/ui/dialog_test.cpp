@@ -190,6 +190,20 @@ TEST_F(DialogTest, LimitStopsTypingAndPastingButNeverCutsProgramTexts) {
     EXPECT_EQ(dlg.GetText(11), "bb");
 }
 
+TEST_F(DialogTest, UserEditMayShortenAnOverlongProgramTextButNeverGrowPastTheLimit) {
+    dlg.SetText(12, "toolong");
+    dlg.log.clear();
+    EXPECT_TRUE(dlg.UserEdit(12, "toolon"));  // a delete on a program-set text is kept whole
+    EXPECT_EQ(dlg.GetText(12), "toolon");
+    EXPECT_FALSE(dlg.UserEdit(12, "toolong"));  // growing again past the limit is refused
+    EXPECT_FALSE(dlg.UserEdit(12, "toolonX"));
+    EXPECT_EQ(dlg.GetText(12), "toolon");
+    EXPECT_TRUE(dlg.UserEdit(12, "ab"));
+    EXPECT_EQ(dlg.log, (std::vector<std::string>{"change 12 toolon", "change 12 ab"}));
+    dlg.EnableControl(12, false);
+    EXPECT_FALSE(dlg.UserEdit(12, "a"));
+}
+
 TEST_F(DialogTest, TypingIntoAnEditWhoseHandlerCutsItKeepsGoing) {
     dlg.LimitText(11, 4);
     dlg.onChange11 = [this] {
