@@ -126,6 +126,16 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
 
 DialogView::~DialogView() {
     if (qApp) qApp->removeEventFilter(this);
+    // QWidget's destructor closes the window, which takes the focus out of an edit: that
+    // runs the edit's validator and can emit signals whose handlers read this view, whose
+    // members are gone by then. Cut them off while the view is still whole.
+    if (qApp) disconnect(qApp, nullptr, this, nullptr);
+    for (QWidget* w : m_widgets) {
+        if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->setValidator(nullptr);
+        if (auto* combo = qobject_cast<QComboBox*>(w); combo && combo->isEditable())
+            combo->setValidator(nullptr);
+        w->disconnect(this);
+    }
     for (int i = 0; i < m_busy; ++i) QApplication::restoreOverrideCursor();
 }
 
