@@ -6,6 +6,10 @@
 #include <cerrno>
 #include <utility>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace zarn {
 
 // Defined by the platform backend file (link/linux/, link/win32/).
@@ -89,6 +93,9 @@ HidHandle Open(uint16_t vendorId, uint16_t productId) {
 
 HidHandle OpenInstance(uint16_t vendorId, uint16_t productId, uint16_t instance) {
     if (instance == 0) {
+#ifdef _WIN32
+        SetLastError(ERROR_INVALID_PARAMETER);
+#endif
         errno = EINVAL;
         return INVALID_HID_HANDLE;
     }

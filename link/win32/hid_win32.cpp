@@ -1,0 +1,177 @@
+// The HID backend on the Windows HID class driver and SetupAPI.
+//
+// Quirks of the platform this file works around, and why:
+// - An interface's device path is only known through SetupDiGetDeviceInterfaceDetailA,
+//   whose detail structure has a variable length: ask for the size first, then fetch.
+// - Overlapped transfers are the only way to bound a ReadFile on a HID handle. A transfer
+//   that does not finish in time is cancelled with CancelIo, and we wait for the
+//   cancellation to land before the OVERLAPPED block and the caller's buffer go away;
+//   otherwise the driver could complete into freed memory.
+// - CancelIo cancels only what the calling thread started, which is every transfer of
+//   this backend: all of them run on the caller's thread and finish before returning.
+// - A HID interface opened without access rights (0) still answers HidD_GetAttributes and
+//   HidD_GetPreparsedData; keyboards and mice refuse read/write access but can be listed.
+#include <windows.h>
+// clang-format off
+#include <setupapi.h>
+// Some toolchains' HID headers lack C linkage for C++.
+extern "C" {
+#include <hidsdi.h>
+#include <hidpi.h>
+}
+// clang-format on
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/hid_link.h"
+
+namespace zarn {
+namespace {
+
+std::string ErrorText(DWORD error) {
+    char* text = nullptr;
+    DWORD n = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    std::string s = n && text ? std::string(text, n) : "error " + std::to_string(error);
+    if (text) LocalFree(text);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == '.')) s.pop_back();
+    return s;
+}
+
+HANDLE OpenPath(const std::string& path, DWORD access) {
+    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+bool ReadAttributes(HANDLE h, uint16_t* vendorId, uint16_t* productId) {
+    HIDD_ATTRIBUTES attributes{};
+    attributes.Size = sizeof attributes;
+    if (!HidD_GetAttributes(h, &attributes)) return false;
+    *vendorId = attributes.VendorID;
+    *productId = attributes.ProductID;
+    return true;
+}
+
+bool ReadCaps(HANDLE h, uint16_t* input, uint16_t* output) {
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (HidD_GetPreparsedData(h, &preparsed) != TRUE) return false;
+    HIDP_CAPS caps{};
+    NTSTATUS status = HidP_GetCaps(preparsed, &caps);
+    HidD_FreePreparsedData(preparsed);
+    if (status != HIDP_STATUS_SUCCESS) return false;
+    *input = caps.InputReportByteLength;
+    *output = caps.OutputReportByteLength;
+    return true;
+}
+
+class Win32HidDevice final : public HidDevice {
+public:
+    explicit Win32HidDevice(HANDLE h) : m_h(h) {}
+    ~Win32HidDevice() override { CloseHandle(m_h); }
+    Win32HidDevice(const Win32HidDevice&) = delete;
+    Win32HidDevice& operator=(const Win32HidDevice&) = delete;
+
+    bool GetAttributes(uint16_t* vendorId, uint16_t* productId) override {
+        return ReadAttributes(m_h, vendorId, productId);
+    }
+    bool GetReportLengths(uint16_t* input, uint16_t* output) override {
+        return ReadCaps(m_h, input, output);
+    }
+    int Write(const uint8_t* buffer, uint32_t length, uint32_t timeoutMs,
+              bool* completedAtOnce) override {
+        return Transfer(true, const_cast<uint8_t*>(buffer), length, timeoutMs, completedAtOnce);
+    }
+    int Read(uint8_t* buffer, uint32_t length, uint32_t timeoutMs, bool* completedAtOnce) override {
+        return Transfer(false, buffer, length, timeoutMs, completedAtOnce);
+    }
+
+private:
+    int Transfer(bool write, uint8_t* buffer, uint32_t length, uint32_t timeoutMs,
+                 bool* completedAtOnce) {
+        *completedAtOnce = false;
+        // Each transfer has its own event and OVERLAPPED block, for its duration only.
+        HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (!event) return 0;
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = event;
+        DWORD count = 0;
+        BOOL done = write ? WriteFile(m_h, buffer, length, &count, &overlapped)
+                          : ReadFile(m_h, buffer, length, &count, &overlapped);
+        int result = 0;
+        if (done) {
+            *completedAtOnce = true;
+            result = 1;
+        } else if (GetLastError() == ERROR_IO_PENDING) {
+            // HID_NO_TIMEOUT is INFINITE.
+            if (WaitForSingleObject(event, timeoutMs) == WAIT_OBJECT_0) {
+                result = 1;
+            } else {
+                CancelIo(m_h);
+                DWORD ignored = 0;
+                GetOverlappedResult(m_h, &overlapped, &ignored, TRUE);
+            }
+        }
+        CloseHandle(event);
+        return result;
+    }
+
+    HANDLE m_h;
+};
+
+class Win32HidBackend final : public HidBackend {
+public:
+    std::vector<std::string> EnumerateInterfaces() override {
+        std::vector<std::string> paths;
+        GUID guid;
+        HidD_GetHidGuid(&guid);
+        HDEVINFO set =
+            SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        if (set == INVALID_HANDLE_VALUE) return paths;
+        for (DWORD index = 0;; ++index) {
+            SP_DEVICE_INTERFACE_DATA data{};
+            data.cbSize = sizeof data;
+            if (!SetupDiEnumDeviceInterfaces(set, nullptr, &guid, index, &data)) break;
+            DWORD size = 0;
+            SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &size, nullptr);
+            if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) continue;
+            std::vector<uint8_t> storage(size);
+            auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
+            detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+            if (!SetupDiGetDeviceInterfaceDetailA(set, &data, detail, size, nullptr, nullptr))
+                continue;
+            paths.emplace_back(detail->DevicePath);
+        }
+        SetupDiDestroyDeviceInfoList(set);
+        return paths;
+    }
+
+    std::unique_ptr<HidDevice> OpenInterface(const std::string& path, std::string* why) override {
+        HANDLE h = OpenPath(path, GENERIC_READ | GENERIC_WRITE);
+        if (h == INVALID_HANDLE_VALUE) {
+            if (why) *why = ErrorText(GetLastError());
+            return nullptr;
+        }
+        return std::make_unique<Win32HidDevice>(h);
+    }
+
+    bool PeekInterface(const std::string& path, HidInterfaceInfo* info) override {
+        HANDLE h = OpenPath(path, 0);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        info->haveIds = ReadAttributes(h, &info->vendorId, &info->productId);
+        bool caps = ReadCaps(h, &info->inputLength, &info->outputLength);
+        CloseHandle(h);
+        return info->haveIds || caps;
+    }
+};
+
+}  // namespace
+
+HidBackend& PlatformHidBackend() {
+    static Win32HidBackend backend;
+    return backend;
+}
+
+}  // namespace zarn
