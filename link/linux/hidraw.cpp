@@ -11,7 +11,11 @@
 //   whole, id byte included: hidraw wants it there and strips a 0 itself.
 // - hidraw has no cancellable transfers. The node is opened O_NONBLOCK and every wait
 //   is a poll() with the time-out; a transfer that times out was never started in the
-//   kernel, so abandoning it leaves the handle clean for the next one.
+//   kernel, so abandoning it leaves the handle clean for the next one. A write the
+//   kernel accepts is sent synchronously (bounded by the USB stack's own time-out), so
+//   a write time-out only governs the wait for the node to become writable.
+// - Reads never consume a report into a buffer too small for it: a buffer shorter than
+//   the input report is refused before reading, as the HID class driver on Windows does.
 // - After an unplug the node reports POLLERR/POLLHUP and read() fails with EIO or
 //   ENODEV, and it may also read as end-of-file; all of these fail the transfer at once.
 // - Nothing here requires the node to be a character device: the tests serve it as a

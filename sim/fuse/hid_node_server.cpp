@@ -29,6 +29,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -145,6 +146,7 @@ struct HidNodeServer::Impl {
     Counters counters;
     uid_t ownerUid = ::geteuid();
     gid_t ownerGid = ::getegid();
+    time_t started = ::time(nullptr);
 
     mutable std::mutex mu;
     std::condition_variable wake;
@@ -368,6 +370,7 @@ struct HidNodeServer::Impl {
         st->st_ino = ino;
         st->st_uid = ownerUid;
         st->st_gid = ownerGid;
+        st->st_atime = st->st_mtime = st->st_ctime = started;
         if (ino == ROOT_INO) {
             st->st_mode = S_IFDIR | 0755;
             st->st_nlink = 2;
@@ -664,6 +667,7 @@ bool HidNodeServer::Start(std::string* error) {
     for (auto& a : argv) args.push_back(a.data());
     fuse_args fargs = FUSE_ARGS_INIT(static_cast<int>(args.size()), args.data());
     im.session = fuse_session_new(&fargs, &ops, sizeof ops, &im);
+    fuse_opt_free_args(&fargs);  // libfuse may have made its own copy
     if (!im.session) return fail("cannot create the FUSE session");
     if (fuse_session_mount(im.session, m_devRoot.c_str()) != 0)
         return fail("cannot mount the FUSE file system on " + m_devRoot);
