@@ -154,10 +154,9 @@ int main(int argc, char** argv) {
 #endif
 #ifdef ZARN60_HAVE_GUI
     if (haveDisplay) return gui::RunWindow(argc, argv, simulation != nullptr);
-#endif
     std::cerr << "zarn60-tool: no display";
-#ifndef ZARN60_HAVE_GUI
-    std::cerr << " (built without the window)";
+#else
+    std::cerr << "zarn60-tool: built without the window" << (haveDisplay ? "" : " and no display");
 #endif
     if (!simulation) {
         std::cerr << "; run it on a desktop, or headless with --script FILE\n";
