@@ -325,8 +325,10 @@ void Reader::SerialSend(const std::vector<uint8_t>& bytes, uint32_t now) {
 
 void Reader::QueueSerial(const std::vector<uint8_t>& bytes, uint32_t slowMs, uint32_t now) {
     // Bytes follow each other on the line at 9600 baud; a burst starts when the line is
-    // idle, otherwise it queues behind what is still going out.
-    if (!Elapsed(m_lineEnd, now, 0)) {
+    // idle, otherwise it queues behind what is still going out. Nothing queued means idle
+    // whatever the last burst's tick says: ticks wrap, and a stale one (the 0 of a reader
+    // started in the upper half of the tick range) would read as up to 24 days ahead.
+    if (m_serialOut.empty() || !Elapsed(m_lineEnd, now, 0)) {
         m_lineStart = now;
         m_lineUs = 0;
     }
