@@ -429,8 +429,15 @@ private:
         }
     }
 
-    // Time passes on the program's clock, timer 1 ticking whenever it is due.
+    // Time passes on the program's clock, timer 1 ticking whenever it is due. Ticks compare
+    // within half the counter's range only, so a longer wait goes in pieces.
     void Wait(uint32_t ms) {
+        constexpr uint32_t PIECE_MS = 0x7FFFFFFF;
+        for (; ms > PIECE_MS && !m_dlg.IsEnded(); ms -= PIECE_MS) WaitUpTo(PIECE_MS);
+        WaitUpTo(ms);
+    }
+
+    void WaitUpTo(uint32_t ms) {
         zarn::Clock& clock = zarn::GetClock();
         const uint32_t end = clock.NowMs() + ms;
         while (!m_dlg.IsEnded()) {

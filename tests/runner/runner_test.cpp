@@ -277,6 +277,12 @@ TEST_F(RunnerTest, WaitWithoutTheTimerOnlyLetsTimePass) {
                            "ctl 1052 kind=edit visible=1 enabled=1 checked=0 limit=0 text=\"\""}));
 }
 
+TEST_F(RunnerTest, WaitsBeyondHalfTheTickCounterPassInFull) {
+    Result r = RunLines("wait 3000000000\nclock\nwait 1294967295\nclock\nwait 4294967295\nclock\n");
+    EXPECT_EQ(r.lines, (std::vector<std::string>{"clock 3000000000", "clock 4294967295",
+                                                 "clock 4294967294"}));
+}
+
 TEST_F(RunnerTest, EmptyPortReadsTakeTheirTimeOutAndTheScheduleHolds) {
     // Every poll of an empty port waits its 1 ms; ticks stay on the 50 ms grid, and the
     // tick due at the end of the wait runs, taking its millisecond.
