@@ -63,7 +63,7 @@ for t in $targets; do
     echo "== $t FAILED (log: $build/$t.log, input: $(ls -1 "$artifacts" | head -n 1))"
     failed+=("$t")
   else
-    grep -E '^(#[0-9]+ *DONE|stat::number_of_executed_units|stat::peak_rss_mb)' "$build/$t.log" || true
+    grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb)' "$build/$t.log" || true
   fi
 done
 rm -rf "$TMPDIR"
