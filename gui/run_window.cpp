@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "app/zarn60_tool_dlg.h"
+#include "gui/bench_hook.h"
 #include "gui/dialog_view.h"
 #include "gui/template_widgets.h"
 #include "link/clock.h"
@@ -16,6 +17,7 @@ int RunWindow(int argc, char** argv, bool simulated) {
     QApplication::setFont(DialogFont(res::MainDialogTemplate()));
 
     DialogView view(res::MainDialogTemplate());
+    ExitAfterFirstPaintIfAsked(&view);
     if (simulated) view.PaceVirtualClock(dynamic_cast<zarn::VirtualClock*>(&zarn::GetClock()));
 
     CZARN60TOOLApp theApp;

@@ -1,0 +1,12 @@
+// A hook for the start-up benchmark: with ZARN60_EXIT_AFTER_FIRST_PAINT=1 in the
+// environment the process ends as soon as the window's first frame is painted.
+#pragma once
+
+class QWidget;
+
+namespace gui {
+
+// Does nothing unless the variable is set to 1. Call before the window is shown.
+void ExitAfterFirstPaintIfAsked(QWidget* window);
+
+}  // namespace gui
