@@ -5,7 +5,7 @@
 # time-out or running out of memory fails the run; the input that did it is kept under
 # <build>/artifacts/<target>/ and its path printed. fuzz/README.md says how to go on.
 #
-#   FUZZ_SECONDS    seconds of fuzzing per target (default 60)
+#   FUZZ_SECONDS    seconds of fuzzing per target (default 60; 0 replays the seeds only)
 #   FUZZ_TARGETS    which targets (default: all of them)
 #   FUZZ_BUILD_DIR  build folder (default build-fuzz)
 #   FUZZ_JOBS       parallel compile jobs (default: the number of cores)
@@ -55,8 +55,11 @@ for t in $targets; do
   dict=()
   [ -f "fuzz/$t.dict" ] && dict=(-dict="fuzz/$t.dict")
   echo "== $t: ${seconds} s"
+  # libFuzzer takes a total time of 0 as no limit: 0 here means the seeds and nothing more.
+  limit=(-max_total_time="$seconds")
+  [ "$seconds" -eq 0 ] && limit=(-runs=0)
   # New inputs go to the work folder; the seeds in the repository are only read.
-  if ! "$build/fuzz/$t" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
+  if ! "$build/fuzz/$t" "${limit[@]}" -timeout=20 -rss_limit_mb=2048 \
       -max_len="$(max_len "$t")" -print_final_stats=1 -artifact_prefix="$artifacts" \
       "${dict[@]}" "$work" "fuzz/corpus/$t" 2>"$build/$t.log"; then
     tail -n 60 "$build/$t.log"
