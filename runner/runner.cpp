@@ -219,7 +219,7 @@ private:
                    const char* kindText, int* id, std::string* why) {
         long long v = 0;
         if (!ParseNumber(word, 0, 0x7fffffff, &v)) {
-            *why = word.empty() ? "missing control id" : "bad control id \"" + word + "\"";
+            *why = word.empty() ? "missing control id" : "bad control id " + Quote(word);
             return false;
         }
         *id = static_cast<int>(v);
@@ -241,7 +241,7 @@ private:
         Command c{};
         auto noMore = [&]() {
             if (r.AtEnd()) return true;
-            *why = "unexpected text after " + word;
+            *why = "unexpected text after " + Quote(word);
             return false;
         };
         auto text = [&]() {
@@ -266,7 +266,7 @@ private:
             c.op = Command::Slider;
             std::string pos = r.Word();
             if (!ParseNumber(pos, -0x7fffffffLL, 0x7fffffffLL, &c.number)) {
-                *why = "bad position \"" + pos + "\"";
+                *why = "bad position " + Quote(pos);
                 return std::nullopt;
             }
             if (!noMore()) return std::nullopt;
@@ -277,7 +277,7 @@ private:
             } else if (key == "escape") {
                 c.op = Command::Escape;
             } else {
-                *why = "unknown key \"" + key + "\" (enter or escape)";
+                *why = "unknown key " + Quote(key) + " (enter or escape)";
                 return std::nullopt;
             }
             if (!noMore()) return std::nullopt;
@@ -292,7 +292,7 @@ private:
                 c.number = 1;
             } else if (!ParseNumber(n, 0, c.op == Command::Tick ? 1000000000LL : 0xffffffffLL,
                                     &c.number)) {
-                *why = n.empty() ? "missing milliseconds" : "bad count \"" + n + "\"";
+                *why = n.empty() ? "missing milliseconds" : "bad count " + Quote(n);
                 return std::nullopt;
             }
             if (!noMore()) return std::nullopt;
@@ -319,7 +319,7 @@ private:
         } else if (word == "sysmenu") {
             std::string item = r.Word();
             if (item != "about") {
-                *why = "unknown system menu item \"" + item + "\" (about)";
+                *why = "unknown system menu item " + Quote(item) + " (about)";
                 return std::nullopt;
             }
             c.op = Command::SysAbout;
@@ -337,7 +337,7 @@ private:
             size_t b = rest.find_first_not_of(" \t");
             c.text = b == std::string::npos ? "" : rest.substr(b);
         } else {
-            *why = "unknown command \"" + word + "\"";
+            *why = "unknown command " + Quote(word);
             return std::nullopt;
         }
         return c;
