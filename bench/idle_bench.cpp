@@ -7,6 +7,8 @@
 // two waits without Qt, the floor the machine itself sets.
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -68,21 +70,31 @@ void Wait(int ms) {
 }
 
 // The yardstick: a Qt timer on the same period whose tick does what a poll tick must do
-// at the least on a silent line, wait 1 ms for a byte (here on an empty pipe).
+// at the least on a silent line, wait 1 ms for a byte: here on an idle pseudo-terminal of
+// its own, raw and non-blocking as the serial backend keeps its line.
 class BareTick {
 public:
     BareTick() {
-        if (::pipe2(m_pipe, O_NONBLOCK | O_CLOEXEC) != 0) m_pipe[0] = m_pipe[1] = -1;
+        // m_line[0] the line the tick reads (the slave side), m_line[1] its far end.
+        if (::openpty(&m_line[1], &m_line[0], nullptr, nullptr, nullptr) == 0) {
+            termios t{};
+            ::tcgetattr(m_line[0], &t);
+            ::cfmakeraw(&t);
+            ::tcsetattr(m_line[0], TCSANOW, &t);
+            ::fcntl(m_line[0], F_SETFL, ::fcntl(m_line[0], F_GETFL) | O_NONBLOCK);
+        } else {
+            m_line[0] = m_line[1] = -1;
+        }
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             ++m_ticks;
             uint8_t byte;
-            if (::read(m_pipe[0], &byte, 1) == 1) return;
-            pollfd p{m_pipe[0], POLLIN, 0};
+            if (::read(m_line[0], &byte, 1) == 1) return;
+            pollfd p{m_line[0], POLLIN, 0};
             ::poll(&p, 1, 1);
         });
     }
     ~BareTick() {
-        for (int fd : m_pipe)
+        for (int fd : m_line)
             if (fd >= 0) ::close(fd);
     }
     BareTick(const BareTick&) = delete;
@@ -97,10 +109,10 @@ public:
         const double cpu0 = CpuMs(), wall0 = WallMs();
         long ticks = 0;
         while (WallMs() - wall0 < ms) {
-            pollfd p{m_pipe[0], POLLIN, 0};
+            pollfd p{m_line[0], POLLIN, 0};
             ::poll(&p, 1, static_cast<int>(periodMs) - 1);
             uint8_t byte;
-            if (::read(m_pipe[0], &byte, 1) != 1) ::poll(&p, 1, 1);
+            if (::read(m_line[0], &byte, 1) != 1) ::poll(&p, 1, 1);
             ++ticks;
         }
         phase->cpuMs += CpuMs() - cpu0;
@@ -111,7 +123,7 @@ public:
 
 private:
     QTimer m_timer;
-    int m_pipe[2];
+    int m_line[2];
     long m_ticks = 0;
 };
 
