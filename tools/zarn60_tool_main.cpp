@@ -11,6 +11,11 @@
 #include <sstream>
 #include <string>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "link/hid_link.h"
 #include "link/serial_link.h"
 #include "runner/runner.h"
@@ -135,6 +140,14 @@ int main(int argc, char** argv) {
         };
     }
     if (script) {
+#ifdef _WIN32
+        // The runner's output is a pinned byte format: no CR added before each LF, and no
+        // Ctrl-Z taken as the end of a script read from standard input (CRs there are
+        // dropped by the runner itself).
+        std::cout.flush();
+        _setmode(_fileno(stdout), _O_BINARY);
+        _setmode(_fileno(stdin), _O_BINARY);
+#endif
         if (*script == "-") return runner::RunScript(std::cin, std::cout, simCommand);
         std::ifstream in(*script, std::ios::binary);
         if (!in) {
