@@ -7,11 +7,30 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSlider>
+#include <QTest>
 
 #include "gui/template_widgets.h"
 #include "gui/text_codec.h"
 
 namespace guitest {
+
+void ShowMainWindow(CZARN60TOOLDlg& dlg, std::unique_ptr<gui::DialogView>& view,
+                    zarn::VirtualClock* pace) {
+    g_connectionMode = CONNECTION_USB;
+    g_strReceived.clear();
+    view = std::make_unique<gui::DialogView>(res::MainDialogTemplate());
+    if (pace) view->PaceVirtualClock(pace);
+    dlg.SetHost(view.get());
+    dlg.Create();
+    view->Attach(&dlg);
+    view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+}
+
+void CloseMainWindow(CZARN60TOOLDlg& dlg, std::unique_ptr<gui::DialogView>& view) {
+    dlg.SetHost(nullptr);
+    view.reset();
+}
 
 void ExpectMirrors(const gui::DialogView& view, const ui::Dialog& dialog) {
     const auto& controls = dialog.AllControls();

@@ -10,12 +10,15 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/zarn60_tool_dlg.h"
 #include "gui/dialog_view.h"
+#include "link/clock.h"
 #include "res/resources.h"
 #include "ui/dialog.h"
 
@@ -72,6 +75,13 @@ private:
 inline std::ostream& operator<<(std::ostream& os, const RecordingDialog::Event& e) {
     return os << "{" << e.code << ", " << e.id << "}";
 }
+
+// The real main dialog in its window as the program starts it (USB, nothing received),
+// shown and exposed; `pace`, when given, is a virtual clock the window keeps up with real
+// time. Close undoes it before the members go.
+void ShowMainWindow(CZARN60TOOLDlg& dlg, std::unique_ptr<gui::DialogView>& view,
+                    zarn::VirtualClock* pace = nullptr);
+void CloseMainWindow(CZARN60TOOLDlg& dlg, std::unique_ptr<gui::DialogView>& view);
 
 // Every widget shows what its model control holds.
 void ExpectMirrors(const gui::DialogView& view, const ui::Dialog& dialog);

@@ -30,20 +30,8 @@ using guitest::AnswerNextModal;
 
 class HostTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        g_connectionMode = CONNECTION_USB;
-        g_strReceived.clear();
-        view = std::make_unique<gui::DialogView>(res::MainDialogTemplate());
-        dlg.SetHost(view.get());
-        dlg.Create();
-        view->Attach(&dlg);
-        view->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
-    }
-    void TearDown() override {
-        dlg.SetHost(nullptr);
-        view.reset();
-    }
+    void SetUp() override { guitest::ShowMainWindow(dlg, view); }
+    void TearDown() override { guitest::CloseMainWindow(dlg, view); }
 
     // Checks the About box that is up and closes it with its button.
     static void CheckAndCloseAbout(gui::DialogView* about, bool* seen) {

@@ -34,20 +34,8 @@ using guitest::ExpectMirrors;
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        g_connectionMode = CONNECTION_USB;
-        g_strReceived.clear();
-        view = std::make_unique<gui::DialogView>(res::MainDialogTemplate());
-        dlg.SetHost(view.get());
-        dlg.Create();
-        view->Attach(&dlg);
-        view->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
-    }
-    void TearDown() override {
-        dlg.SetHost(nullptr);
-        view.reset();
-    }
+    void SetUp() override { guitest::ShowMainWindow(dlg, view); }
+    void TearDown() override { guitest::CloseMainWindow(dlg, view); }
 
     QWidget* W(int id) { return view->ControlWidget(id); }
     template <class T>

@@ -17,21 +17,8 @@ namespace {
 
 class SimulatedWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        g_connectionMode = CONNECTION_USB;
-        g_strReceived.clear();
-        view = std::make_unique<gui::DialogView>(res::MainDialogTemplate());
-        view->PaceVirtualClock(&simulation.Clock());
-        dlg.SetHost(view.get());
-        dlg.Create();
-        view->Attach(&dlg);
-        view->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
-    }
-    void TearDown() override {
-        dlg.SetHost(nullptr);
-        view.reset();
-    }
+    void SetUp() override { guitest::ShowMainWindow(dlg, view, &simulation.Clock()); }
+    void TearDown() override { guitest::CloseMainWindow(dlg, view); }
     void Sim(const std::string& command) {
         std::ostringstream out;
         std::string error;
