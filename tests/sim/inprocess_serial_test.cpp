@@ -9,25 +9,13 @@
 #include "sim/inprocess.h"
 #include "sim/options.h"
 #include "sim/reader.h"
+#include "sim_fixture.h"
 
 namespace {
 
-class SimSerial : public ::testing::Test {
+class SimSerial : public simtest::SimFixture {
 protected:
     void SetUp() override { ASSERT_EQ(SerialLink::Open(1, 9600, 8, 0), 0); }
-
-    void Sim(const std::string& command) {
-        std::string error;
-        std::ostringstream out;
-        ASSERT_TRUE(m_sim.Command(command, out, &error)) << command << ": " << error;
-    }
-    std::string SimOut(const std::string& command) {
-        std::ostringstream out;
-        std::string error;
-        EXPECT_TRUE(m_sim.Command(command, out, &error)) << error;
-        return out.str();
-    }
-    uint32_t Now() { return m_sim.Clock().NowMs(); }
 
     void Write(const std::vector<uint8_t>& bytes) {
         for (uint8_t b : bytes) ASSERT_EQ(SerialLink::WriteByte(1, b), 0);
@@ -47,8 +35,6 @@ protected:
         c.trackEnable = {0, 1, 0};
         return MakeConfigWriteImage(c);
     }
-
-    sim::InProcessSimulation m_sim;
 };
 
 TEST_F(SimSerial, OnlyCom1HasAReader) {

@@ -9,24 +9,12 @@
 #include "sim/inprocess.h"
 #include "sim/options.h"
 #include "sim/reader.h"
+#include "sim_fixture.h"
 
 namespace {
 
-class SimUsb : public ::testing::Test {
+class SimUsb : public simtest::SimFixture {
 protected:
-    void Sim(const std::string& command) {
-        std::string error;
-        std::ostringstream out;
-        ASSERT_TRUE(m_sim.Command(command, out, &error)) << command << ": " << error;
-    }
-    std::string SimOut(const std::string& command) {
-        std::ostringstream out;
-        std::string error;
-        EXPECT_TRUE(m_sim.Command(command, out, &error)) << error;
-        return out.str();
-    }
-    uint32_t Now() { return m_sim.Clock().NowMs(); }
-
     bool Open(uint16_t vid = 0x0801) {
         Close();
         m_h = HidLink::Open(vid, 0x0005);
@@ -86,7 +74,6 @@ protected:
     }
     static std::string Hex(const uint8_t* p, size_t n) { return sim::HexBytes(p, n); }
 
-    sim::InProcessSimulation m_sim;
     HidHandle m_h = INVALID_HID_HANDLE;
 };
 
