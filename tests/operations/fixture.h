@@ -95,14 +95,19 @@ struct SimLog {
     std::string serial;            // all serial bytes, hex
 };
 
+// The program-wide state of a fresh run, and the main dialog created on `host`.
+inline void StartDialog(RecordingHost& host, CZARN60TOOLDlg& dlg) {
+    g_connectionMode = CONNECTION_USB;
+    g_strReceived.clear();
+    host.dialog = &dlg;
+    dlg.SetHost(&host);
+    dlg.Create();
+}
+
 class OperationsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_connectionMode = CONNECTION_USB;
-        g_strReceived.clear();
-        m_host.dialog = &m_dlg;
-        m_dlg.SetHost(&m_host);
-        m_dlg.Create();
+        StartDialog(m_host, m_dlg);
         Log();  // start from an empty log
     }
     void TearDown() override {
@@ -132,6 +137,13 @@ protected:
         return line.substr(line.find(' ', 4) + 1);
     }
     uint32_t Now() { return m_sim.Clock().NowMs(); }
+    // The reader attached, answering normally with 9-byte reports, then `commands`.
+    void FreshReaderWith(const std::vector<std::string>& commands) {
+        Sim("usb attach");
+        Sim("mode normal");
+        Sim("reports 9 9");
+        for (const auto& c : commands) Sim(c);
+    }
 
     void UseSerial(const std::string& com = "1") {
         m_dlg.UserClick(IDC_SERIAL_PORT);

@@ -345,10 +345,7 @@ TEST_F(ReadTest, UsbUploadFailuresChangeNoOptionControl) {
     m_dlg.UserType(IDC_TRACK1_END, "9");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sim.back());
-        Sim("usb attach");
-        Sim("mode normal");
-        Sim("reports 9 9");
-        for (const auto& s : c.sim) Sim(s);
+        FreshReaderWith(c.sim);
         m_dlg.EnableControl(IDC_DOWNLOAD, false);
         m_dlg.EnableControl(IDC_FACTORY, false);
         const auto before = Snapshot(m_dlg);

@@ -60,10 +60,7 @@ TEST_F(SpecialTest, UsbVersionFromTheReaderAndItsFailures) {
     m_dlg.UserClick(IDC_USB);  // the poll keeps running: USB operations leave it
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sim.back());
-        Sim("usb attach");
-        Sim("mode normal");
-        Sim("reports 9 9");
-        for (const auto& s : c.sim) Sim(s);
+        FreshReaderWith(c.sim);
         g_strReceived = "kept";
         m_dlg.EnableControl(IDC_DOWNLOAD, false);
         const uint32_t start = Now();

@@ -72,10 +72,7 @@ TEST_F(WriteTest, UsbOutcomeTextsOfBothOperations) {
         for (bool factory : {false, true}) {
             SCOPED_TRACE((c.sim.empty() ? "normal" : c.sim.back()) +
                          (factory ? " / factory" : " / download"));
-            Sim("usb attach");
-            Sim("mode normal");
-            Sim("reports 9 9");
-            for (const auto& s : c.sim) Sim(s);
+            FreshReaderWith(c.sim);
             Log();
             m_dlg.UserClick(factory ? IDC_FACTORY : IDC_DOWNLOAD);
             EXPECT_EQ(TestBox(), factory ? c.factory : c.download);
