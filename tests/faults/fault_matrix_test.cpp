@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "../operations/fixture.h"
+#include "../support/temp_dir.h"
 #include "protocol/read_exchange.h"
 #include "protocol/special_exchange.h"
 #include "protocol/write_exchange.h"
@@ -247,30 +248,14 @@ std::vector<Cell> AllCells() {
     return cells;
 }
 
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testsupport::Slurp;
 std::string ReaderImageBytes() {
     const ConfigReadImage image = sim::ReaderReadImage(sim::UsbFactoryImage());
     return {image.begin(), image.end()};
 }
 
-class FaultMatrix : public OperationsTest, public ::testing::WithParamInterface<Cell> {
-protected:
-    void SetUp() override {
-        OperationsTest::SetUp();
-        char tmpl[] = "/tmp/zarn60-faults-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        m_dir = tmpl;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-        OperationsTest::TearDown();
-    }
-    fs::path m_dir;
-};
+class FaultMatrix : public testsupport::WithTempDir<OperationsTest>,
+                    public ::testing::WithParamInterface<Cell> {};
 
 TEST_P(FaultMatrix, EndsAsTheExchangeModelSays) {
     const auto& [op, usb, fault] = GetParam();

@@ -19,6 +19,8 @@
 #include <iterator>
 #include <string>
 
+#include "../support/temp_dir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -29,10 +31,7 @@ ConfigReadImage Pattern(uint8_t seed) {
     return image;
 }
 
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testsupport::Slurp;
 
 void Spit(const fs::path& p, const std::string& bytes) {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
@@ -53,17 +52,8 @@ int InChild(const std::function<int()>& body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class SettingsFileTest : public ::testing::Test {
+class SettingsFileTest : public testsupport::WithTempDir<> {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/zarn60-settings-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        m_dir = tmpl;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-    }
     // Everything in the folder but the named files: leftovers of a save.
     int OtherEntries(std::initializer_list<std::string> expected) {
         int n = 0;
@@ -74,7 +64,6 @@ protected:
         }
         return n;
     }
-    fs::path m_dir;
 };
 
 TEST_F(SettingsFileTest, SavedFileHoldsExactlyTheImageAndLoadsBack) {

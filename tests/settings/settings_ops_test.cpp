@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "../operations/fixture.h"
+#include "../support/temp_dir.h"
 #include "protocol/config_dialog.h"
 #include "protocol/read_exchange.h"
 #include "settings_file/settings_file.h"
@@ -17,24 +18,10 @@ namespace fs = std::filesystem;
 const char* const FILTER = "Configuration file   (*.cfg)|*.cfg|All   Files   (*.*)|*.*||";
 const char* const SAVE_TITLE = "数据保存为cfg文件";
 
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testsupport::Slurp;
 
-class SettingsOpsTest : public OperationsTest {
+class SettingsOpsTest : public testsupport::WithTempDir<OperationsTest> {
 protected:
-    void SetUp() override {
-        OperationsTest::SetUp();
-        char tmpl[] = "/tmp/zarn60-ops-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        m_dir = tmpl;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-        OperationsTest::TearDown();
-    }
     // The reader's read image as the bytes a file should hold.
     std::string ReaderBytes() {
         const std::string hex = SimHex("readimage");
@@ -58,7 +45,6 @@ protected:
         ASSERT_EQ(other.GetText(IDC_TEST_BOX), "Setup ok");
         Log();
     }
-    fs::path m_dir;
 };
 
 TEST_F(SettingsOpsTest, UsbSaveWritesTheReaderBytesAndAsksAsTheOriginalDid) {
@@ -142,10 +128,7 @@ TEST_F(SettingsOpsTest, SaveFailures) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Sim("usb attach");
-        Sim("mode normal");
-        Sim("reports 9 9");
-        for (const auto& s : c.sim) Sim(s);
+        FreshReaderWith(c.sim);
         m_dlg.UserClick(c.serial ? IDC_SERIAL_PORT : IDC_USB);
         if (c.serial) m_dlg.UserType(IDC_COM, c.com);
         m_dlg.KillTimer();
