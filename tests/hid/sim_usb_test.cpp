@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/child_process.h"
 #include "sim/fuse/hid_node_server.h"
 
 namespace {
@@ -50,62 +51,21 @@ std::string RunAndCapture(const std::vector<std::string>& argv,
 
 class SimUsbProcess {
 public:
-    ~SimUsbProcess() { Stop(); }
-
     // Starts `zarn60-sim --usb ARGS` and waits (up to 10 s) for its two lines.
     bool Start(const std::vector<std::string>& extra) {
-        int fds[2];
-        if (::pipe(fds) != 0) return false;
         std::vector<std::string> argv = {ZARN60_SIM_PATH, "--usb"};
         argv.insert(argv.end(), extra.begin(), extra.end());
-        m_pid = ::fork();
-        if (m_pid < 0) return false;
-        if (m_pid == 0) {
-            ::dup2(fds[1], STDOUT_FILENO);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            std::vector<char*> args;
-            for (auto& a : argv) args.push_back(a.data());
-            args.push_back(nullptr);
-            ::execv(args[0], args.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        m_fd = fds[0];
-        std::string pending;
-        for (int waited = 0; waited < 10000 && lines.size() < 2; waited += 50) {
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            char buf[256];
-            ssize_t n = ::read(m_fd, buf, sizeof buf);
-            if (n <= 0) return false;
-            pending.append(buf, static_cast<size_t>(n));
-            for (size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
-                lines.push_back(pending.substr(0, nl));
-                pending.erase(0, nl + 1);
-            }
-        }
-        return lines.size() >= 2;
+        return m_child.Start(argv) &&
+               m_child.ReadLinesUntil([&] { return lines.size() >= 2; },
+                                      [&](const std::string& line) { lines.push_back(line); });
     }
-
     // SIGTERM, then its exit status.
-    int Stop() {
-        int status = -1;
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, &status, 0);
-            m_pid = -1;
-        }
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = -1;
-        return status;
-    }
+    int Stop() { return m_child.Stop(); }
 
     std::vector<std::string> lines;
 
 private:
-    pid_t m_pid = -1;
-    int m_fd = -1;
+    testsupport::ChildProcess m_child;
 };
 
 std::string ValueOf(const std::string& line, const std::string& key) {

@@ -14,6 +14,8 @@
 #include <iterator>
 #include <map>
 
+#include "../support/child_process.h"
+#include "../support/temp_dir.h"
 #include "fixture.h"
 #include "link/clock.h"
 
@@ -26,61 +28,26 @@ namespace fs = std::filesystem;
 class SimProcess {
 public:
     explicit SimProcess(std::vector<std::string> args) : m_args(std::move(args)) {}
-    ~SimProcess() {
-        if (m_fd >= 0) ::close(m_fd);
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-        }
-    }
 
     // Starts it and waits (up to 10 s) until every name in `wanted` was printed.
     bool Start(const std::vector<std::string>& wanted) {
-        int fds[2];
-        if (::pipe(fds) != 0) return false;
-        m_pid = ::fork();
-        if (m_pid < 0) return false;
-        if (m_pid == 0) {
-            ::dup2(fds[1], STDOUT_FILENO);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            std::vector<char*> argv;
-            static std::string path = ZARN60_SIM_PATH;
-            argv.push_back(path.data());
-            for (auto& a : m_args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(path.c_str(), argv.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        m_fd = fds[0];
-        std::string pending;
-        for (int waited = 0; waited < 10000; waited += 100) {
-            bool all = true;
-            for (const auto& w : wanted) all = all && m_values.count(w);
-            if (all) return true;
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
-            char buf[512];
-            const ssize_t n = ::read(m_fd, buf, sizeof buf);
-            if (n <= 0) return false;
-            pending.append(buf, static_cast<size_t>(n));
-            for (size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
-                const std::string line = pending.substr(0, nl);
-                pending.erase(0, nl + 1);
-                const size_t eq = line.find('=');
-                if (eq != std::string::npos) m_values[line.substr(0, eq)] = line.substr(eq + 1);
-            }
-        }
-        return false;
+        std::vector<std::string> argv = {ZARN60_SIM_PATH};
+        argv.insert(argv.end(), m_args.begin(), m_args.end());
+        auto all = [&] {
+            for (const auto& w : wanted)
+                if (!m_values.count(w)) return false;
+            return true;
+        };
+        return m_child.Start(argv) && m_child.ReadLinesUntil(all, [&](const std::string& line) {
+            const size_t eq = line.find('=');
+            if (eq != std::string::npos) m_values[line.substr(0, eq)] = line.substr(eq + 1);
+        });
     }
     const std::string& Value(const std::string& name) { return m_values[name]; }
 
 private:
     std::vector<std::string> m_args;
-    pid_t m_pid = -1;
-    int m_fd = -1;
+    testsupport::ChildProcess m_child;
     std::map<std::string, std::string> m_values;
 };
 
@@ -99,24 +66,17 @@ private:
     std::vector<std::string> m_names;
 };
 
-class EndToEndTest : public ::testing::Test {
+class EndToEndTest : public testsupport::WithTempDir<> {
 protected:
     void SetUp() override {
-        g_connectionMode = CONNECTION_USB;
-        g_strReceived.clear();
-        m_host.dialog = &m_dlg;
-        m_dlg.SetHost(&m_host);
-        m_dlg.Create();
-        char tmpl[] = "/tmp/zarn60-e2e-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        m_dir = tmpl;
+        WithTempDir::SetUp();
+        StartDialog(m_host, m_dlg);
     }
     void TearDown() override {
         zarn::PortTable::CloseAll();
         g_connectionMode = CONNECTION_USB;
         g_strReceived.clear();
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
+        WithTempDir::TearDown();
     }
     std::string TestBox() const { return m_dlg.GetText(IDC_TEST_BOX); }
     // Runs timer 1 in real time until `done` or the deadline.
@@ -185,7 +145,6 @@ protected:
 
     RecordingHost m_host;
     CZARN60TOOLDlg m_dlg;
-    fs::path m_dir;
 };
 
 TEST_F(EndToEndTest, SerialOverAPseudoTerminal) {

@@ -13,65 +13,34 @@
 #include <string>
 #include <vector>
 
+#include "../support/child_process.h"
 #include "link/serial_link.h"
 
 namespace {
 
+// zarn60-sim with its first line read at start.
 class SimProcess {
 public:
-    // Starts zarn60-sim with these arguments and reads its first line.
     bool Start(std::vector<std::string> args, std::string* line) {
-        int out[2];
-        if (pipe(out) != 0) return false;
-        m_pid = fork();
-        if (m_pid < 0) return false;
-        if (m_pid == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            const int devnull = open("/dev/null", O_WRONLY);
-            if (devnull >= 0) dup2(devnull, STDERR_FILENO);
-            close(out[0]);
-            close(out[1]);
-            std::vector<char*> argv;
-            static std::string path = ZARN60_SIM_PATH;
-            argv.push_back(path.data());
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(path.c_str(), argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        m_out = out[0];
-        // Generous: the machine may be busy building.
+        args.insert(args.begin(), ZARN60_SIM_PATH);
         line->clear();
-        for (;;) {
-            pollfd p{m_out, POLLIN, 0};
-            if (poll(&p, 1, 10000) <= 0) return false;
-            char c;
-            if (read(m_out, &c, 1) != 1) return false;
-            if (c == '\n') return true;
-            *line += c;
-        }
+        bool got = false;
+        return m_child.Start(std::move(args), /*quietStderr=*/true) &&
+               m_child.ReadLinesUntil([&] { return got; },
+                                      [&](const std::string& l) {
+                                          if (!got) *line = l;
+                                          got = true;
+                                      });
     }
-    void Signal(int sig) {
-        if (m_pid > 0) kill(m_pid, sig);
-    }
+    void Signal(int sig) { m_child.Signal(sig); }
     // SIGTERM, then the exit status (or -1).
     int Stop() {
-        if (m_pid <= 0) return -1;
-        kill(m_pid, SIGTERM);
-        int status = 0;
-        waitpid(m_pid, &status, 0);
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    ~SimProcess() {
-        Stop();
-        if (m_out >= 0) close(m_out);
+        const int status = m_child.Stop();
+        return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
 private:
-    pid_t m_pid = -1;
-    int m_out = -1;
+    testsupport::ChildProcess m_child;
 };
 
 std::string ReadFor(int port, size_t max, uint32_t timeoutMs) {
