@@ -4,40 +4,10 @@
 // one line of text, which brings up the font system that any window with text needs.
 #include <QApplication>
 #include <QDialog>
-#include <QEvent>
 #include <QLabel>
-#include <QTimer>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-namespace {
-
-class FirstPaintExit : public QObject {
-public:
-    FirstPaintExit(QWidget* window, QObject* parent) : QObject(parent), m_window(window) {}
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (!m_seen && event->type() == QEvent::Paint) {
-            auto* widget = qobject_cast<QWidget*>(watched);
-            if (widget && widget->window() == m_window) {
-                m_seen = true;
-                QTimer::singleShot(0, [] {
-                    std::fflush(nullptr);
-                    std::_Exit(0);
-                });
-            }
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    QWidget* m_window;
-    bool m_seen = false;
-};
-
-}  // namespace
+#include "gui/bench_hook.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -47,7 +17,7 @@ int main(int argc, char** argv) {
         auto* label = new QLabel(QStringLiteral("Output Track 1 Data"), &dialog);
         label->move(10, 10);
     }
-    app.installEventFilter(new FirstPaintExit(&dialog, &app));
+    gui::ExitAfterFirstPaint(&dialog);
     dialog.show();
     return app.exec();
 }

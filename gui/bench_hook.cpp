@@ -42,7 +42,11 @@ private:
 
 void ExitAfterFirstPaintIfAsked(QWidget* window) {
     const char* value = std::getenv("ZARN60_EXIT_AFTER_FIRST_PAINT");
-    if (!window || !qApp || !value || std::strcmp(value, "1") != 0) return;
+    if (value && std::strcmp(value, "1") == 0) ExitAfterFirstPaint(window);
+}
+
+void ExitAfterFirstPaint(QWidget* window) {
+    if (!window || !qApp) return;
     qApp->installEventFilter(new FirstPaintExit(window, qApp));
 }
 
