@@ -19,10 +19,7 @@ namespace {
 
 enum PathKind { REGULAR, SYMLINK, FOLDER, FIFO, MISSING, KIND_COUNT };
 
-std::vector<fuzz::ControlState> WithoutTestBox(std::vector<fuzz::ControlState> all) {
-    std::erase_if(all, [](const fuzz::ControlState& c) { return c.id == IDC_TEST_BOX; });
-    return all;
-}
+using fuzz::WithoutTestBox;
 
 }  // namespace
 

@@ -15,6 +15,7 @@
 
 #include "app/zarn60_tool_dlg.h"
 #include "link/serial_link.h"
+#include "tests/support/controls.h"
 #include "ui/host.h"
 
 #define FUZZ_CHECK(cond, ...)                                                         \
@@ -66,22 +67,9 @@ public:
     CZARN60TOOLDlg dlg;
 };
 
-struct ControlState {
-    int id;
-    std::string text;
-    bool checked, enabled, visible;
-    int limit, pos;
-    bool operator==(const ControlState&) const = default;
-};
-
-inline std::vector<ControlState> Snapshot(const ui::Dialog& dlg) {
-    std::vector<ControlState> all;
-    for (int id : dlg.ControlIds()) {
-        const ui::Control& c = dlg.GetControl(id);
-        all.push_back({id, c.text, c.checked, c.enabled, c.visible, c.limit, c.pos});
-    }
-    return all;
-}
+using testsupport::ControlState;
+using testsupport::Snapshot;
+using testsupport::WithoutTestBox;
 
 // The first control that differs between two snapshots of one dialog, or 0.
 inline int FirstDifference(const std::vector<ControlState>& a, const std::vector<ControlState>& b) {

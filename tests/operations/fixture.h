@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/controls.h"
 #include "app/zarn60_tool_dlg.h"
 #include "link/hid_link.h"
 #include "link/serial_link.h"
@@ -46,23 +47,11 @@ public:
     }
 };
 
-// One control as a user sees it.
-struct ControlState {
-    int id;
-    std::string text;
-    bool checked, enabled, visible;
-    int limit, pos;
-    bool operator==(const ControlState&) const = default;
-};
+using testsupport::ControlState;
 
 inline std::vector<ControlState> Snapshot(const ui::Dialog& dlg, bool withTestBox = false) {
-    std::vector<ControlState> all;
-    for (int id : dlg.ControlIds()) {
-        if (id == IDC_TEST_BOX && !withTestBox) continue;
-        const ui::Control& c = dlg.GetControl(id);
-        all.push_back({id, c.text, c.checked, c.enabled, c.visible, c.limit, c.pos});
-    }
-    return all;
+    std::vector<ControlState> all = testsupport::Snapshot(dlg);
+    return withTestBox ? all : testsupport::WithoutTestBox(std::move(all));
 }
 
 // Ids whose state differs between two snapshots.
