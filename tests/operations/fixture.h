@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../support/controls.h"
+#include "../support/startup_config.h"
 #include "app/zarn60_tool_dlg.h"
 #include "link/hid_link.h"
 #include "link/serial_link.h"

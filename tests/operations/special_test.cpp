@@ -193,16 +193,7 @@ TEST_F(SpecialTest, UsbCardFromTheReaderAndItsFailures) {
     Sim("card B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|");
     m_dlg.UserClick(IDC_READ_CARD);
     const std::string expected = CardDataToHex(sim::FormatCardData(
-        [] {
-            ReaderConfig c{};
-            c.trackEnable = {1, 1, 1};
-            c.startSentinel = {'%', ';', '+'};
-            c.endSentinel = {'?', '?', '?'};
-            c.trackTerminator = {TERM_CRLF, TERM_CRLF, TERM_CRLF};
-            c.usbSpeed = 6;
-            c.usbHidModeOff = 1;
-            return c;
-        }(),
+        testsupport::StartupConfig(),
         sim::ParseCardTracks("B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|")));
     ASSERT_GT(expected.size(), 16u);
     EXPECT_EQ(TestBox(), expected);

@@ -359,13 +359,7 @@ TEST_F(WriteTest, CollectReaderConfigFromTheControls) {
             if (a.what == Action::Slider) done = dlg.UserSetSlider(a.id, a.pos);
             ASSERT_TRUE(done) << a.id;
         }
-        ReaderConfig expected{};
-        expected.trackEnable = {1, 1, 1};
-        expected.startSentinel = {'%', ';', '+'};
-        expected.endSentinel = {'?', '?', '?'};
-        expected.trackTerminator = {TERM_CRLF, TERM_CRLF, TERM_CRLF};
-        expected.usbSpeed = 6;
-        expected.usbHidModeOff = 1;
+        ReaderConfig expected = testsupport::StartupConfig();
         c.expect(expected);
         const auto got = CollectReaderConfig(dlg);
         ASSERT_TRUE(std::holds_alternative<ReaderConfig>(got));

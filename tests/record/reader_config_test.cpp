@@ -4,25 +4,15 @@
 
 #include <vector>
 
+#include "../support/startup_config.h"
+
 namespace {
 
 std::vector<uint8_t> Bytes(const uint8_t* p, size_t n) {
     return std::vector<uint8_t>(p, p + n);
 }
 
-// The dialog's start-up settings: all tracks, % ; + and ? sentinels, CR LF after each
-// track, speed 6, USB HID mode off.
-ReaderConfig StartupConfig() {
-    ReaderConfig c;
-    c.trackEnable = {1, 1, 1};
-    c.startSentinel = {'%', ';', '+'};
-    c.endSentinel = {'?', '?', '?'};
-    c.packetTerminator = TERM_NONE;
-    c.trackTerminator = {TERM_CRLF, TERM_CRLF, TERM_CRLF};
-    c.usbSpeed = 6;
-    c.usbHidModeOff = 1;
-    return c;
-}
+using testsupport::StartupConfig;
 
 // A record with a different value in every field, so that a field written to the wrong
 // offset shows.
