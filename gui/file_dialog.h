@@ -12,8 +12,8 @@ class QWidget;
 
 namespace gui {
 
-constexpr uint32_t OFN_OVERWRITEPROMPT = 0x0002;
-constexpr uint32_t OFN_FILEMUSTEXIST = 0x1000;
+using ui::OFN_FILEMUSTEXIST;
+using ui::OFN_OVERWRITEPROMPT;
 
 // "name|pattern|name|pattern||" as Qt's name filters, in order. A pattern list may be
 // separated by ';'. "*.*" means every file, also one without a dot, as it did where the

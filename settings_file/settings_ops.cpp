@@ -10,9 +10,9 @@ namespace {
 
 constexpr const char* SETTINGS_FILTER =
     "Configuration file   (*.cfg)|*.cfg|All   Files   (*.*)|*.*||";
-constexpr uint32_t OFN_OVERWRITEPROMPT = 0x0002;
-constexpr uint32_t OFN_HIDEREADONLY = 0x0004;
-constexpr uint32_t OFN_FILEMUSTEXIST = 0x1000;
+using ui::OFN_FILEMUSTEXIST;
+using ui::OFN_HIDEREADONLY;
+using ui::OFN_OVERWRITEPROMPT;
 // "数据保存为cfg文件" ("save the data as a cfg file"), in UTF-8.
 constexpr const char* SAVE_DIALOG_TITLE =
     "\xE6\x95\xB0\xE6\x8D\xAE\xE4\xBF\x9D\xE5\xAD\x98\xE4\xB8\xBA"

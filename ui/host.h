@@ -11,6 +11,11 @@ namespace ui {
 
 enum class MsgIcon { None, Exclamation };
 
+// File dialog flags, as the original dialogs take them.
+constexpr uint32_t OFN_OVERWRITEPROMPT = 0x0002;
+constexpr uint32_t OFN_HIDEREADONLY = 0x0004;
+constexpr uint32_t OFN_FILEMUSTEXIST = 0x1000;
+
 struct FileDialogRequest {
     bool save = false;         // save-as dialog, else open
     std::string title;         // empty = the platform's default
