@@ -11,11 +11,7 @@
 #   FUZZ_JOBS       parallel compile jobs (default: the number of cores)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if ! command -v clang++-14 >/dev/null || ! compgen -G "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.asan-*.a" >/dev/null; then
-  echo "$(basename "$0"): needs clang 14 and its sanitizer runtimes:" \
-    "apt-get install clang-14 libclang-rt-14-dev" >&2
-  exit 1
-fi
+source scripts/need-clang.sh
 root=$PWD
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 seconds=${FUZZ_SECONDS:-60}
