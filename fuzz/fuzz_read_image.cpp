@@ -11,7 +11,7 @@
 #include <variant>
 
 #include "fuzz/fuzz_support.h"
-#include "protocol/config_dialog.h"
+#include "app/operations/config_dialog.h"
 #include "protocol/reader_config.h"
 #include "sim/reader.h"
 

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
-#include "protocol/config_dialog.h"
+#include "app/operations/config_dialog.h"
 #include "settings_file/settings_file.h"
 
 namespace {

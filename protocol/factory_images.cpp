@@ -1,6 +1,6 @@
 // The stored factory configurations, one per link. They differ in the speed byte and in
 // the body block, which over the serial link carries two unused "x00" texts.
-#include "protocol/config_dialog.h"
+#include "protocol/factory_images.h"
 
 // All tracks on, sentinels % ; + and ? ? ?, no packet terminator, CR LF after each track,
 // then the speed: 6 over USB, 7 over the serial port.

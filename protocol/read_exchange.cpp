@@ -1,6 +1,5 @@
 #include "protocol/read_exchange.h"
 
-#include "app/zarn60_tool_dlg.h"
 #include "link/clock.h"
 #include "link/serial_link.h"
 #include "protocol/reader_hid.h"
@@ -32,12 +31,6 @@ ConfigReadOutcome ReadConfigFromPort(int port, ConfigReadImage& image) {
             return READ_INCOMPLETE;
     }
     return READ_OK;
-}
-
-ConfigReadOutcome ReadConfigOverSerial(CZARN60TOOLDlg& dlg, ConfigReadImage& image) {
-    const std::string com = dlg.ComText();
-    if (com.empty()) return READ_NO_PORT_NUMBER;
-    return ReadConfigFromPort(LeadingNumber(com), image);
 }
 
 std::string ReadOutcomeText(ConfigReadOutcome outcome) {

@@ -9,8 +9,6 @@
 
 #include "protocol/reader_config.h"
 
-class CZARN60TOOLDlg;
-
 enum ConfigReadOutcome {
     READ_OK,
     READ_DEVICE_NOT_FOUND,
@@ -36,9 +34,6 @@ ConfigReadOutcome ReadConfigOverHid(uint32_t pauseMs, ConfigReadImage& image);
 // Serial core: opens COM `port` at 9600 8N1, writes 'S' and reads 56 bytes, 850 ms each,
 // stopping at the first that does not come. The port stays open.
 ConfigReadOutcome ReadConfigFromPort(int port, ConfigReadImage& image);
-
-// Serial, dialog side: the port number from combo box 1050 (empty text: READ_NO_PORT_NUMBER).
-ConfigReadOutcome ReadConfigOverSerial(CZARN60TOOLDlg& dlg, ConfigReadImage& image);
 
 // The failure texts; READ_OK is the caller's own text and gives an empty string here.
 std::string ReadOutcomeText(ConfigReadOutcome outcome);

@@ -57,9 +57,8 @@ struct ReaderConfig {
 namespace wimg {
 constexpr size_t COMMAND = 0, TRACK_ENABLE = 2, START_SENTINEL = 5, END_SENTINEL = 8,
                  PACKET_TERMINATOR = 11, TRACK_TERMINATOR = 12, USB_SPEED = 15,
-                 HEADER_CHECKSUM = 16, USB_HID_MODE_OFF = 17, HEADER_SIZE = 24,
-                 OPTION_FLAGS = 24, PREFIX = 25, SUFFIX = 40, TRIM3 = 55, TRACK_LENGTH = 56,
-                 TRACK_START = 59;
+                 HEADER_CHECKSUM = 16, USB_HID_MODE_OFF = 17, HEADER_SIZE = 24, OPTION_FLAGS = 24,
+                 PREFIX = 25, SUFFIX = 40, TRIM3 = 55, TRACK_LENGTH = 56, TRACK_START = 59;
 }
 // Read-image offsets.
 namespace rimg {
@@ -75,6 +74,6 @@ ConfigWriteImage MakeConfigWriteImage(const ReaderConfig& config);
 ReaderConfig ParseConfigReadImage(const ConfigReadImage& image);
 // The reader's side of the same layouts (what the simulated reader answers to 'S', and
 // what it makes of a write image it is sent).
-ConfigReadImage MakeConfigReadImage(const ReaderConfig& config, const std::array<uint8_t, 4>& b13to16,
-                                    uint8_t b55);
+ConfigReadImage MakeConfigReadImage(const ReaderConfig& config,
+                                    const std::array<uint8_t, 4>& b13to16, uint8_t b55);
 ReaderConfig ParseConfigWriteImage(const ConfigWriteImage& image);

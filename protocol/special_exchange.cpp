@@ -1,6 +1,5 @@
 #include "protocol/special_exchange.h"
 
-#include "app/zarn60_tool_dlg.h"
 #include "link/clock.h"
 #include "link/serial_link.h"
 #include "protocol/reader_config.h"
@@ -56,22 +55,6 @@ std::string CardDataToHex(const std::string& bytes) {
         hex.push_back(kDigits[b & 0x0F]);
     }
     return hex;
-}
-
-void SendCommandFromDialog(CZARN60TOOLDlg& dlg, uint8_t command) {
-    dlg.KillTimer();
-    g_strReceived.clear();
-    const std::string com = dlg.ComText();
-    if (com.empty()) {
-        dlg.ShowStatus("please setup Serial number");
-        return;
-    }
-    if (SendCommandToPort(LeadingNumber(com), command) != SPECIAL_OK) {
-        dlg.ShowStatus("Port Number Error");
-        return;
-    }
-    // The answer is not awaited here: the poll shows it byte by byte as it comes.
-    dlg.SetTimer(POLL_PERIOD_MS);
 }
 
 std::string SpecialOutcomeText(SpecialOutcome outcome) {

@@ -37,12 +37,5 @@ SpecialOutcome SendCommandToPort(int port, uint8_t command);
 // Two upper-case hex digits per byte, no separators.
 std::string CardDataToHex(const std::string& bytes);
 
-class CZARN60TOOLDlg;
-
-// Serial, dialog side of "Get Version" and "Read Card": stops the receive poll and empties
-// the receive text, opens the port named in combo box 1050, sends the command and restarts
-// the poll at 10 ms so that it shows the answer. Shows the failure texts itself.
-void SendCommandFromDialog(CZARN60TOOLDlg& dlg, uint8_t command);
-
 // The texts of the USB failures of "Get Version" and "Read Card".
 std::string SpecialOutcomeText(SpecialOutcome outcome);

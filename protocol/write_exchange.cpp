@@ -1,6 +1,5 @@
 #include "protocol/write_exchange.h"
 
-#include "app/zarn60_tool_dlg.h"
 #include "link/clock.h"
 #include "link/serial_link.h"
 #include "protocol/reader_hid.h"
@@ -48,21 +47,6 @@ ConfigWriteOutcome WriteConfigToPort(int port, const ConfigWriteImage& image,
     }
     if (busy) busy(false);
     return {WRITE_SENT};
-}
-
-ConfigWriteOutcome WriteConfigOverSerial(CZARN60TOOLDlg& dlg, const ConfigWriteImage& image,
-                                         uint32_t replyTimeoutMs) {
-    // The poll would otherwise swallow the reader's reply.
-    dlg.KillTimer();
-    const std::string com = dlg.ComText();
-    if (com.empty()) return {WRITE_NO_PORT_NUMBER};
-    ConfigWriteOutcome outcome =
-        WriteConfigToPort(LeadingNumber(com), image, replyTimeoutMs, [&dlg](bool isBusy) {
-            dlg.EnableControl(IDC_DOWNLOAD, !isBusy);
-            dlg.EnableControl(IDC_FACTORY, !isBusy);
-        });
-    if (outcome.result == WRITE_SENT) dlg.SetTimer(POLL_PERIOD_MS);
-    return outcome;
 }
 
 std::string DownloadOutcomeText(const ConfigWriteOutcome& outcome) {

@@ -1,8 +1,6 @@
 // The configuration write exchange: carries one 64-byte write image to the reader, as
 // eight 8-byte output reports over USB or as 64 single bytes over a COM port. The cores
-// take everything as arguments and show nothing; the dialog-side wrapper of the serial
-// variant reads the COM combo box, stops and restarts the receive poll and disables the
-// two write buttons while the port is busy.
+// take everything as arguments and show nothing.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +8,6 @@
 #include <string>
 
 #include "protocol/reader_config.h"
-
-class CZARN60TOOLDlg;
 
 enum ConfigWriteResult {
     WRITE_DEVICE_NOT_FOUND,
@@ -48,12 +44,6 @@ ConfigWriteOutcome WriteConfigOverHid(const ConfigWriteImage& image, bool awaitV
 ConfigWriteOutcome WriteConfigToPort(int port, const ConfigWriteImage& image,
                                      uint32_t replyTimeoutMs,
                                      const std::function<void(bool)>& busy = {});
-
-// Serial, dialog side: stops the receive poll, takes the port number from combo box 1050
-// (empty text: WRITE_NO_PORT_NUMBER), keeps 1013 and 1014 disabled while the port is busy
-// and restarts the poll at 10 ms after WRITE_SENT.
-ConfigWriteOutcome WriteConfigOverSerial(CZARN60TOOLDlg& dlg, const ConfigWriteImage& image,
-                                         uint32_t replyTimeoutMs);
 
 // The texts of the two operations that write a configuration.
 std::string DownloadOutcomeText(const ConfigWriteOutcome& outcome);

@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "fixture.h"
-#include "protocol/config_dialog.h"
+#include "app/operations/config_dialog.h"
 #include "protocol/read_exchange.h"
 
 namespace optest {

@@ -5,7 +5,7 @@
 #include <variant>
 
 #include "fixture.h"
-#include "protocol/config_dialog.h"
+#include "app/operations/config_dialog.h"
 #include "protocol/write_exchange.h"
 
 namespace optest {

@@ -6,7 +6,7 @@
 
 #include "../operations/fixture.h"
 #include "../support/temp_dir.h"
-#include "protocol/config_dialog.h"
+#include "app/operations/config_dialog.h"
 #include "protocol/read_exchange.h"
 #include "settings_file/settings_file.h"
 

@@ -1,8 +1,9 @@
 // "Upload Setting from Device": the reader's configuration read back and shown
 // in the option controls. The dialog changes only once all 56 bytes have
 // arrived.
+#include "app/operations/config_dialog.h"
+#include "app/operations/dialog_exchanges.h"
 #include "app/zarn60_tool_dlg.h"
-#include "protocol/config_dialog.h"
 #include "protocol/read_exchange.h"
 
 void CZARN60TOOLDlg::OnUploadSetting() {

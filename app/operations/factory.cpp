@@ -1,8 +1,9 @@
 // "Back to Default Factory Setting": the stored configuration of the current
 // link sent without reading the dialog, and the option controls put back to the
 // factory values.
+#include "app/operations/config_dialog.h"
+#include "app/operations/dialog_exchanges.h"
 #include "app/zarn60_tool_dlg.h"
-#include "protocol/config_dialog.h"
 #include "protocol/write_exchange.h"
 
 void SetFactoryControls(CZARN60TOOLDlg& dlg) {

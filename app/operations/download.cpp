@@ -4,8 +4,9 @@
 #include <cctype>
 #include <climits>
 
+#include "app/operations/config_dialog.h"
+#include "app/operations/dialog_exchanges.h"
 #include "app/zarn60_tool_dlg.h"
-#include "protocol/config_dialog.h"
 #include "protocol/write_exchange.h"
 
 namespace {

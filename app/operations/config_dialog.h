@@ -8,6 +8,7 @@
 #include <string>
 #include <variant>
 
+#include "protocol/factory_images.h"
 #include "protocol/reader_config.h"
 
 class CZARN60TOOLDlg;
@@ -29,14 +30,6 @@ std::string TrackPositionErrorText(const TrackPositionError& error);
 // A start position text: an optionally signed decimal integer, blanks around it allowed,
 // and nothing else; anything that does not read as one (or does not fit an int) gives 0.
 int StartPositionNumber(const std::string& text);
-
-// Header bytes 2 to 15 of the factory images, and body bytes 0 to 31 of the serial one.
-extern const std::array<uint8_t, 14> FACTORY_HEADER_HID;
-extern const std::array<uint8_t, 14> FACTORY_HEADER_SERIAL;
-extern const std::array<uint8_t, 32> FACTORY_BODY_SERIAL;
-
-ConfigWriteImage FactoryWriteImageHid();
-ConfigWriteImage FactoryWriteImageSerial();
 
 // Puts the option controls back to their factory values (the controls only: no handler of
 // the interlocks runs, and the bound members catch up at the next data exchange).

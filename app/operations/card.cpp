@@ -1,6 +1,7 @@
 // "Read Card": over USB the reader's reports are collected until it falls
 // silent and shown as hex; over the serial port the receive poll shows the card
 // data as characters.
+#include "app/operations/dialog_exchanges.h"
 #include "app/zarn60_tool_dlg.h"
 #include "protocol/reader_config.h"
 #include "protocol/special_exchange.h"

@@ -3,8 +3,8 @@
 // does, because setting that edit's text is a change like any other.
 #include <string>
 
+#include "app/operations/config_dialog.h"
 #include "app/zarn60_tool_dlg.h"
-#include "protocol/config_dialog.h"
 
 namespace {
 

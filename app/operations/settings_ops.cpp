@@ -1,8 +1,9 @@
 // "Save setting to File" stores the reader's configuration (not the dialog's)
 // as it arrived; "Load Setting from File" shows a stored one exactly as an
 // upload would.
+#include "app/operations/config_dialog.h"
+#include "app/operations/dialog_exchanges.h"
 #include "app/zarn60_tool_dlg.h"
-#include "protocol/config_dialog.h"
 #include "protocol/read_exchange.h"
 #include "settings_file/settings_file.h"
 

@@ -1,5 +1,6 @@
 // "Get Version": over USB the reply report's text is shown at once; over the
 // serial port the receive poll shows whatever the reader answers.
+#include "app/operations/dialog_exchanges.h"
 #include "app/zarn60_tool_dlg.h"
 #include "protocol/reader_config.h"
 #include "protocol/special_exchange.h"

@@ -1,0 +1,26 @@
+// The dialog side of the serial exchanges: the port number comes from combo box 1050, the
+// receive poll stops around the exchange and starts again after it, and the write buttons
+// stay disabled while the port is busy.
+#pragma once
+
+#include <cstdint>
+
+#include "protocol/read_exchange.h"
+#include "protocol/special_exchange.h"
+#include "protocol/write_exchange.h"
+
+class CZARN60TOOLDlg;
+
+// Serial, dialog side: stops the receive poll, takes the port number from combo box 1050
+// (empty text: WRITE_NO_PORT_NUMBER), keeps 1013 and 1014 disabled while the port is busy
+// and restarts the poll at 10 ms after WRITE_SENT.
+ConfigWriteOutcome WriteConfigOverSerial(CZARN60TOOLDlg& dlg, const ConfigWriteImage& image,
+                                         uint32_t replyTimeoutMs);
+
+// Serial, dialog side: the port number from combo box 1050 (empty text: READ_NO_PORT_NUMBER).
+ConfigReadOutcome ReadConfigOverSerial(CZARN60TOOLDlg& dlg, ConfigReadImage& image);
+
+// Serial, dialog side of "Get Version" and "Read Card": stops the receive poll and empties
+// the receive text, opens the port named in combo box 1050, sends the command and restarts
+// the poll at 10 ms so that it shows the answer. Shows the failure texts itself.
+void SendCommandFromDialog(CZARN60TOOLDlg& dlg, uint8_t command);
