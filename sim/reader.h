@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/card_format.h"
 #include "protocol/reader_config.h"
 
 namespace sim {
@@ -53,19 +54,11 @@ struct Faults {
     int vanishAfter = -1;  // disappear once N reports / bytes have moved, either way; -1 never
 };
 
-// The card the reader reads next: the three tracks' data without sentinels.
-struct Card {
-    std::array<std::string, 3> tracks;
-    bool operator==(const Card&) const = default;
-};
-// "T1|T2|T3"; missing fields are blank tracks.
-Card ParseCardTracks(const std::string& text);
-Card DefaultCard();
-
-// What the reader outputs for `card` under `config` (sim/README.md): prefix, each enabled
-// track that has data (sentinels, the chosen part, track-3 trimming, terminator), suffix,
-// packet terminator. Empty when no enabled track has data.
-std::string FormatCardData(const ReaderConfig& config, const Card& card);
+// The card model lives in protocol/card_format.h; these names stay usable here.
+using cardfmt::Card;
+using cardfmt::DefaultCard;
+using cardfmt::FormatCardData;
+using cardfmt::ParseCardTracks;
 
 // The read image the reader answers to 'S' for what it keeps: the fields at their read
 // offsets; bytes 13-16 are the write image's bytes 15-18 as received (speed, header

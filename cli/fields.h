@@ -1,0 +1,68 @@
+// The reader's configuration by name: every byte of the 56-byte read image (the .cfg file)
+// under a name a person can read and review in a diff, plus the two values only the write
+// image carries. The JSON document is an object of these names; `zarn60 schema` prints
+// its JSON Schema.
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "protocol/reader_config.h"
+
+namespace cli {
+
+// A configuration as a document or a reader gives it. The write-only values are unset
+// when nobody named them: the program then sends what the window would.
+struct Settings {
+    ConfigReadImage image{};
+    std::optional<uint8_t> usbSpeed;
+    std::optional<bool> usbHidMode;  // true = on (write byte 17 = 0)
+
+    bool operator==(const Settings&) const = default;
+};
+
+// How a field travels: in both images, in the read image only (bytes the reader returns
+// but is never sent), or in the write image only.
+enum class Carried { Both, ReadOnly, WriteOnly };
+
+struct FieldInfo {
+    std::string name;
+    Carried carried;
+    std::string description;
+};
+const std::vector<FieldInfo>& Fields();
+
+// Every field of the image (write-only ones when set), in table order.
+nlohmann::ordered_json ToJson(const Settings& settings);
+
+// Sets the fields `doc` names over *settings. False with *error = "FIELD: why" (or a
+// document-level reason) on the first unknown name or bad value; *settings is then
+// unchanged. Keys starting with '$' (such as "$schema") are ignored.
+bool MergeJson(const nlohmann::json& doc, Settings* settings, std::string* error);
+
+// The names `doc` sets (known ones, in table order).
+std::vector<std::string> NamedFields(const nlohmann::json& doc);
+
+nlohmann::ordered_json Schema();
+
+struct Change {
+    std::string field;
+    nlohmann::ordered_json from, to;
+};
+// The fields whose values differ, in table order; write-only fields count only when
+// both sides have them.
+std::vector<Change> Diff(const Settings& a, const Settings& b);
+
+// Byte text as the documents write it: printable ASCII as itself, "<<" for '<', control
+// bytes by their ASCII names ("<STX>", "<CR>"), DEL as "<DEL>", others as "<xHH>".
+std::string EscapeBytes(const std::string& bytes);
+// The reverse; names are case-insensitive and "<xHH>" takes any byte. False with *why.
+bool UnescapeBytes(const std::string& text, std::string* bytes, std::string* why);
+
+// A value as one line of text, for change lists.
+std::string ValueText(const nlohmann::ordered_json& value);
+
+}  // namespace cli

@@ -1,0 +1,64 @@
+// The reader as the command line reaches it: one link chosen by --usb [NODE], --com N or
+// --port PATH, and the exchanges of the dialog's buttons run over it. Failures are thrown
+// as cli::Error with the exit code and a one-line message that names the link.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "protocol/reader_config.h"
+
+namespace cli {
+
+enum ExitCode { EXIT_DONE = 0, EXIT_USAGE = 1, EXIT_LINK = 2, EXIT_FILE = 3, EXIT_VERIFY = 4 };
+
+class Error : public std::runtime_error {
+public:
+    Error(int code, const std::string& message) : std::runtime_error(message), m_code(code) {}
+    int Code() const { return m_code; }
+
+private:
+    int m_code;
+};
+
+struct LinkOptions {
+    bool usb = false;
+    std::string usbNode;  // empty: the first reader found with either vendor id
+    int com = 0;          // 1 to 200
+    std::string port;     // a serial device path
+};
+
+class ReaderLink {
+public:
+    // Chooses the link; USB when none is named. Throws EXIT_USAGE for a bad choice.
+    explicit ReaderLink(const LinkOptions& options);
+    ~ReaderLink();
+    ReaderLink(const ReaderLink&) = delete;
+    ReaderLink& operator=(const ReaderLink&) = delete;
+
+    bool IsUsb() const { return m_usb; }
+    // "USB", "USB /dev/hidraw3", "COM3 (/dev/ttyS2)", "/dev/pts/4".
+    const std::string& Where() const { return m_where; }
+
+    // The reader's read image ('S').
+    ConfigReadImage ReadConfig();
+    // Sends a write image. Over USB the reader's verdict is awaited; over a serial port
+    // its reply bytes are read and dropped (only a read-back tells what it kept).
+    // `factory` picks the factory exchange's serial reply time.
+    void WriteImage(const ConfigWriteImage& image, bool factory);
+    std::string ReadVersion();
+    // Waits up to timeoutMs for card data.
+    std::string ReadCard(uint32_t timeoutMs);
+
+private:
+    [[noreturn]] void PortOpenFailed() const;
+    // Bytes arriving on the serial port: the first within firstMs, then until a gap.
+    std::string CollectSerial(uint32_t firstMs);
+
+    bool m_usb = true;
+    int m_com = 0;
+    std::string m_where;
+};
+
+}  // namespace cli
