@@ -6,6 +6,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/fields.h"
@@ -25,23 +26,25 @@ const char* const kExitCodes =
     "See zarn60(1) for the JSON fields (or run: zarn60 schema).";
 
 struct LinkFlags {
-    CLI::Option* usb = nullptr;
+    // One --usb per subcommand that talks to a reader.
+    std::vector<CLI::Option*> usb;
     std::string usbNode;
     int com = 0;
     std::string port;
 
     void AddTo(CLI::App* cmd) {
-        usb = cmd->add_option("--usb", usbNode,
-                              "the reader on USB; NODE (e.g. /dev/hidraw3) picks one, else the "
-                              "first with vendor 0801 or 0802 (the default link)")
-                  ->expected(0, 1)
-                  ->type_name("[NODE]");
+        usb.push_back(
+            cmd->add_option("--usb", usbNode,
+                            "the reader on USB; NODE (e.g. /dev/hidraw3) picks one, else the "
+                            "first with vendor 0801 or 0802 (the default link)")
+                ->expected(0, 1)
+                ->type_name("[NODE]"));
         cmd->add_option("--com", com, "the reader on serial port COM N (9600 8N1)")->type_name("N");
         cmd->add_option("--port", port, "the reader on this serial device")->type_name("PATH");
     }
     cli::LinkOptions Options() const {
         cli::LinkOptions o;
-        o.usb = usb && usb->count() > 0;
+        for (const auto* opt : usb) o.usb = o.usb || opt->count() > 0;
         o.usbNode = usbNode;
         o.com = com;
         o.port = port;

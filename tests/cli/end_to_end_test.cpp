@@ -1,0 +1,368 @@
+// zarn60 as a user runs it: every subcommand against zarn60-sim over a pseudo-terminal and
+// over a FUSE hidraw node (where root and /dev/fuse allow), bad input, a reader that goes
+// away, and the bytes the window would send for the same file.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "../support/child_process.h"
+#include "../support/temp_dir.h"
+#include "cli/commands.h"
+#include "protocol/factory_images.h"
+#ifdef ZARN60_HAVE_FUSE
+#include "sim/fuse/hid_node_server.h"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::Slurp;
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs a program with extra environment, its output and errors caught in files.
+Result RunProgram(std::vector<std::string> argv, const std::map<std::string, std::string>& env,
+                  const fs::path& dir) {
+    const fs::path out = dir / ".stdout", err = dir / ".stderr";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(o, STDOUT_FILENO);
+        ::dup2(e, STDERR_FILENO);
+        if (::chdir(dir.c_str()) != 0) ::_exit(126);
+        for (const auto& [k, v] : env) ::setenv(k.c_str(), v.c_str(), 1);
+        std::vector<char*> args;
+        for (auto& a : argv) args.push_back(a.data());
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    Result r;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = Slurp(out);
+    r.err = Slurp(err);
+    return r;
+}
+
+void WriteFile(const fs::path& p, const std::string& bytes) {
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+// One running zarn60-sim and how zarn60 reaches it.
+class Sim {
+public:
+    // False with *skip set when this kind of link cannot be served here.
+    bool Start(bool usb, std::vector<std::string> extra, std::string* skip) {
+        m_usb = usb;
+        std::vector<std::string> argv = {ZARN60_SIM_PATH, usb ? "--usb" : "--serial"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        if (usb) {
+#ifdef ZARN60_HAVE_FUSE
+            *skip = sim::FuseUnavailableReason();
+#else
+            *skip = "built without FUSE";
+#endif
+            if (!skip->empty()) return false;
+        }
+        std::vector<std::string> lines;
+        const size_t want = usb ? 2 : 1;
+        if (!m_child.Start(argv, true) ||
+            !m_child.ReadLinesUntil([&] { return lines.size() >= want; },
+                                    [&](const std::string& l) { lines.push_back(l); })) {
+            *skip = "zarn60-sim did not start";
+            return false;
+        }
+        for (const auto& l : lines) {
+            const size_t eq = l.find('=');
+            if (eq == std::string::npos) continue;
+            const std::string key = l.substr(0, eq), value = l.substr(eq + 1);
+            if (usb)
+                m_env[key] = value;
+            else
+                m_port = value;
+        }
+        return true;
+    }
+    void Stop() {
+        m_child.Stop();
+    }
+    std::vector<std::string> Link() const {
+        return m_usb ? std::vector<std::string>{"--usb"}
+                     : std::vector<std::string>{"--port", m_port};
+    }
+    const std::map<std::string, std::string>& Env() const {
+        return m_env;
+    }
+    const std::string& Port() const {
+        return m_port;
+    }
+
+private:
+    bool m_usb = false;
+    std::string m_port;
+    std::map<std::string, std::string> m_env;
+    testsupport::ChildProcess m_child;
+};
+
+class CliTest : public testsupport::WithTempDir<> {
+protected:
+    Result Zarn(std::vector<std::string> args, const Sim* sim = nullptr, bool withLink = true) {
+        args.insert(args.begin(), ZARN60_CLI_PATH);
+        if (sim && withLink)
+            for (const auto& a : sim->Link()) args.push_back(a);
+        return RunProgram(args, sim ? sim->Env() : std::map<std::string, std::string>{}, m_dir);
+    }
+};
+
+class CliLinkTest : public CliTest, public ::testing::WithParamInterface<bool> {};
+
+// Every subcommand that talks to a reader, in the order a user might run them.
+TEST_P(CliLinkTest, EverySubcommandAgainstTheSimulatedReader) {
+    Sim sim;
+    std::string skip;
+    if (!sim.Start(GetParam(), {}, &skip)) GTEST_SKIP() << "zarn60-sim test skipped: " << skip;
+    WriteFile(m_dir / "framing.json",
+              R"({"prefix_on": true, "prefix": "<STX>AB", "suffix_on": true,
+                  "suffix": "XY<ETX>", "beep": false})");
+
+    const struct {
+        std::vector<std::string> args;
+        const char* contains;
+    } steps[] = {
+        {{"show"}, "track1_start_sentinel: \"%\"\n"},
+        {{"show", "--raw"}, "raw: 01 01 01 25 3B 2B 3F 3F 3F 00 03 03 03"},
+        {{"version"}, "V2.10\n"},
+        {{"read-card"}, "text: %B4111111111111111^DOE/JOHN^2912101?<CR><LF>;4111"},
+        {{"apply", "framing.json", "--dry-run"}, "would write"},
+        {{"apply", "framing.json", "--json"}, R"("changed":true)"},
+        {{"apply", "framing.json", "--json"}, R"("changed":false)"},
+        {{"show", "--json"}, R"("prefix": "<STX>AB")"},
+        {{"read-card"}, "text: <STX>AB%B41"},
+        {{"save", "kept.cfg"}, "saved"},
+        {{"save", "kept.json"}, "saved"},
+        {{"diff", "reader", "kept.json"}, "no differences\n"},
+        {{"factory"}, "factory configuration written and verified"},
+        {{"diff", "reader", "kept.cfg"}, "prefix_on: false -> true\n"},
+        {{"apply", "kept.cfg"}, "written and verified"},
+        {{"diff", "reader", "framing.json"}, "no differences\n"},
+    };
+    for (const auto& s : steps) {
+        const Result r = Zarn(s.args, &sim);
+        EXPECT_EQ(r.status, 0) << s.args[0] << ": " << r.err;
+        EXPECT_NE(r.out.find(s.contains), std::string::npos) << s.args[0] << ":\n" << r.out;
+    }
+    EXPECT_EQ(Slurp(m_dir / "kept.cfg").size(), CONFIG_READ_IMAGE_SIZE);
+    const auto doc = nlohmann::json::parse(Slurp(m_dir / "kept.json"));
+    EXPECT_EQ(doc["suffix"], "XY<ETX>");
+
+    if (GetParam()) {
+        const Result r = Zarn({"list"}, &sim, false);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find("/hidraw0\t0801:0005\tinput 9 output 9"), std::string::npos) << r.out;
+    }
+}
+
+// The reader goes away after this many reports (USB) or bytes (serial): the request and
+// answer of the first read, then part of the write.
+TEST_P(CliLinkTest, AReaderThatVanishesMidApplyIsReportedAsPossiblyHalfWritten) {
+    const bool usb = GetParam();
+    Sim sim;
+    std::string skip;
+    const std::string after = usb ? "12" : "90";
+    if (!sim.Start(usb, {"--vanish", after}, &skip))
+        GTEST_SKIP() << "zarn60-sim test skipped: " << skip;
+    WriteFile(m_dir / "beep.json", R"({"beep": false})");
+    const Result r = Zarn({"apply", "beep.json", "--json"}, &sim);
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("may be half written"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, CliLinkTest, ::testing::Values(false, true),
+                         [](const auto& p) { return p.param ? "Usb" : "Serial"; });
+
+// Bad input of every kind: its exit code, one line on stderr, nothing on stdout, and the
+// file that would have been written left as it was.
+TEST_F(CliTest, BadInputGivesItsExitCodeAndOneLineAndTouchesNoFile) {
+    WriteFile(m_dir / "short.cfg", std::string(55, '\0'));
+    WriteFile(m_dir / "bad.json", "{\"beep\": fals");
+    WriteFile(m_dir / "unknown.json", R"({"beeper": true})");
+    WriteFile(m_dir / "range.json", R"({"track2_start": 300})");
+    WriteFile(m_dir / "ok.json", R"({"beep": true})");
+    WriteFile(m_dir / "existing.cfg", "old content");
+    const std::string missing = (m_dir / "no-such-tty").string();
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* message;
+    } cases[] = {
+        {{"apply", "short.cfg", "--port", missing},
+         3,
+         "short.cfg: a .cfg file holds 56 bytes, this one 55"},
+        {{"apply", "bad.json", "--port", missing}, 3, "bad.json: not JSON"},
+        {{"apply", "unknown.json", "--port", missing}, 3, "unknown.json: beeper: unknown field"},
+        {{"apply", "range.json", "--port", missing}, 3, "range.json: track2_start: "},
+        {{"apply", "missing.json", "--port", missing}, 3, "missing.json: cannot read"},
+        {{"apply", "ok.json", "--port", missing}, 2, "cannot open the port"},
+        {{"apply", "ok.json", "--com", "201"}, 1, "--com 201"},
+        {{"apply", "ok.json", "--com", "3", "--usb"}, 1, "choose one link"},
+        {{"apply", "ok.txt", "--port", missing}, 1, "ok.txt: a configuration file ends in"},
+        {{"save", "existing.cfg", "--port", missing}, 2, "cannot open the port"},
+        {{"encode", "unknown.json", "-o", "existing.cfg"}, 3, "beeper: unknown field"},
+        {{"decode", "short.cfg"}, 3, "56 bytes"},
+        {{"frobnicate"}, 1, "zarn60: "},
+        {{"show", "--baud", "9600"}, 1, "zarn60: "},
+    };
+    for (const auto& c : cases) {
+        const Result r = Zarn(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[0] << ": " << r.err;
+        EXPECT_EQ(r.out, "") << c.args[0];
+        EXPECT_EQ(r.err.rfind("zarn60: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "not one line: " << r.err;
+        EXPECT_EQ(Slurp(m_dir / "existing.cfg"), "old content");
+    }
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(m_dir))
+        if (e.path().filename().string().find("existing") != std::string::npos)
+            left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"existing.cfg"}) << "a temporary file was left";
+}
+
+// The commands that need no reader.
+TEST_F(CliTest, FileCommandsWithoutAReader) {
+    ConfigReadImage image =
+        MakeConfigReadImage(ParseConfigWriteImage(FactoryWriteImageHid()), {}, 0);
+    image[rimg::OPTION_FLAGS] = OPT_PREFIX | OPT_SUFFIX | 0x10;
+    const std::string pre = "\x02P<", suf = "S\x03";
+    std::copy(pre.begin(), pre.end(), image.begin() + rimg::PREFIX);
+    std::copy(suf.begin(), suf.end(), image.begin() + rimg::SUFFIX);
+    image[rimg::PACKET_TERMINATOR] = 9;  // a code the window cannot show
+    WriteFile(m_dir / "a.cfg", std::string(image.begin(), image.end()));
+    WriteFile(m_dir / "tracks.json", R"({"track1_output": false, "packet_terminator": "cr"})");
+
+    Result r = Zarn({"decode", "a.cfg", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    WriteFile(m_dir / "a.json", r.out);
+    EXPECT_NE(r.out.find(R"("prefix": "<STX>P<<")"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(R"("option_bits_unnamed": 16)"), std::string::npos);
+    EXPECT_NE(r.out.find(R"("packet_terminator": 9)"), std::string::npos);
+
+    r = Zarn({"encode", "a.json", "-o", "b.cfg"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Slurp(m_dir / "b.cfg"), Slurp(m_dir / "a.cfg"));
+
+    r = Zarn({"diff", "a.cfg", "a.json"});
+    EXPECT_EQ(r.out, "no differences\n");
+    r = Zarn({"diff", "a.cfg", "tracks.json"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("packet_terminator: 9 -> \"cr\"\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("track1_output: true -> false\n"), std::string::npos) << r.out;
+
+    // Prefix field up to its NUL, the enabled tracks with data, the suffix field, CR.
+    r = Zarn({"preview", "tracks.json", "--track2", "4111=29", "--track1", "B4^X"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, ";4111=29?\r\n\r");
+    r = Zarn({"preview", "a.cfg", "--track1", "B4", "--hex"});
+    EXPECT_EQ(r.out, "02 50 3C 25 42 34 3F 0D 0A 53 03\n");
+
+    r = Zarn({"schema"});
+    const auto schema = nlohmann::json::parse(r.out);
+    EXPECT_EQ(schema["properties"].size(), cli::Fields().size() + 1);
+    EXPECT_FALSE(schema["additionalProperties"].get<bool>());
+}
+
+// The window's "Load Setting from File" then "Download Setting to Device" and zarn60 apply
+// leave the same bytes in the reader, for files the window shows exactly; for one it
+// cannot show, apply carries the bytes as they are.
+TEST_F(CliTest, ApplySendsWhatTheWindowSendsForTheSameFile) {
+    Sim sim;
+    std::string skip;
+    ASSERT_TRUE(sim.Start(false, {}, &skip)) << skip;
+
+    auto image = [](auto edit) {
+        ReaderConfig c = ParseConfigWriteImage(FactoryWriteImageHid());
+        edit(c);
+        return MakeConfigReadImage(c, {}, 0);
+    };
+    auto text = [](std::array<uint8_t, CONFIG_TEXT_FIELD_SIZE>& field, const std::string& s) {
+        std::copy(s.begin(), s.end(), field.begin());
+    };
+    const std::vector<ConfigReadImage> files = {
+        image([](ReaderConfig&) {}),
+        image([&](ReaderConfig& c) {
+            c.optionFlags = OPT_PREFIX | OPT_SUFFIX | OPT_BEEP_OFF;
+            text(c.prefix,
+                 "\x02"
+                 "AB");
+            text(c.suffix, "XY\x03");
+        }),
+        image([&](ReaderConfig& c) {
+            c.optionFlags = OPT_PREFIX | OPT_SUFFIX | OPT_TRACK3_TRIM | OPT_AUTO_OUTPUT_OFF;
+            text(c.prefix, "PRE");
+            text(c.suffix, "SUF");
+            c.trim3KeepSpaces = 2;
+            c.trackStart = {2, 0, 5};
+            c.trackLength = {10, 37, 0};
+            c.trackEnable[2] = 0;
+        }),
+        image([](ReaderConfig& c) {
+            c.packetTerminator = TERM_CR;
+            c.trackTerminator = {0, 0, 0};
+            c.endSentinel = {0, 0, 0};
+        }),
+    };
+    const std::map<std::string, std::string> env = {{"ZARN60_COM3", sim.Port()}};
+    auto held = [&] {
+        const Result r = Zarn({"show", "--json", "--raw"}, &sim);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return nlohmann::json::parse(r.out)["$raw"].get<std::string>();
+    };
+    for (size_t i = 0; i < files.size(); ++i) {
+        const fs::path file = m_dir / ("case" + std::to_string(i) + ".cfg");
+        WriteFile(file, std::string(files[i].begin(), files[i].end()));
+        const std::string script = "click 1061\ntype 1050 3\nanswer open " + file.string() +
+                                   "\nclick 1041\nclick 1013\nget 1052\n";
+        WriteFile(m_dir / "script", script);
+        const Result window = RunProgram({ZARN60_TOOL_PATH, "--script", "script"}, env, m_dir);
+        ASSERT_EQ(window.status, 0) << window.out;
+        EXPECT_NE(window.out.find("Setup ok"), std::string::npos) << window.out;
+        const std::string byWindow = held();
+
+        ASSERT_EQ(Zarn({"factory"}, &sim).status, 0);
+        const Result r = Zarn({"apply", file.filename().string(), "--force"}, &sim);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(held(), byWindow) << "case " << i;
+    }
+
+    // Option bit 0x10 and terminator code 9: the window cannot show them, the write image
+    // carries them.
+    ConfigReadImage odd = files[0];
+    odd[rimg::OPTION_FLAGS] = 0x10;
+    odd[rimg::PACKET_TERMINATOR] = 9;
+    WriteFile(m_dir / "odd.cfg", std::string(odd.begin(), odd.end()));
+    const Result r = Zarn({"apply", "odd.cfg"}, &sim);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("option_bits_unnamed: 0 -> 16"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("not carried: read_bytes_13_16"), std::string::npos) << r.out;
+    EXPECT_EQ(Zarn({"diff", "reader", "odd.cfg"}, &sim).out.find("packet_terminator"),
+              std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+// The named fields: every 56-byte image survives .cfg -> JSON -> .cfg, documents that name
+// something wrongly are refused with the field's name, and byte texts escape both ways.
+#include "cli/fields.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "cli/commands.h"
+#include "protocol/factory_images.h"
+
+namespace {
+
+ConfigReadImage ThroughJson(const ConfigReadImage& image) {
+    cli::Settings in;
+    in.image = image;
+    // Through the text form, as a file holds it.
+    const auto text = cli::JsonText(cli::ToJson(in));
+    cli::Settings out;
+    std::string why;
+    EXPECT_TRUE(cli::MergeJson(nlohmann::json::parse(text), &out, &why)) << why;
+    return out.image;
+}
+
+TEST(CliFields, EveryImageSurvivesJsonByteForByte) {
+    std::vector<ConfigReadImage> images;
+    ConfigReadImage img{};
+    images.push_back(img);
+    img.fill(0xFF);
+    images.push_back(img);
+    img.fill('<');
+    images.push_back(img);
+    // A NUL inside the prefix, bytes after it, and no NUL at all in the suffix.
+    img.fill(0);
+    img[rimg::PREFIX] = 'A';
+    img[rimg::PREFIX + 2] = 'B';
+    for (size_t i = 0; i < CONFIG_TEXT_FIELD_SIZE; ++i) img[rimg::SUFFIX + i] = uint8_t(0x80 + i);
+    images.push_back(img);
+    std::mt19937 rng(20261209);
+    for (int n = 0; n < 3000; ++n) {
+        for (auto& b : img) b = static_cast<uint8_t>(rng());
+        images.push_back(img);
+    }
+    for (const auto& image : images) ASSERT_EQ(ThroughJson(image), image);
+}
+
+TEST(CliFields, RefusesUnknownNamesAndOutOfRangeValuesByName) {
+    const struct {
+        const char* doc;
+        const char* error;
+    } cases[] = {
+        {R"({"colour": 1})", "colour: unknown field"},
+        {R"({"usb_speed": 8})", "usb_speed: "},
+        {R"({"track1_start": 256})", "track1_start: "},
+        {R"({"track2_length": -1})", "track2_length: "},
+        {R"({"track3_keep_spaces": 1.5})", "track3_keep_spaces: "},
+        {R"({"track1_start_sentinel": "ab"})", "track1_start_sentinel: "},
+        {R"({"track1_end_sentinel": 63})", "track1_end_sentinel: "},
+        {R"({"prefix": "0123456789ABCDEF"})", "prefix: holds at most 15 bytes"},
+        {R"({"suffix": "<FOO>"})", "suffix: unknown byte name"},
+        {R"({"suffix": "a<b"})", "suffix: '<' opens"},
+        {R"({"prefix": "\u00e9"})", "prefix: a byte outside printable ASCII"},
+        {R"({"packet_terminator": "lf"})", "packet_terminator: "},
+        {R"({"beep": 1})", "beep: must be true or false"},
+        {R"({"option_bits_unnamed": 1})", "option_bits_unnamed: "},
+        {R"({"read_bytes_13_16": [1, 2]})", "read_bytes_13_16: "},
+        {R"({"usb_hid_mode": "on"})", "usb_hid_mode: "},
+        {R"([1, 2])", "the document must be a JSON object"},
+    };
+    for (const auto& c : cases) {
+        cli::Settings s;
+        s.image.fill(0x11);
+        const cli::Settings before = s;
+        std::string why;
+        EXPECT_FALSE(cli::MergeJson(nlohmann::json::parse(c.doc), &s, &why)) << c.doc;
+        EXPECT_EQ(why.rfind(c.error, 0), 0u) << c.doc << " gave: " << why;
+        EXPECT_EQ(s, before) << c.doc << ": a refused document changed the settings";
+    }
+}
+
+TEST(CliFields, PartialDocumentsKeepTheOtherFields) {
+    cli::Settings s = cli::FactorySettings();
+    const cli::Settings before = s;
+    std::string why;
+    ASSERT_TRUE(
+        cli::MergeJson(nlohmann::json::parse(R"({"$schema": "x", "beep": false, "track3_trim": true,
+                                  "prefix": "<STX>A<<", "track2_terminator": 1})"),
+                       &s, &why))
+        << why;
+    const auto changes = cli::Diff(before, s);
+    std::vector<std::string> names;
+    for (const auto& c : changes) names.push_back(c.field);
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"track2_terminator", "prefix", "beep", "track3_trim"}));
+    EXPECT_EQ(s.image[rimg::OPTION_FLAGS], OPT_BEEP_OFF | OPT_TRACK3_TRIM);
+    EXPECT_EQ(s.image[rimg::PREFIX], STX);
+    EXPECT_EQ(s.image[rimg::PREFIX + 2], '<');
+    EXPECT_EQ(s.image[rimg::TRACK_TERMINATOR + 1], TERM_CR);
+}
+
+TEST(CliFields, ByteTextsEscapeBothWays) {
+    const struct {
+        std::string bytes, text;
+    } cases[] = {
+        {"AB", "AB"},
+        {std::string("\x02"
+                     "A\x03",
+                     3),
+         "<STX>A<ETX>"},
+        {std::string("\0\r\n\x1b\x7f", 5), "<NUL><CR><LF><ESC><DEL>"},
+        {"<>", "<<>"},
+        {"\xe9\x80", "<xE9><x80>"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(cli::EscapeBytes(c.bytes), c.text);
+        std::string back, why;
+        ASSERT_TRUE(cli::UnescapeBytes(c.text, &back, &why)) << why;
+        EXPECT_EQ(back, c.bytes);
+    }
+    std::string back, why;
+    ASSERT_TRUE(cli::UnescapeBytes("<stx><xff>", &back, &why)) << why;
+    EXPECT_EQ(back, "\x02\xff");
+}
+
+// The window starts with the speed at 6 over USB and 7 in serial port mode, and its USB HID
+// mode box unchecked; a read image sent without naming them gets the same bytes.
+TEST(CliFields, WriteImageTakesTheWindowsSpeedAndModeUnlessNamed) {
+    const cli::Settings factory = cli::FactorySettings();
+    EXPECT_EQ(cli::WriteImageFor(factory, true), FactoryWriteImageHid());
+    ConfigWriteImage serial = cli::WriteImageFor(factory, false);
+    EXPECT_EQ(serial[wimg::USB_SPEED], 7);
+    EXPECT_EQ(serial[wimg::USB_HID_MODE_OFF], 1);
+    EXPECT_EQ(serial[wimg::HEADER_CHECKSUM], ConfigHeaderChecksum(serial.data()));
+
+    cli::Settings named = factory;
+    named.usbSpeed = 2;
+    named.usbHidMode = true;
+    const ConfigWriteImage w = cli::WriteImageFor(named, false);
+    EXPECT_EQ(w[wimg::USB_SPEED], 2);
+    EXPECT_EQ(w[wimg::USB_HID_MODE_OFF], 0);
+}
+
+}  // namespace
