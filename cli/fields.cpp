@@ -283,8 +283,8 @@ std::vector<Field> MakeTable() {
     t.push_back(UninterpretedField("read_bytes_13_16", 13, 4,
                                    "read-image bytes 13 to 16 as the reader returned them; "
                                    "never sent"));
-    Field last = ByteField("read_byte_55", 55,
-                           "read-image byte 55 as the reader returned it; never sent");
+    Field last =
+        ByteField("read_byte_55", 55, "read-image byte 55 as the reader returned it; never sent");
     last.info.carried = Carried::ReadOnly;
     t.push_back(std::move(last));
 

@@ -56,6 +56,10 @@ std::string SerialDevice(int com) {
 
 }  // namespace
 
+bool IsReaderInterface(const zarn::HidInterfaceInfo& d) {
+    return d.haveIds && (d.vendorId == 0x0801 || d.vendorId == 0x0802) && d.productId == 0x0005;
+}
+
 ReaderLink::ReaderLink(const LinkOptions& options) {
     const int chosen = int(options.usb) + int(options.com != 0) + int(!options.port.empty());
     if (chosen > 1) throw Error(EXIT_USAGE, "choose one link: --usb, --com or --port");
@@ -90,6 +94,16 @@ ReaderLink::~ReaderLink() {
     }
 }
 
+void ReaderLink::NoReader() const {
+    // A reader that is present but cannot be opened says why (permission, busy).
+    for (const auto& d : zarn::DescribeHidInterfaces()) {
+        if (IsReaderInterface(d) && !d.openable)
+            throw Error(EXIT_LINK,
+                        m_where + ": the reader at " + d.path + " cannot be opened: " + d.whyNot);
+    }
+    throw Error(EXIT_LINK, m_where + ": no reader found (vendor 0801 or 0802, product 0005)");
+}
+
 void ReaderLink::PortOpenFailed() const {
     std::string why = "no such device";
     for (const auto& p : zarn::GetSerialBackend().ListPorts()) {
@@ -108,8 +122,7 @@ ConfigReadImage ReaderLink::ReadConfig() {
         case READ_OK:
             return image;
         case READ_DEVICE_NOT_FOUND:
-            throw Error(EXIT_LINK,
-                        m_where + ": no reader found (vendor 0801 or 0802, product 0005)");
+            NoReader();
         case READ_PORT_OPEN_FAILED:
         case READ_NO_PORT_NUMBER:
             PortOpenFailed();
@@ -138,8 +151,7 @@ void ReaderLink::WriteImage(const ConfigWriteImage& image, bool factory) {
         case WRITE_SENT:
             return;
         case WRITE_DEVICE_NOT_FOUND:
-            throw Error(EXIT_LINK,
-                        m_where + ": no reader found (vendor 0801 or 0802, product 0005)");
+            NoReader();
         case WRITE_PORT_OPEN_FAILED:
         case WRITE_NO_PORT_NUMBER:
             PortOpenFailed();
@@ -185,8 +197,7 @@ std::string ReaderLink::ReadVersion() {
         case SPECIAL_OK:
             return text;
         case SPECIAL_DEVICE_NOT_FOUND:
-            throw Error(EXIT_LINK,
-                        m_where + ": no reader found (vendor 0801 or 0802, product 0005)");
+            NoReader();
         case SPECIAL_NO_RESPONSE:
             throw Error(EXIT_LINK, m_where + ": the reader did not answer the version request");
         default:
@@ -208,9 +219,7 @@ std::string ReaderLink::ReadCard(uint32_t timeoutMs) {
     std::string data;
     for (uint32_t waited = 0;;) {
         const SpecialOutcome outcome = ReadCardOverHid(&data);
-        if (outcome == SPECIAL_DEVICE_NOT_FOUND)
-            throw Error(EXIT_LINK,
-                        m_where + ": no reader found (vendor 0801 or 0802, product 0005)");
+        if (outcome == SPECIAL_DEVICE_NOT_FOUND) NoReader();
         if (outcome == SPECIAL_REQUEST_FAILED)
             throw Error(EXIT_LINK, m_where + ": the card request did not go out");
         if (outcome == SPECIAL_TOO_MANY)

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "link/hid_link.h"
 #include "protocol/reader_config.h"
 
 namespace cli {
@@ -28,6 +29,9 @@ struct LinkOptions {
     int com = 0;          // 1 to 200
     std::string port;     // a serial device path
 };
+
+// Vendor id 0801 or 0802, product id 0005.
+bool IsReaderInterface(const zarn::HidInterfaceInfo& info);
 
 class ReaderLink {
 public:
@@ -53,6 +57,7 @@ public:
 
 private:
     [[noreturn]] void PortOpenFailed() const;
+    [[noreturn]] void NoReader() const;
     // Bytes arriving on the serial port: the first within firstMs, then until a gap.
     std::string CollectSerial(uint32_t firstMs);
 

@@ -67,8 +67,7 @@ void PrintSettings(const cli::Settings& s, bool asJson, bool raw) {
 int List(bool asJson) {
     json usb = json::array();
     for (const auto& d : zarn::DescribeHidInterfaces()) {
-        const bool reader =
-            d.haveIds && (d.vendorId == 0x0801 || d.vendorId == 0x0802) && d.productId == 0x0005;
+        const bool reader = cli::IsReaderInterface(d);
         // Interfaces whose ids cannot be learnt may be readers the user cannot open.
         if (d.haveIds && !reader) continue;
         json e = {{"node", d.path}};

@@ -194,6 +194,39 @@ TEST_P(CliLinkTest, AReaderThatVanishesMidApplyIsReportedAsPossiblyHalfWritten) 
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
 }
 
+// A reader that refuses: over USB it says so; over a serial port its answer is not
+// examined, so the read-back finds the old configuration.
+TEST_P(CliLinkTest, ARefusedConfigurationIsNeverReportedAsDone) {
+    const bool usb = GetParam();
+    Sim sim;
+    std::string skip;
+    if (!sim.Start(usb, {"--mode", "reject"}, &skip))
+        GTEST_SKIP() << "zarn60-sim test skipped: " << skip;
+    WriteFile(m_dir / "beep.json", R"({"beep": false})");
+    const Result r = Zarn({"apply", "beep.json"}, &sim);
+    EXPECT_EQ(r.status, usb ? 2 : 4) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(usb ? "refused" : "read-back differs from what was written in beep"),
+              std::string::npos)
+        << r.err;
+}
+
+// --usb NODE reaches that node alone.
+TEST_F(CliTest, UsbNodePicksOneNode) {
+    Sim sim;
+    std::string skip;
+    if (!sim.Start(true, {}, &skip)) GTEST_SKIP() << "zarn60-sim test skipped: " << skip;
+    const std::string dev = sim.Env().at("ZARN60_DEV_ROOT");
+    Result r = Zarn({"version", "--usb", dev + "/hidraw0"}, &sim, false);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "V2.10\n");
+    r = Zarn({"version", "--usb", "hidraw0"}, &sim, false);
+    EXPECT_EQ(r.out, "V2.10\n") << r.err;
+    r = Zarn({"version", "--usb", dev + "/hidraw7"}, &sim, false);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("hidraw7: no reader found"), std::string::npos) << r.err;
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, CliLinkTest, ::testing::Values(false, true),
                          [](const auto& p) { return p.param ? "Usb" : "Serial"; });
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "cli/commands.h"
@@ -138,6 +140,30 @@ TEST(CliFields, WriteImageTakesTheWindowsSpeedAndModeUnlessNamed) {
     const ConfigWriteImage w = cli::WriteImageFor(named, false);
     EXPECT_EQ(w[wimg::USB_SPEED], 2);
     EXPECT_EQ(w[wimg::USB_HID_MODE_OFF], 0);
+}
+
+// Saving replaces a file whole or not at all.
+TEST(CliFields, SavingReplacesAFileWholeOrLeavesIt) {
+    char tmpl[] = "/tmp/zarn60-cli-save-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    const cli::Settings s = cli::FactorySettings();
+    for (const char* name : {"/a.json", "/a.cfg"}) {
+        const std::string path = dir + name;
+        std::ofstream(path) << "an older and much longer text than the new one might be..........";
+        cli::SaveSettings(path, s);
+        const cli::Document back = cli::LoadDocument(path);
+        EXPECT_EQ(cli::Resolve(back, {}).image, s.image) << name;
+    }
+    for (const char* bad : {"/no-such-dir/a.json", "/no-such-dir/a.cfg"}) {
+        try {
+            cli::SaveSettings(dir + bad, s);
+            ADD_FAILURE() << bad << " was saved";
+        } catch (const cli::Error& e) {
+            EXPECT_EQ(e.Code(), cli::EXIT_FILE) << e.what();
+        }
+    }
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
