@@ -174,6 +174,16 @@ TEST_P(CliLinkTest, EverySubcommandAgainstTheSimulatedReader) {
         const Result r = Zarn({"list"}, &sim, false);
         EXPECT_EQ(r.status, 0);
         EXPECT_NE(r.out.find("/hidraw0\t0801:0005\tinput 9 output 9"), std::string::npos) << r.out;
+    } else {
+        const Result r =
+            RunProgram({ZARN60_CLI_PATH, "list", "--json"}, {{"ZARN60_COM3", sim.Port()}}, m_dir);
+        EXPECT_EQ(r.status, 0);
+        bool listed = false;
+        const auto listing = nlohmann::json::parse(r.out);
+        for (const auto& p : listing["serial"])
+            listed =
+                listed || (p["com"] == 3 && p["device"] == sim.Port() && p["openable"].get<bool>());
+        EXPECT_TRUE(listed) << r.out;
     }
 }
 
