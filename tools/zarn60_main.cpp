@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
     app.footer(kExitCodes);
     app.require_subcommand(1);
     app.name("zarn60");
+    app.set_version_flag("--version", std::string("zarn60 ") + ZARN60_VERSION);
 
     bool asJson = false, raw = false, dryRun = false, force = false, hex = false;
     std::string file, fileB, output;
@@ -225,6 +226,9 @@ int main(int argc, char** argv) {
         return 0;
     } catch (const CLI::CallForAllHelp&) {
         std::cout << app.help("", CLI::AppFormatMode::All);
+        return 0;
+    } catch (const CLI::CallForVersion& e) {
+        std::cout << e.what() << "\n";
         return 0;
     } catch (const CLI::ParseError& e) {
         std::cerr << "zarn60: " << e.what() << " (zarn60 --help)\n";
