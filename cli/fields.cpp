@@ -352,7 +352,7 @@ bool MergeJson(const nlohmann::json& doc, Settings* settings, std::string* error
         return false;
     }
     Settings result = *settings;
-    // Table order, so that the bit fields and their byte land the same way every time.
+    // Unknown names first: a document with a misspelt name is refused as a whole.
     for (const auto& [key, value] : doc.items()) {
         if (!key.empty() && key[0] == '$') continue;
         if (!Find(key)) {
@@ -360,6 +360,7 @@ bool MergeJson(const nlohmann::json& doc, Settings* settings, std::string* error
             return false;
         }
     }
+    // Fields in table order, so that an error names the same field whatever the key order.
     for (const auto& f : Table()) {
         auto it = doc.find(f.info.name);
         if (it == doc.end()) continue;

@@ -31,14 +31,15 @@ done
 port=$(sed -n 's/^ZARN60_COM[0-9]*=//p' "$work/sim.out" | head -n 1)
 [ -n "$port" ] || { echo "ansible-check: zarn60-sim did not start" >&2; exit 1; }
 
-export ANSIBLE_HOME=$work/ansible ANSIBLE_LOCAL_TEMP=$work/ansible/tmp
+# The playbook keeps the document in ~ on the host: here, a home of our own.
+export HOME=$work ANSIBLE_HOME=$work/ansible ANSIBLE_LOCAL_TEMP=$work/ansible/tmp
 export ANSIBLE_STDOUT_CALLBACK=default ANSIBLE_NOCOLOR=1 ANSIBLE_PYTHON_INTERPRETER=/usr/bin/python3
 
 # run N: the playbook's report in $work/runN.out; its exit status is not judged here.
 run() {
   ansible-playbook -i localhost, -c local "$root/examples/ansible/apply-reader-config.yml" \
     -e "zarn60=$zarn60" -e "reader_config=$root/examples/ansible/reader.json" \
-    -e "reader_config_dest=$work/reader.json" -e "reader_link='--port $port'" \
+    -e "reader_link='--port $port'" \
     >"$work/run$1.out" 2>&1 || true
 }
 
