@@ -20,37 +20,17 @@
 #include <string>
 
 #include "../support/temp_dir.h"
+#include "file_helpers.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-ConfigReadImage Pattern(uint8_t seed) {
-    ConfigReadImage image{};
-    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(seed + i * 7);
-    return image;
-}
-
+using settingstest::AsString;
+using settingstest::InChild;
+using settingstest::Pattern;
+using settingstest::Spit;
 using testsupport::Slurp;
-
-void Spit(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string AsString(const ConfigReadImage& image) {
-    return std::string(image.begin(), image.end());
-}
-
-// Runs `body` in a child process and returns its exit status (-1 when it did not exit).
-int InChild(const std::function<int()>& body) {
-    pid_t pid = ::fork();
-    if (pid < 0) return -1;
-    if (pid == 0) ::_exit(body());
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 class SettingsFileTest : public testsupport::WithTempDir<> {
 protected:
