@@ -58,15 +58,18 @@ TEST_F(SettingsFileTest, SavedFileHoldsExactlyTheImageAndLoadsBack) {
     EXPECT_EQ(OtherEntries({"Setup.cfg"}), 0);
 }
 
-TEST_F(SettingsFileTest, SavingOverALongerFileLeavesExactly56BytesAndItsPermissions) {
+TEST_F(SettingsFileTest, SavingOverALongerFileReplacesItWithExactly56BytesAndItsPermissions) {
     const fs::path file = m_dir / "old.cfg";
     Spit(file, std::string(300, 'z'));
     ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
-    ASSERT_TRUE(WriteSettingsFile(file.string(), Pattern(3)));
-    EXPECT_EQ(Slurp(file), AsString(Pattern(3)));
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    const ino_t old = st.st_ino;
+    ASSERT_TRUE(WriteSettingsFile(file.string(), Pattern(3)));
+    EXPECT_EQ(Slurp(file), AsString(Pattern(3)));
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_NE(st.st_ino, old) << "an own file with one name is replaced whole, by a rename";
     EXPECT_EQ(OtherEntries({"old.cfg"}), 0);
 }
 
