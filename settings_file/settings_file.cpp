@@ -93,8 +93,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 }
 
 // The new bytes over the old ones, flushed, then the file cut to their length: until the
-// bytes are in, the file never gets shorter. A failed write puts back the old bytes it
-// overwrote (when the file could be read) and the old length.
+// bytes are in, the file never gets shorter. A failed write puts back the old length and
+// the old bytes it overwrote (when the file could be read).
 bool RewriteInPlace(int fd, const struct stat& st, bool canRead, const std::string& bytes) {
     std::string old;
     const size_t overwritten = std::min(static_cast<size_t>(st.st_size), bytes.size());
@@ -102,11 +102,8 @@ bool RewriteInPlace(int fd, const struct stat& st, bool canRead, const std::stri
     if (WriteAllAt(fd, bytes.data(), bytes.size(), 0) && ::fsync(fd) == 0 &&
         ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 && ::fsync(fd) == 0)
         return true;
-    if (haveOld) {
-        const bool restored =
-            WriteAllAt(fd, old.data(), old.size(), 0) && ::ftruncate(fd, st.st_size) == 0;
-        if (restored) ::fsync(fd);
-    }
+    const bool bytesBack = haveOld && WriteAllAt(fd, old.data(), old.size(), 0);
+    if (::ftruncate(fd, st.st_size) == 0 && bytesBack) ::fsync(fd);
     return false;
 }
 

@@ -99,7 +99,7 @@ bool IsDeviceName(const std::string& path) {
 }
 
 // The new bytes over the old ones, flushed, then the file cut to their length; a failed
-// write puts back the old bytes it overwrote (when readable) and the old length.
+// write puts back the old length and the old bytes it overwrote (when readable).
 bool RewriteInPlace(HANDLE h, uint64_t oldSize, bool canRead, const std::string& bytes) {
     std::string old;
     const size_t overwritten = static_cast<size_t>(std::min<uint64_t>(oldSize, bytes.size()));
@@ -107,8 +107,8 @@ bool RewriteInPlace(HANDLE h, uint64_t oldSize, bool canRead, const std::string&
     if (WriteAllAt(h, bytes.data(), bytes.size(), 0) && ::FlushFileBuffers(h) &&
         CutAt(h, bytes.size()) && ::FlushFileBuffers(h))
         return true;
-    if (haveOld && WriteAllAt(h, old.data(), old.size(), 0) && CutAt(h, oldSize))
-        ::FlushFileBuffers(h);
+    const bool bytesBack = haveOld && WriteAllAt(h, old.data(), old.size(), 0);
+    if (CutAt(h, oldSize) && bytesBack) ::FlushFileBuffers(h);
     return false;
 }
 

@@ -126,6 +126,7 @@ TEST_F(SafeSaveTest, AnotherUsersOrAHardLinkedFileIsWrittenInPlace) {
         {"another user's 0666 file in their sticky folder", USER_B, 01777, USER_B, USER_B, 0666,
          false},
         {"an own file with a second name", USER_A, 0755, USER_A, USER_A, 0640, true},
+        {"an own file in a folder the user may not write", 0, 0755, USER_A, USER_A, 0644, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -156,21 +157,23 @@ TEST_F(SafeSaveTest, AnotherUsersOrAHardLinkedFileIsWrittenInPlace) {
 }
 
 // The user may write the file but not its folder, and the write stops half-way (a file
-// size limit): the save fails and the file keeps its bytes and its length.
+// size limit): the save fails and the file keeps its bytes and its length (only its length
+// when the user may write it but not read it).
 TEST_F(SafeSaveTest, AFailedInPlaceSaveKeepsTheOldBytesAndLength) {
     SKIP_UNLESS_ROOT();
     const fs::path folder = Folder("locked", 0, 0, 0755);
     struct Case {
         size_t oldSize;
         rlim_t limit;
-    } cases[] = {{300, 10}, {30, 40}, {0, 10}};
+        mode_t mode;
+    } cases[] = {{300, 10, 0644}, {30, 40, 0644}, {0, 10, 0644}, {300, 10, 0200}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.oldSize);
         const fs::path file = folder / "Setup.cfg";
         std::string old(c.oldSize, '\0');
         for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<char>('a' + i % 26);
         Spit(file, old);
-        Own(file, USER_A, USER_A, 0644);
+        Own(file, USER_A, USER_A, c.mode);
         EXPECT_EQ(AsUser(USER_A, false,
                          [&] {
                              std::signal(SIGXFSZ, SIG_IGN);
@@ -180,7 +183,11 @@ TEST_F(SafeSaveTest, AFailedInPlaceSaveKeepsTheOldBytesAndLength) {
                          }),
                   0)
             << "the save must report the failure";
-        EXPECT_EQ(Slurp(file), old);
+        if (c.mode & 0400) {
+            EXPECT_EQ(Slurp(file), old);
+        } else {
+            EXPECT_EQ(fs::file_size(file), old.size());
+        }
     }
 }
 
