@@ -162,8 +162,10 @@ HANDLE OpenFile(const std::string& path, DWORD disposition, bool* canRead) {
 bool WriteFileSafely(const std::string& path, const std::string& bytes) {
     if (path.empty() || IsDeviceName(path)) return false;
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    // Read-only is refused as Windows refuses to open it for writing, also where the file
+    // system underneath would let an administrator write.
     if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_READONLY)))
         return false;
 
     bool canRead = true;
