@@ -191,38 +191,46 @@ TEST_F(SafeSaveTest, AFailedInPlaceSaveKeepsTheOldBytesAndLength) {
     }
 }
 
-// Where no new file can be made beside the old one (a full disk, no free inodes) an
-// existing file is still saved, in place. The file system is a small tmpfs in a private
-// mount namespace.
-TEST_F(SafeSaveTest, AFullDiskOrNoFreeInodeStillSavesAnExistingFile) {
+// Where no new file can be made beside the old one (a full disk, no free inodes) or the
+// rename is refused (the file is a mount point), an existing file is still saved, in place.
+// The file system is a small tmpfs in a private mount namespace.
+TEST_F(SafeSaveTest, AFullDiskNoFreeInodeOrARefusedRenameStillSavesAnExistingFile) {
     SKIP_UNLESS_ROOT();
     const fs::path mountDir = m_dir / "mnt";
     fs::create_directory(mountDir);
-    for (const bool inodes : {false, true}) {
-        SCOPED_TRACE(inodes ? "no free inodes" : "full disk");
+    enum Obstacle { FULL_DISK, NO_INODE, MOUNTED_FILE };
+    for (const Obstacle obstacle : {FULL_DISK, NO_INODE, MOUNTED_FILE}) {
+        SCOPED_TRACE(obstacle == FULL_DISK  ? "full disk"
+                     : obstacle == NO_INODE ? "no free inode"
+                                            : "mounted file");
         const int status = InChild([&] {
             if (::unshare(CLONE_NEWNS) != 0) return 10;
             if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 10;
             if (::mount("zarn60", mountDir.c_str(), "tmpfs", 0,
-                        inodes ? "nr_inodes=16" : "size=64k") != 0)
+                        obstacle == NO_INODE ? "nr_inodes=16" : "size=64k") != 0)
                 return 10;
             const fs::path file = mountDir / "Setup.cfg";
             Spit(file, std::string(100, 'o'));
+            if (obstacle == MOUNTED_FILE) {
+                const fs::path other = mountDir / "other.cfg";
+                Spit(other, std::string(100, 'p'));
+                if (::mount(other.c_str(), file.c_str(), nullptr, MS_BIND, nullptr) != 0) return 10;
+            }
             // Take what the file system has left: every inode, or every block.
             const std::string page(4096, 'x');
-            for (int i = 0; i < 100; ++i) {
+            for (int i = 0; obstacle != MOUNTED_FILE && i < 100; ++i) {
                 const fs::path filler = mountDir / ("fill" + std::to_string(i));
                 const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
                 if (fd < 0) break;
-                while (!inodes && ::write(fd, page.data(), page.size()) > 0) {
+                while (obstacle == FULL_DISK && ::write(fd, page.data(), page.size()) > 0) {
                 }
                 ::close(fd);
-                if (!inodes) break;
+                if (obstacle == FULL_DISK) break;
             }
             if (!WriteSettingsFile(file, Pattern(4))) return 1;
             return Slurp(file) == AsString(Pattern(4)) ? 0 : 2;
         });
-        if (status == 10) GTEST_SKIP() << "no private tmpfs mount possible here";
+        if (status == 10) GTEST_SKIP() << "no private tmpfs or bind mount possible here";
         EXPECT_EQ(status, 0);
     }
 }
