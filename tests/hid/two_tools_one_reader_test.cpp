@@ -5,12 +5,9 @@
 #ifdef ZARN60_HAVE_FUSE
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,73 +16,17 @@
 
 namespace {
 
-struct Tool {
-    pid_t pid = -1;
-    int out = -1;
-    std::string text;
-};
-
-// Starts the tool on a script; the environment is made before fork, so that the child
-// only has to exec.
-Tool StartTool(const std::string& script, const std::vector<std::string>& env) {
-    Tool t;
-    int fds[2];
-    if (::pipe(fds) != 0) return t;
-    std::vector<std::string> envText = env;
-    for (char** e = environ; *e; ++e) envText.emplace_back(*e);
-    std::vector<char*> envp;
-    for (auto& e : envText) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string tool = ZARN60_TOOL_PATH, flag = "--script", path = script;
-    char* argv[] = {tool.data(), flag.data(), path.data(), nullptr};
-    t.pid = ::fork();
-    if (t.pid == 0) {
-        ::dup2(fds[1], STDOUT_FILENO);
-        ::close(fds[0]);
-        ::close(fds[1]);
-        ::execve(argv[0], argv, envp.data());
-        ::_exit(127);
-    }
-    ::close(fds[1]);
-    t.out = fds[0];
-    return t;
-}
-
-// Reads both tools' output until both have closed it, then reaps them.
-void Finish(Tool& a, Tool& b) {
-    Tool* tools[] = {&a, &b};
-    for (;;) {
-        pollfd p[2];
-        int n = 0;
-        for (Tool* t : tools)
-            if (t->out >= 0) p[n++] = {t->out, POLLIN, 0};
-        if (n == 0) break;
-        if (::poll(p, n, 60000) <= 0) break;
-        for (int i = 0; i < n; ++i) {
-            if (!(p[i].revents & (POLLIN | POLLHUP))) continue;
-            Tool* t = p[i].fd == a.out ? &a : &b;
-            char buf[4096];
-            const ssize_t got = ::read(t->out, buf, sizeof buf);
-            if (got > 0) {
-                t->text.append(buf, static_cast<size_t>(got));
-            } else {
-                ::close(t->out);
-                t->out = -1;
-            }
-        }
-    }
-    for (Tool* t : tools) ::waitpid(t->pid, nullptr, 0);
-}
-
-// The text of each "get ID" line, in order.
-std::vector<std::string> Texts(const std::string& out) {
+// The text of each "get ID" line the tool printed, in order, once it has ended.
+std::vector<std::string> Texts(testsupport::ChildProcess& tool) {
     std::vector<std::string> texts;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) {
-        const size_t at = line.find(" text=\"");
-        if (line.rfind("ctl ", 0) != 0 || at == std::string::npos) continue;
-        texts.push_back(line.substr(at + 7, line.size() - at - 8));
-    }
+    tool.ReadLinesUntil([] { return false; },
+                        [&](const std::string& line) {
+                            const size_t at = line.find(" text=\"");
+                            if (line.rfind("ctl ", 0) == 0 && at != std::string::npos)
+                                texts.push_back(line.substr(at + 7, line.size() - at - 8));
+                        },
+                        60000);
+    tool.Stop();
     return texts;
 }
 
@@ -110,14 +51,19 @@ TEST(TwoToolsOneReader, NeitherEverReadsTheOthersAnswers) {
     ASSERT_EQ(::write(fd, script.data(), script.size()), static_cast<ssize_t>(script.size()));
     ::close(fd);
 
-    Tool a = StartTool(path, roots), b = StartTool(path, roots);
-    Finish(a, b);
+    // Both find the node through the roots the simulator printed (NAME=value lines).
+    auto name = [](const std::string& line) { return line.substr(0, line.find('=')); };
+    for (const std::string& root : roots)
+        ::setenv(name(root).c_str(), root.substr(root.find('=') + 1).c_str(), 1);
+    testsupport::ChildProcess tools[2];
+    for (auto& tool : tools) ASSERT_TRUE(tool.Start({ZARN60_TOOL_PATH, "--script", path}));
+    for (const std::string& root : roots) ::unsetenv(name(root).c_str());
+    const std::vector<std::string> outputs[2] = {Texts(tools[0]), Texts(tools[1])};
     ::unlink(path);
 
     int served = 0;
-    for (const Tool* t : {&a, &b}) {
-        const std::vector<std::string> texts = Texts(t->text);
-        ASSERT_EQ(texts.size(), static_cast<size_t>(kRounds * 4)) << t->text;
+    for (const std::vector<std::string>& texts : outputs) {
+        ASSERT_EQ(texts.size(), static_cast<size_t>(kRounds * 4));
         for (int i = 0; i < kRounds; ++i) {
             SCOPED_TRACE("round " + std::to_string(i));
             const std::string& upload = texts[i * 4];
