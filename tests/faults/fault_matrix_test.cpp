@@ -130,8 +130,8 @@ Outcome Predict(Op op, bool usb, const Fault& f) {
     if (f.kind == VANISH && f.a == 0) return {usb ? NOT_FOUND : PORT_FAILED};
     // Reports shorter than 9 bytes cannot carry a request or a payload: nothing is sent.
     if (f.kind == REPORTS && (f.b < 9 || (x.maxReads > 0 && f.a < 9))) return {WRITE_FAILED, 1};
-    // A write after the reader vanished fails. Over serial only a configuration write
-    // looks at it (a one-byte command goes on to its reply wait, which then fails).
+    // A write after the reader vanished fails and ends the exchange there; over serial
+    // only a configuration write has more than its first byte to lose.
     if (f.kind == VANISH && f.a < x.writes) {
         if (usb) return {WRITE_FAILED, f.a + 1};
         if (op == DOWNLOAD || op == FACTORY) return {BYTE_FAILED, f.a + 1};
