@@ -10,6 +10,7 @@
 
 #include "app/zarn60_tool_dlg.h"
 #include "link/clock.h"
+#include "link/serial_link.h"
 #include "runner/script_text.h"
 
 namespace runner {
@@ -471,6 +472,7 @@ int RunScript(std::istream& script, std::ostream& out, const SimCommand& sim) {
         Runner runner(dlg, host, out, sim, startMs);
         status = runner.Run(script);
     });
+    zarn::PortTable::CloseAll();  // the run ends, and its ports are left as they were found
     out.flush();
     return status;
 }

@@ -129,6 +129,7 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<sim::InProcessSimulation> simulation;
     if (simulate) simulation = std::make_unique<sim::InProcessSimulation>();
+    const zarn::PortsLeftAsFound portsLeftAsFound;  // on every way out, signals included
 
     if (listPorts) return ListPorts();
     if (listDevices) return ListDevices();
