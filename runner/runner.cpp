@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <deque>
 #include <optional>
+#include <sstream>
 #include <vector>
 
 #include "app/zarn60_tool_dlg.h"
@@ -27,6 +28,7 @@ public:
     explicit ScriptHost(std::ostream& out) : m_out(out) {}
 
     std::deque<std::optional<std::string>> saveAnswers, openAnswers;
+    std::optional<std::string> lastMessage;  // the text of the last message box
     // Timer 1 as the runner runs it: its period, when the next tick is due, and a count
     // of restarts so that a tick that restarts the timer keeps the new schedule.
     uint32_t timerPeriod = 0;
@@ -34,6 +36,7 @@ public:
     unsigned timerStarts = 0;
 
     void MessageBox(const std::string& text, const std::string& title, ui::MsgIcon icon) override {
+        lastMessage = text;
         m_out << "msgbox icon=" << (icon == ui::MsgIcon::Exclamation ? "exclamation" : "none")
               << " title=" << Quote(title) << " text=" << Quote(text) << "\n";
     }
@@ -503,10 +506,18 @@ private:
 
 }  // namespace
 
-int RunScript(std::istream& script, std::ostream& out, const SimCommand& sim) {
-    // Each script is one run of the program: its program-wide state starts afresh.
+namespace {
+
+// Each script is one run of the program: its program-wide state starts afresh.
+void FreshProgramState() {
     g_connectionMode = CONNECTION_USB;
     g_strReceived.clear();
+}
+
+}  // namespace
+
+int RunScript(std::istream& script, std::ostream& out, const SimCommand& sim) {
+    FreshProgramState();
     const uint32_t startMs = zarn::GetClock().NowMs();
     ScriptHost host(out);
     int status = 0;
@@ -517,6 +528,54 @@ int RunScript(std::istream& script, std::ostream& out, const SimCommand& sim) {
     });
     out.flush();
     return status;
+}
+
+int RunAccount(std::ostream& out, const SimCommand& sim) {
+    struct Step {
+        const char* operation;
+        const char* link;
+        const char* script;
+    };
+    static const Step kSteps[] = {
+        {"Download Setting to Device", "USB 0801:0005", "click IDC_DOWNLOAD\n"},
+        {"Upload Setting from Device", "USB 0801:0005", "click IDC_UPLOAD\n"},
+        {"Get Version", "USB 0801:0005", "click IDC_GET_VERSION\n"},
+        {"Read Card", "USB 0801:0005",
+         "sim card B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|\n"
+         "click IDC_READ_CARD\n"},
+        {"Open", "COM1", "click IDC_SERIAL_PORT\nclick IDC_OPEN\n"},
+        {"Get Version", "COM1", "click IDC_GET_VERSION\nwait 200\n"},
+    };
+    FreshProgramState();
+    std::ostringstream sink;  // what the runner would print; the account says less
+    ScriptHost host(sink);
+    int status = 0;
+    out << "The dialog, run headless against the simulated reader:\n";
+    CZARN60TOOLApp app;
+    app.InitInstance(host, [&](CZARN60TOOLDlg& dlg) {
+        Runner runner(dlg, host, sink, sim, zarn::GetClock().NowMs());
+        for (const Step& step : kSteps) {
+            sink.str("");
+            host.lastMessage.reset();
+            std::istringstream script(step.script);
+            if (runner.Run(script) != 0) {
+                status = 2;
+                out << "  " << step.operation << ": " << sink.str();
+                return;
+            }
+            // A message box is the operation's answer where it shows one.
+            const std::string result = host.lastMessage
+                                           ? "message box " + Quote(*host.lastMessage)
+                                           : Quote(dlg.GetText(IDC_TEST_BOX));
+            char line[160];
+            std::snprintf(line, sizeof line, "  %-27s over %-14s -> ", step.operation,
+                          step.link);
+            out << line << result << "\n";
+        }
+        dlg.UserClick(IDC_EXIT);
+    });
+    out.flush();
+    return out ? status : 1;
 }
 
 }  // namespace runner

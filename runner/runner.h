@@ -23,4 +23,9 @@ constexpr long long kMaxScriptSize = 16LL << 20;
 // `sim` may be empty (no simulated reader).
 int RunScript(std::istream& script, std::ostream& out, const SimCommand& sim);
 
+// A short account of the main operations run headless against a simulated reader (`sim`
+// drives it): one line each with the operation, its link and its result text. Returns 0,
+// 2 when a step could not run, 1 when `out` cannot be written.
+int RunAccount(std::ostream& out, const SimCommand& sim);
+
 }  // namespace runner

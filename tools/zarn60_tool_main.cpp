@@ -10,7 +10,6 @@
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #ifdef _WIN32
@@ -130,27 +129,6 @@ int ListDevices() {
     return Finished(0);
 }
 
-// Shown where there is no display: the dialog driven headless through its main jobs
-// against the simulated reader.
-const char* const kDemoScript =
-    "# no display: the dialog runs headless against the simulated reader\n"
-    "dump\n"
-    "click 1013\n"
-    "get 1052\n"
-    "click 1040\n"
-    "get 1052\n"
-    "click 1060\n"
-    "get 1052\n"
-    "sim card B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|\n"
-    "click 1059\n"
-    "get 1052\n"
-    "click 1061\n"
-    "click 1055\n"
-    "click 1060\n"
-    "wait 200\n"
-    "get 1052\n"
-    "click 1015\n";
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -230,6 +208,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::cerr << "; showing the main operations headless instead\n";
-    std::istringstream demo(kDemoScript);
-    return runner::RunScript(demo, std::cout, simCommand);
+    const int status = Finished(runner::RunAccount(std::cout, simCommand));
+    std::cout << "For the window, run zarn60-tool --simulate where a display is (DISPLAY or "
+                 "WAYLAND_DISPLAY set).\n";
+    return Finished(status);
 }

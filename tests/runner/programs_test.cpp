@@ -12,11 +12,15 @@
 #include <fstream>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "link/serial_link.h"
 #include "runner/control_names.h"
+#include "runner/runner.h"
+#include "sim/inprocess.h"
 #include "sim/options.h"
 #include "tests/support/temp_dir.h"
 
@@ -142,6 +146,35 @@ TEST_F(ProgramsTest, OutputOnAFullDeviceIsAFailure) {
         EXPECT_NE(r.status, -1) << args[1];
         EXPECT_NE(r.err.find("cannot write to standard output"), std::string::npos)
             << args[1] << ": " << r.err;
+    }
+}
+
+// Without a display the tool tells what each main operation did, over which link.
+TEST(Account, EachOperationWithItsLinkAndResult) {
+    sim::InProcessSimulation simulation;
+    runner::SimCommand sim = [&](const std::string& args, std::ostream& out, std::string* e) {
+        return simulation.Command(args, out, e);
+    };
+    std::ostringstream out;
+    EXPECT_EQ(runner::RunAccount(out, sim), 0);
+    zarn::PortTable::CloseAll();
+    std::istringstream split(out.str());
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(split, line);) lines.push_back(line);
+    const char* const expected[][3] = {
+        {"Download Setting to Device", "USB 0801:0005", "\"Setup ok\""},
+        {"Upload Setting from Device", "USB 0801:0005", "\"Get Setting Ok\""},
+        {"Get Version", "USB 0801:0005", "\"V2.10\""},
+        {"Read Card", "USB 0801:0005", "\"2542343131"},
+        {"Open", "COM1", "\"Port is opened now\""},
+        {"Get Version", "COM1", "\"V2.10\""},
+    };
+    ASSERT_EQ(lines.size(), std::size(expected) + 1) << out.str();
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        const std::string& line = lines[i + 1];
+        EXPECT_EQ(line.find(std::string("  ") + expected[i][0]), 0u) << line;
+        EXPECT_NE(line.find(std::string("over ") + expected[i][1]), std::string::npos) << line;
+        EXPECT_NE(line.find(std::string("-> ") + expected[i][2]), std::string::npos) << line;
     }
 }
 
