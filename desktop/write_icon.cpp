@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QImage>
 #include <QString>
-
 #include <cstdio>
 #include <iostream>
 #include <vector>
@@ -19,9 +18,8 @@ constexpr int kSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 bool WritePng(const QImage& icon, int size, const QString& root) {
     // Whole multiples keep the drawing's pixels crisp; other sizes are filtered.
     const bool whole = size % icon.width() == 0;
-    const QImage scaled =
-        icon.scaled(size, size, Qt::IgnoreAspectRatio,
-                    whole ? Qt::FastTransformation : Qt::SmoothTransformation);
+    const QImage scaled = icon.scaled(size, size, Qt::IgnoreAspectRatio,
+                                      whole ? Qt::FastTransformation : Qt::SmoothTransformation);
     const QString dir = QString("%1/hicolor/%2x%2/apps").arg(root).arg(size);
     return QDir().mkpath(dir) && scaled.save(dir + "/zarn60-tool.png", "PNG");
 }
@@ -30,12 +28,12 @@ bool WritePng(const QImage& icon, int size, const QString& root) {
 bool WriteSvg(const QImage& icon, const QString& root) {
     const QString dir = root + "/hicolor/scalable/apps";
     if (!QDir().mkpath(dir)) return false;
-    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                      "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" +
-                      std::to_string(icon.width()) + "\" height=\"" +
-                      std::to_string(icon.height()) + "\" viewBox=\"0 0 " +
-                      std::to_string(icon.width()) + " " + std::to_string(icon.height()) +
-                      "\" shape-rendering=\"crispEdges\">\n";
+    std::string svg =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" +
+        std::to_string(icon.width()) + "\" height=\"" + std::to_string(icon.height()) +
+        "\" viewBox=\"0 0 " + std::to_string(icon.width()) + " " + std::to_string(icon.height()) +
+        "\" shape-rendering=\"crispEdges\">\n";
     for (int y = 0; y < icon.height(); ++y) {
         for (int x = 0; x < icon.width();) {
             const QRgb p = icon.pixel(x, y);

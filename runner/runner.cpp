@@ -564,12 +564,10 @@ int RunAccount(std::ostream& out, const SimCommand& sim) {
                 return;
             }
             // A message box is the operation's answer where it shows one.
-            const std::string result = host.lastMessage
-                                           ? "message box " + Quote(*host.lastMessage)
-                                           : Quote(dlg.GetText(IDC_TEST_BOX));
+            const std::string result = host.lastMessage ? "message box " + Quote(*host.lastMessage)
+                                                        : Quote(dlg.GetText(IDC_TEST_BOX));
             char line[160];
-            std::snprintf(line, sizeof line, "  %-27s over %-14s -> ", step.operation,
-                          step.link);
+            std::snprintf(line, sizeof line, "  %-27s over %-14s -> ", step.operation, step.link);
             out << line << result << "\n";
         }
         dlg.UserClick(IDC_EXIT);
