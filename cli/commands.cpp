@@ -1,9 +1,6 @@
 #include "cli/commands.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -30,34 +27,6 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 
 std::string Errno() {
     return std::strerror(errno);
-}
-
-// A temporary file beside the target, flushed to disk and renamed over it: the target is
-// either the old file or the whole new one.
-void WriteWhole(const std::string& path, const std::string& text) {
-    const size_t slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string tmp = dir + "/." + name + ".XXXXXX";
-    const int fd = ::mkstemp(tmp.data());
-    if (fd < 0) throw Error(EXIT_FILE, path + ": cannot write: " + Errno());
-    size_t done = 0;
-    bool ok = true;
-    while (ok && done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += size_t(n);
-    }
-    std::string why = ok ? "" : Errno();
-    ::fchmod(fd, 0644);
-    if (ok && ::fsync(fd) != 0) ok = false, why = Errno();
-    if (::close(fd) != 0 && ok) ok = false, why = Errno();
-    if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) ok = false, why = Errno();
-    if (!ok) {
-        ::unlink(tmp.c_str());
-        throw Error(EXIT_FILE, path + ": cannot write: " + why);
-    }
 }
 
 }  // namespace
@@ -128,7 +97,8 @@ void SaveSettings(const std::string& path, const Settings& settings) {
         if (!WriteSettingsFile(path, settings.image))
             throw Error(EXIT_FILE, path + ": cannot write the settings file");
     } else if (EndsWith(path, ".json")) {
-        WriteWhole(path, JsonText(ToJson(settings)));
+        if (!WriteFileSafely(path, JsonText(ToJson(settings))))
+            throw Error(EXIT_FILE, path + ": cannot write the file");
     } else {
         throw Error(EXIT_USAGE, path + ": a configuration file ends in .cfg or .json");
     }

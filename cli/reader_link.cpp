@@ -163,6 +163,10 @@ void ReaderLink::WriteImage(const ConfigWriteImage& image, bool factory) {
             throw Error(EXIT_LINK, m_where + ": writing the configuration failed at report " +
                                        std::to_string(outcome.report) +
                                        " of 8; the reader may be half written");
+        case WRITE_BYTE_FAILED:
+            throw Error(EXIT_LINK, m_where +
+                                       ": a byte of the configuration did not go out; "
+                                       "the reader may be half written");
         case WRITE_NO_REPLY:
             throw Error(EXIT_LINK, m_where +
                                        ": the reader did not confirm the configuration; "

@@ -235,6 +235,8 @@ int main(int argc, char** argv) {
         return cli::EXIT_USAGE;
     }
 
+    // Serial lines get back the settings found at their open on every way out.
+    const zarn::PortsLeftAsFound portsLeftAsFound;
     try {
         if (*list) return List(asJson);
         if (*schema) {
