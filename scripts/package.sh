@@ -11,7 +11,7 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 bash scripts/deps.sh --package
 
-cmake --build "$build" -j"$(nproc)" --target zarn60-tool zarn60-sim zarn60-icon zarn60-man zarn60-changelog
+cmake --build "$build" -j"$(nproc)" --target zarn60-tool zarn60-sim zarn60 zarn60-icon zarn60-man zarn60-changelog
 rm -f "$build"/zarn60-tools_*.deb
 (cd "$build" && cpack -G DEB)
 debs=("$build"/zarn60-tools_*_amd64.deb)
