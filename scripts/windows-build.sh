@@ -106,15 +106,22 @@ if [ "$test" = 1 ]; then
     -DZARN60_TESTS=OFF "${launcher[@]}" >/dev/null
   cmake --build "$native" -j"$(nproc)" --target zarn60-sim >/dev/null
   card='B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|'
-  start_sim() {  # start_sim COM OUTFILE ARGS...: serves COM on a new pty
-    local com=$1 out=$2; shift 2
-    "$native/tools/zarn60-sim" --serial --com "$com" "$@" >"$out" 2>/dev/null &
-    pids+=($!)
-    for _ in $(seq 50); do grep -q = "$out" && break; sleep 0.1; done
-    sed -n 's/^ZARN60_COM[0-9]*=//p' "$out"
+  # Each reader serves COM n on a new pty and prints the pty's path.
+  "$native/tools/zarn60-sim" --serial --com 7 --card "$card" >"$build/sim7.out" 2>/dev/null &
+  pids+=($!)
+  "$native/tools/zarn60-sim" --serial --com 8 --card "$card" --swipe-every 400 \
+    >"$build/sim8.out" 2>/dev/null &
+  pids+=($!)
+  pty_of() {
+    for _ in $(seq 50); do grep -q = "$1" && break; sleep 0.1; done
+    sed -n 's/^ZARN60_COM[0-9]*=//p' "$1"
   }
-  pty7=$(start_sim 7 "$build/sim7.out" --card "$card")
-  pty8=$(start_sim 8 "$build/sim8.out" --card "$card" --swipe-every 400)
+  pty7=$(pty_of "$build/sim7.out")
+  pty8=$(pty_of "$build/sim8.out")
+  if [ -z "$pty7" ] || [ -z "$pty8" ]; then
+    echo "windows-build.sh --test: zarn60-sim gave no pseudo-terminal" >&2
+    exit 1
+  fi
 fi
 wine "$exe" --help >/dev/null 2>&1 || true  # creates the prefix; its chatter is no result
 if [ "$test" = 1 ]; then

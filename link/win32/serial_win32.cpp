@@ -108,15 +108,9 @@ public:
         const ULONGLONG end = GetTickCount64() + timeoutMs;
         for (;;) {
             DWORD got = 0;
-            if (ReadFile(m_h, byte, 1, &got, nullptr)) {
-                if (got == 1) return 1;
-            } else if (GetLastError() != ERROR_IO_INCOMPLETE) {
-                return -1;
-            }
-            if (GetTickCount64() >= end) return 0;
-            // A read that came back empty before its time-out (an emulated port may not
-            // wait) is tried again until then, without spinning.
-            Sleep(1);
+            if (ReadFile(m_h, byte, 1, &got, nullptr)) return got == 1 ? 1 : 0;
+            if (GetLastError() != ERROR_IO_INCOMPLETE) return -1;
+            if (GetTickCount64() > end) return 0;
         }
     }
 
