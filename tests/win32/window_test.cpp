@@ -210,8 +210,9 @@ private:
         MapDialogRect(m_hwnd, &whole);
         Check(client.right == whole.right && client.bottom == whole.bottom,
               "client area is the template's size");
-        std::printf("main dialog: %ldx%ld px for %dx%d dialog units\n", client.right, client.bottom,
-                    tpl.width, tpl.height);
+        std::printf("main dialog: %ldx%ld px for %dx%d dialog units, face %s\n", client.right,
+                    client.bottom, tpl.width, tpl.height,
+                    Narrow(gui::win32::DialogFace(tpl)).c_str());
         const LONG style = GetWindowLongW(m_hwnd, GWL_STYLE);
         Check(!(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX)), "no minimise or maximise box");
         Check(Narrow(Text(m_hwnd)) == std::string(tpl.caption), "caption");
