@@ -133,13 +133,12 @@ int WriteByte(int port, int value) {
 int ReadByte(int port, uint8_t* byte, uint32_t timeoutMs) {
     zarn::SerialPort* p = zarn::Entry(port);
     if (!p || !byte) return -1;
-    zarn::Clock& clock = zarn::GetClock();
-    const uint32_t deadline = clock.NowMs() + timeoutMs;
-    const int r = p->ReadOne(byte, timeoutMs);
-    if (r <= 0) return -1;
-    // A byte taken after the deadline has left the port but is reported as a failure.
-    if (zarn::Past(clock.NowMs(), deadline)) return -1;
-    return 0;
+    // The time-outs are set apart from the wait: setting them may take longer than a
+    // short time-out itself, and that time is not the byte's.
+    if (!p->SetReadTimeout(timeoutMs)) return -1;
+    // A byte that has left the port is handed over even when the read ran past the
+    // time-out: reporting it as missing would lose it for good.
+    return p->ReadOne(byte, timeoutMs) == 1 ? 0 : -1;
 }
 
 }  // namespace SerialLink

@@ -35,6 +35,9 @@ public:
     // One attempt to write a byte, returning in bounded time: 1 written, 0 not yet
     // (the caller tries again until its deadline), -1 error.
     virtual int WriteOne(uint8_t byte) = 0;
+    // Sets the port's read time-outs for the next ReadOne with this timeoutMs; false
+    // when the port refuses them. A port that waits by itself needs nothing here.
+    virtual bool SetReadTimeout(uint32_t /*timeoutMs*/) { return true; }
     // Waits up to timeoutMs for one byte: 1 read, 0 none in time, -1 error.
     virtual int ReadOne(uint8_t* byte, uint32_t timeoutMs) = 0;
 };

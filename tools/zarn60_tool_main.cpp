@@ -25,6 +25,9 @@
 #ifdef ZARN60_HAVE_GUI
 #include "gui/run_window.h"
 #endif
+#ifdef ZARN60_HAVE_WIN32_GUI
+#include "gui/win32/run_window.h"
+#endif
 
 namespace {
 
@@ -132,6 +135,9 @@ int ListDevices() {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef ZARN60_HAVE_WIN32_GUI
+    gui::win32::AttachParentConsole();
+#endif
     bool simulate = false, listPorts = false, listDevices = false;
     std::optional<std::string> script;
     for (int i = 1; i < argc; ++i) {
@@ -197,6 +203,9 @@ int main(int argc, char** argv) {
     bool haveDisplay = (display && *display) || (wayland && *wayland) || (platform && *platform);
 #ifdef _WIN32
     haveDisplay = true;
+#endif
+#ifdef ZARN60_HAVE_WIN32_GUI
+    return gui::win32::RunWindow(simulation != nullptr);
 #endif
 #ifdef ZARN60_HAVE_GUI
     if (haveDisplay) return gui::RunWindow(argc, argv, simulation != nullptr);

@@ -93,12 +93,18 @@ public:
         return written == 1 ? 1 : 0;
     }
 
-    int ReadOne(uint8_t* byte, uint32_t timeoutMs) override {
+    bool SetReadTimeout(uint32_t timeoutMs) override {
         DWORD constant = timeoutMs >= MAXDWORD ? MAXDWORD - 1 : timeoutMs;
         m_timeouts.ReadIntervalTimeout = MAXDWORD;
         m_timeouts.ReadTotalTimeoutMultiplier = constant ? MAXDWORD : 0;
         m_timeouts.ReadTotalTimeoutConstant = constant;
-        if (!SetCommTimeouts(m_h, &m_timeouts)) return -1;
+        m_timeoutSet = SetCommTimeouts(m_h, &m_timeouts) != 0;
+        m_timeoutFor = timeoutMs;
+        return m_timeoutSet;
+    }
+
+    int ReadOne(uint8_t* byte, uint32_t timeoutMs) override {
+        if ((!m_timeoutSet || m_timeoutFor != timeoutMs) && !SetReadTimeout(timeoutMs)) return -1;
         const ULONGLONG end = GetTickCount64() + timeoutMs;
         for (;;) {
             DWORD got = 0;
@@ -113,6 +119,8 @@ private:
     DCB m_dcb{};
     bool m_haveSettings = false;
     COMMTIMEOUTS m_timeouts{};
+    bool m_timeoutSet = false;
+    uint32_t m_timeoutFor = 0;
 };
 
 class Win32SerialBackend final : public SerialBackend {

@@ -1,0 +1,153 @@
+#include "gui/win32/dialog_template.h"
+
+#include "gui/win32/text16.h"
+
+namespace gui::win32 {
+
+namespace {
+
+void PutString(std::vector<WORD>& out, const std::wstring& s) {
+    for (wchar_t ch : s) out.push_back(static_cast<WORD>(ch));
+    out.push_back(0);
+}
+
+void PutDword(std::vector<WORD>& out, DWORD v) {
+    out.push_back(LOWORD(v));
+    out.push_back(HIWORD(v));
+}
+
+void AlignDword(std::vector<WORD>& out) {
+    if (out.size() % 2) out.push_back(0);
+}
+
+int CALLBACK FaceFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+bool FaceInstalled(const std::wstring& face) {
+    if (face.empty() || face.size() >= LF_FACESIZE) return false;
+    LOGFONTW lf{};
+    lf.lfCharSet = DEFAULT_CHARSET;
+    face.copy(lf.lfFaceName, face.size());
+    HDC dc = GetDC(nullptr);
+    bool found = false;
+    EnumFontFamiliesExW(dc, &lf, FaceFound, reinterpret_cast<LPARAM>(&found), 0);
+    ReleaseDC(nullptr, dc);
+    return found;
+}
+
+}  // namespace
+
+ControlClass ClassOf(const res::ControlTemplate& c) {
+    DWORD style = WS_CHILD;
+    if (!(c.style & res::STYLE_HIDDEN)) style |= WS_VISIBLE;
+    if (c.style & res::STYLE_DISABLED) style |= WS_DISABLED;
+    if (c.style & res::STYLE_GROUP) style |= WS_GROUP;
+    switch (c.kind) {
+        case res::Kind::Edit:
+            if (c.style & res::STYLE_MULTILINE)
+                return {L"EDIT", style | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL,
+                        WS_EX_CLIENTEDGE};
+            return {L"EDIT", style | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
+        case res::Kind::Check:
+            return {L"BUTTON", style | WS_TABSTOP | BS_AUTOCHECKBOX, 0};
+        case res::Kind::Radio:
+            // Only the first radio of a group is a tab stop; the arrows move inside it.
+            return {L"BUTTON",
+                    style | BS_AUTORADIOBUTTON | ((c.style & res::STYLE_GROUP) ? WS_TABSTOP : 0),
+                    0};
+        case res::Kind::Button:
+            return {L"BUTTON",
+                    style | WS_TABSTOP |
+                        ((c.style & res::STYLE_DEFAULT) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON),
+                    0};
+        case res::Kind::Combo: {
+            DWORD s = style | WS_TABSTOP | WS_VSCROLL;
+            s |=
+                (c.style & res::STYLE_DROPDOWN) ? CBS_DROPDOWN | CBS_AUTOHSCROLL : CBS_DROPDOWNLIST;
+            if (c.style & res::STYLE_SORTED) s |= CBS_SORT;
+            return {WC_COMBOBOXW, s, 0};
+        }
+        case res::Kind::Slider:
+            return {TRACKBAR_CLASSW,
+                    style | WS_TABSTOP | TBS_HORZ | TBS_BOTH |
+                        ((c.style & res::STYLE_NOTICKS) ? TBS_NOTICKS : TBS_AUTOTICKS),
+                    0};
+        case res::Kind::Label:
+            return {L"STATIC", style | SS_LEFT, 0};
+        case res::Kind::Group:
+            return {L"BUTTON", style | BS_GROUPBOX, 0};
+        case res::Kind::Icon:
+            return {L"STATIC", style | SS_ICON, 0};
+    }
+    return {L"STATIC", style, 0};
+}
+
+std::vector<WORD> BuildDialogTemplate(const res::DialogTemplate& tpl, const std::wstring& face,
+                                      bool mainWindow) {
+    std::vector<WORD> out;
+    out.push_back(1);       // dlgVer
+    out.push_back(0xFFFF);  // signature: the extended form
+    PutDword(out, 0);       // helpID
+    PutDword(out, mainWindow ? WS_EX_APPWINDOW : 0);
+    // No minimise or maximise box: the window keeps its size.
+    PutDword(out, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_CENTER);
+    out.push_back(static_cast<WORD>(tpl.controls.size()));
+    out.push_back(0);  // x, y: DS_CENTER places it
+    out.push_back(0);
+    out.push_back(static_cast<WORD>(tpl.width));
+    out.push_back(static_cast<WORD>(tpl.height));
+    out.push_back(0);  // no menu
+    out.push_back(0);  // the dialog class
+    PutString(out, Utf8ToWide(tpl.caption));
+    out.push_back(static_cast<WORD>(tpl.fontPoints));
+    out.push_back(FW_NORMAL);
+    out.push_back(static_cast<WORD>(DEFAULT_CHARSET << 8));  // italic 0, then the charset
+    PutString(out, face.empty() ? Utf8ToWide(tpl.fontName) : face);
+
+    for (const res::ControlTemplate& c : tpl.controls) {
+        AlignDword(out);
+        const ControlClass cls = ClassOf(c);
+        PutDword(out, 0);  // helpID
+        PutDword(out, cls.exStyle);
+        PutDword(out, cls.style);
+        int height = c.rect.h;
+        if (c.kind == res::Kind::Combo) height += kComboListHeight;
+        out.push_back(static_cast<WORD>(c.rect.x));
+        out.push_back(static_cast<WORD>(c.rect.y));
+        out.push_back(static_cast<WORD>(c.rect.w));
+        out.push_back(static_cast<WORD>(height));
+        PutDword(out, static_cast<DWORD>(c.id == res::IDC_STATIC ? 0xFFFF : c.id));
+        PutString(out, cls.className);
+        if (c.kind == res::Kind::Icon) {
+            out.push_back(0xFFFF);  // the caption is the icon's resource number
+            out.push_back(static_cast<WORD>(res::IDR_MAINFRAME));
+        } else if (c.kind == res::Kind::Edit || c.kind == res::Kind::Combo ||
+                   c.kind == res::Kind::Slider) {
+            out.push_back(0);  // texts of edits come from the model
+        } else {
+            PutString(out, Utf8ToWide(c.caption));
+        }
+        out.push_back(0);  // no creation data
+    }
+    return out;
+}
+
+std::wstring DialogFace(const res::DialogTemplate& tpl) {
+    const std::wstring own = Utf8ToWide(tpl.fontName);
+    if (FaceInstalled(own)) return own;
+    // The template face's Latin name and other faces with the Chinese characters, the
+    // first two on Windows, the others as a Linux host gives them to Wine.
+    static const wchar_t* const kFaces[] = {
+        L"SimSun",           L"NSimSun",
+        L"Microsoft YaHei",  L"WenQuanYi Micro Hei",
+        L"Noto Sans CJK SC", L"Droid Sans Fallback",
+        L"AR PL UMing CN",
+    };
+    for (const wchar_t* face : kFaces)
+        if (FaceInstalled(face)) return face;
+    return own;
+}
+
+}  // namespace gui::win32

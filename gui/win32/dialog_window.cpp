@@ -1,0 +1,591 @@
+#include "gui/win32/dialog_window.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "gui/win32/dialog_template.h"
+
+namespace gui::win32 {
+
+namespace {
+
+std::wstring WindowText(HWND w) {
+    const int n = GetWindowTextLengthW(w);
+    std::wstring text(static_cast<size_t>(std::max(n, 0)) + 1, L'\0');
+    const int got = GetWindowTextW(w, text.data(), n + 1);
+    text.resize(static_cast<size_t>(std::max(got, 0)));
+    return text;
+}
+
+void SetTextIfDifferent(HWND w, const std::wstring& text) {
+    if (WindowText(w) != text) SetWindowTextW(w, text.c_str());
+}
+
+std::wstring ComboItem(HWND combo, int item) {
+    const LRESULT n = SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(item), 0);
+    if (n == CB_ERR) return {};
+    std::wstring text(static_cast<size_t>(n) + 1, L'\0');
+    SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(item),
+                 reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(n));
+    return text;
+}
+
+// The path from a file dialog, in the code page the settings file's ANSI calls take. A
+// name the code page cannot spell is given by its short form when the file has one.
+std::string PathForFileCalls(const std::wstring& path) {
+    auto convert = [](const std::wstring& w, bool* lossy) {
+        BOOL usedDefault = FALSE;
+        const UINT cp = GetACP();
+        const BOOL* flag = cp == CP_UTF8 ? nullptr : &usedDefault;
+        const int n = WideCharToMultiByte(cp, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0,
+                                          nullptr, const_cast<BOOL*>(flag));
+        std::string out(static_cast<size_t>(std::max(n, 0)), '\0');
+        WideCharToMultiByte(cp, 0, w.c_str(), static_cast<int>(w.size()), out.data(), n, nullptr,
+                            const_cast<BOOL*>(flag));
+        *lossy = usedDefault != FALSE;
+        return out;
+    };
+    bool lossy = false;
+    std::string out = convert(path, &lossy);
+    if (!lossy) return out;
+    wchar_t shortPath[MAX_PATH * 4];
+    const DWORD n = GetShortPathNameW(path.c_str(), shortPath, MAX_PATH * 4);
+    if (n > 0 && n < MAX_PATH * 4) {
+        std::string alt = convert(std::wstring(shortPath, n), &lossy);
+        if (!lossy) return alt;
+    }
+    return out;
+}
+
+}  // namespace
+
+DialogWindow::DialogWindow(const res::DialogTemplate& tpl, HWND owner)
+    : m_template(tpl), m_owner(owner) {
+    static const bool commonControls = [] {
+        INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX),
+                                 ICC_STANDARD_CLASSES | ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
+        return InitCommonControlsEx(&icc) != FALSE;
+    }();
+    (void)commonControls;
+    m_realStart = GetTickCount64();
+    m_dlgTemplate = BuildDialogTemplate(tpl, DialogFace(tpl), owner == nullptr);
+    if (owner) return;
+    m_hwnd = CreateDialogIndirectParamW(
+        GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(m_dlgTemplate.data()), nullptr,
+        &DialogWindow::Proc, reinterpret_cast<LPARAM>(this));
+    if (!m_hwnd)
+        throw std::runtime_error("cannot create the dialog (error " +
+                                 std::to_string(GetLastError()) + ")");
+}
+
+DialogWindow::~DialogWindow() {
+    if (m_hwnd && !m_owner) DestroyWindow(m_hwnd);
+    if (m_bigIcon) DestroyIcon(m_bigIcon);
+    if (m_smallIcon) DestroyIcon(m_smallIcon);
+}
+
+// --- Messages ---------------------------------------------------------------------------
+
+INT_PTR CALLBACK DialogWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_INITDIALOG) {
+        auto* self = reinterpret_cast<DialogWindow*>(lp);
+        SetWindowLongPtrW(hwnd, DWLP_USER, lp);
+        self->OnInit(hwnd);
+        return FALSE;  // the focus is set from the model
+    }
+    auto* self = reinterpret_cast<DialogWindow*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+    return self ? self->OnMessage(msg, wp, lp) : FALSE;
+}
+
+void DialogWindow::OnInit(HWND hwnd) {
+    m_hwnd = hwnd;
+    // A dialog's children are created, and listed, in template order.
+    for (HWND w = GetWindow(hwnd, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
+        const size_t index = m_controls.size();
+        if (index >= m_template.controls.size()) break;
+        const int id = m_template.controls[index].id;
+        if (id != res::IDC_STATIC && !m_index.count(id)) m_index[id] = index;
+        m_controls.push_back(w);
+    }
+    SetIcons();
+    if (m_dialog) Attach(m_dialog);
+}
+
+INT_PTR DialogWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_COMMAND:
+            return OnCommand(HIWORD(wp), LOWORD(wp), reinterpret_cast<HWND>(lp)) ? TRUE : FALSE;
+        case WM_HSCROLL: {
+            const int index = IndexOf(reinterpret_cast<HWND>(lp));
+            if (index < 0 || m_mirroring || !m_dialog) return FALSE;
+            const ui::Control& c = m_dialog->AllControls()[static_cast<size_t>(index)];
+            const int pos =
+                static_cast<int>(SendMessageW(reinterpret_cast<HWND>(lp), TBM_GETPOS, 0, 0));
+            if (pos != c.pos) {
+                const int id = c.id;
+                Run([&] { m_dialog->UserSetSlider(id, pos); });
+            }
+            return TRUE;
+        }
+        case WM_TIMER:
+            if (wp == 1 && m_dialog && !m_dialog->IsEnded() && !m_dialog->InHandler()) {
+                PaceClock();
+                m_dialog->TimerTick();
+            }
+            return TRUE;
+        case WM_SYSCOMMAND: {
+            if (!m_dialog) return FALSE;
+            const auto command = static_cast<uint32_t>(wp);
+            bool ours = (command & 0xFFF0) == SC_CLOSE;
+            for (const ui::Dialog::MenuItem& item : m_dialog->SystemMenu())
+                ours = ours || (item.command != 0 && (command & 0xFFF0) == item.command);
+            if (!ours) return FALSE;
+            Run([&] { m_dialog->UserSysCommand(command); }, false);
+            return TRUE;
+        }
+        case WM_CLOSE:
+            // The close box is the model's: it ends the dialog (or not) through its handlers.
+            Run([&] { m_dialog->UserClose(); }, false);
+            return TRUE;
+        case WM_SETCURSOR:
+            if (m_busy > m_paused) {
+                SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+                SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, TRUE);
+                return TRUE;
+            }
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+bool DialogWindow::OnCommand(int code, int id, HWND control) {
+    if (m_mirroring || !m_dialog) return true;  // our own changes tell the model nothing
+    const int index = control ? IndexOf(control) : -1;
+    if (index < 0) {
+        // Enter and Escape from the dialog manager, with no button of theirs.
+        if (code == BN_CLICKED && id == IDOK) Run([&] { m_dialog->UserPressEnter(); });
+        if (code == BN_CLICKED && id == IDCANCEL) Run([&] { m_dialog->UserPressEscape(); });
+        return true;
+    }
+    const size_t at = static_cast<size_t>(index);
+    const ui::Control& c = m_dialog->AllControls()[at];
+    // The codes overlap between classes (BN_DOUBLECLICKED and CBN_EDITCHANGE are both 5):
+    // what a code means depends on the control that sent it.
+    switch (c.kind) {
+        case res::Kind::Button:
+        case res::Kind::Check:
+        case res::Kind::Radio:
+            if (code == BN_DOUBLECLICKED) {
+                // The second press; its click follows and is the double click.
+                m_doubleClicked = control;
+            } else if (code == BN_CLICKED) {
+                const bool second = m_doubleClicked == control;
+                m_doubleClicked = nullptr;
+                const int cid = c.id;
+                Run([&] {
+                    if (second)
+                        m_dialog->UserDoubleClick(cid);
+                    else
+                        m_dialog->UserClick(cid);
+                });
+            }
+            return true;
+        case res::Kind::Edit:
+            if (code != EN_CHANGE) return false;
+            if (c.style & res::STYLE_MULTILINE)
+                UserEditedTestBox(at);
+            else
+                UserEdited(at, WideToBytes(WindowText(control)));
+            return true;
+        case res::Kind::Combo:
+            if (code == CBN_EDITCHANGE) {
+                UserEdited(at, WideToBytes(WindowText(control)));
+                return true;
+            }
+            if (code == CBN_SELCHANGE) {
+                const auto item = static_cast<int>(SendMessageW(control, CB_GETCURSEL, 0, 0));
+                if (item >= 0) UserEdited(at, WideToBytes(ComboItem(control, item)));
+                return true;
+            }
+            return false;
+        default:
+            return false;
+    }
+}
+
+int DialogWindow::IndexOf(HWND control) const {
+    // A combo's edit is a child of the combo.
+    for (; control && control != m_hwnd; control = GetParent(control)) {
+        auto it = std::find(m_controls.begin(), m_controls.end(), control);
+        if (it != m_controls.end()) return static_cast<int>(it - m_controls.begin());
+    }
+    return -1;
+}
+
+template <class Action>
+void DialogWindow::Run(Action&& action, bool busy) {
+    if (!m_dialog || m_dialog->IsEnded() || m_dialog->InHandler()) return;
+    PaceClock();
+    SyncFocus();
+    HCURSOR before = nullptr;
+    if (busy) {
+        ++m_busy;
+        before = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    }
+    action();
+    if (busy) {
+        --m_busy;
+        SetCursor(before ? before : LoadCursorW(nullptr, IDC_ARROW));
+    }
+    // The controls' own reactions (an automatic radio clearing its partners, a check
+    // that toggled itself) give way to what the model decided.
+    MirrorAll();
+}
+
+void DialogWindow::PaceVirtualClock(zarn::VirtualClock* clock) {
+    m_clock = clock;
+    if (m_clock) m_clockBase = m_clock->NowMs();
+    m_realStart = GetTickCount64();
+}
+
+void DialogWindow::PaceClock() {
+    if (m_clock)
+        m_clock->AdvanceTo(m_clockBase + static_cast<uint32_t>(GetTickCount64() - m_realStart));
+}
+
+void DialogWindow::SyncFocus() {
+    HWND focus = GetFocus();
+    const int index = IndexOf(focus);
+    if (index < 0 || !m_dialog) return;
+    const int id = m_template.controls[static_cast<size_t>(index)].id;
+    if (id != res::IDC_STATIC && id != m_dialog->Focus()) m_dialog->SetFocus(id);
+}
+
+// --- Model to controls ------------------------------------------------------------------
+
+void DialogWindow::Attach(ui::Dialog* dialog) {
+    m_dialog = dialog;
+    if (!m_dialog || !m_hwnd) return;
+    if (!m_dialog->SystemMenu().empty() && !m_owner) {
+        HMENU menu = GetSystemMenu(m_hwnd, FALSE);
+        for (const ui::Dialog::MenuItem& item : m_dialog->SystemMenu()) {
+            if (item.command == 0 && item.text.empty())
+                AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+            else
+                AppendMenuW(menu, MF_STRING, item.command, Utf8ToWide(item.text).c_str());
+        }
+    }
+    SetIcons();
+    MirrorAll();
+    TimerChanged(m_dialog->TimerPeriod());
+    FocusChanged(m_dialog->Focus());
+}
+
+void DialogWindow::SetIcons() {
+    if (!m_hwnd) return;
+    HINSTANCE self = GetModuleHandleW(nullptr);
+    auto load = [&](int metricX, int metricY) -> HICON {
+        const int cx = GetSystemMetrics(metricX), cy = GetSystemMetrics(metricY);
+        if (auto icon = static_cast<HICON>(LoadImageW(self, MAKEINTRESOURCEW(res::IDR_MAINFRAME),
+                                                      IMAGE_ICON, cx, cy, LR_DEFAULTCOLOR)))
+            return icon;
+        // A program without the icon resource: the model's own drawing.
+        if (!m_dialog || m_dialog->Icon().empty()) return nullptr;
+        std::vector<BYTE> png(m_dialog->Icon().begin(), m_dialog->Icon().end());
+        return CreateIconFromResourceEx(png.data(), static_cast<DWORD>(png.size()), TRUE,
+                                        0x00030000, cx, cy, LR_DEFAULTCOLOR);
+    };
+    if (!m_bigIcon) m_bigIcon = load(SM_CXICON, SM_CYICON);
+    if (!m_smallIcon) m_smallIcon = load(SM_CXSMICON, SM_CYSMICON);
+    if (m_bigIcon) SendMessageW(m_hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon));
+    if (m_smallIcon)
+        SendMessageW(m_hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
+    for (size_t i = 0; i < m_controls.size(); ++i) {
+        if (m_template.controls[i].kind == res::Kind::Icon && m_bigIcon &&
+            !SendMessageW(m_controls[i], STM_GETICON, 0, 0))
+            SendMessageW(m_controls[i], STM_SETICON, reinterpret_cast<WPARAM>(m_bigIcon), 0);
+    }
+}
+
+void DialogWindow::ControlChanged(int id) {
+    auto it = m_index.find(id);
+    if (m_dialog && it != m_index.end()) Mirror(it->second);
+}
+
+void DialogWindow::MirrorAll() {
+    if (!m_dialog) return;
+    for (size_t i = 0; i < m_controls.size() && i < m_dialog->AllControls().size(); ++i) Mirror(i);
+}
+
+void DialogWindow::Mirror(size_t index) {
+    if (!m_dialog || index >= m_controls.size() || index >= m_dialog->AllControls().size()) return;
+    const ui::Control& c = m_dialog->AllControls()[index];
+    HWND w = m_controls[index];
+    ++m_mirroring;
+    const bool shown = (GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (shown != c.visible) ShowWindow(w, c.visible ? SW_SHOWNA : SW_HIDE);
+    if ((IsWindowEnabled(w) != FALSE) != c.enabled) EnableWindow(w, c.enabled ? TRUE : FALSE);
+    switch (c.kind) {
+        case res::Kind::Edit:
+            if (c.style & res::STYLE_MULTILINE) {
+                MirrorTestBox(index, c);
+            } else {
+                // The platform's limit is the model's: typing stops, set texts stay whole.
+                SendMessageW(w, EM_SETLIMITTEXT, static_cast<WPARAM>(std::max(c.limit, 0)), 0);
+                SetTextIfDifferent(w, BytesToWide(c.text));
+            }
+            break;
+        case res::Kind::Check:
+        case res::Kind::Radio: {
+            const bool checked = SendMessageW(w, BM_GETCHECK, 0, 0) == BST_CHECKED;
+            if (checked != c.checked)
+                SendMessageW(w, BM_SETCHECK, c.checked ? BST_CHECKED : BST_UNCHECKED, 0);
+            SetTextIfDifferent(w, Utf8ToWide(c.text));
+            break;
+        }
+        case res::Kind::Button:
+        case res::Kind::Group:
+        case res::Kind::Label:
+            SetTextIfDifferent(w, Utf8ToWide(c.text));
+            break;
+        case res::Kind::Combo: {
+            const auto count = static_cast<int>(SendMessageW(w, CB_GETCOUNT, 0, 0));
+            bool same = count == static_cast<int>(c.items.size());
+            for (int i = 0; same && i < count; ++i)
+                same = ComboItem(w, i) == BytesToWide(c.items[static_cast<size_t>(i)]);
+            if (!same) {
+                SendMessageW(w, CB_RESETCONTENT, 0, 0);
+                // Inserted at their places: the model has sorted them already, and its
+                // order of bytes is the one its indexes count in.
+                for (size_t i = 0; i < c.items.size(); ++i)
+                    SendMessageW(w, CB_INSERTSTRING, i,
+                                 reinterpret_cast<LPARAM>(BytesToWide(c.items[i]).c_str()));
+            }
+            if (static_cast<int>(SendMessageW(w, CB_GETCURSEL, 0, 0)) != c.curSel || !same)
+                SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(c.curSel), 0);
+            if (c.style & res::STYLE_DROPDOWN) SetTextIfDifferent(w, BytesToWide(c.text));
+            break;
+        }
+        case res::Kind::Slider: {
+            const int max = std::max(c.rangeMin, c.rangeMax);
+            if (SendMessageW(w, TBM_GETRANGEMIN, 0, 0) != c.rangeMin ||
+                SendMessageW(w, TBM_GETRANGEMAX, 0, 0) != max) {
+                SendMessageW(w, TBM_SETRANGEMIN, FALSE, c.rangeMin);
+                SendMessageW(w, TBM_SETRANGEMAX, TRUE, max);
+            }
+            // The original's page is a fifth of the range.
+            SendMessageW(w, TBM_SETPAGESIZE, 0, std::max(1, (c.rangeMax - c.rangeMin) / 5));
+            SendMessageW(w, TBM_SETTICFREQ, static_cast<WPARAM>(std::max(1, c.ticFreq)), 0);
+            if (SendMessageW(w, TBM_GETPOS, 0, 0) != c.pos)
+                SendMessageW(w, TBM_SETPOS, TRUE, c.pos);
+            break;
+        }
+        case res::Kind::Icon:
+            break;
+    }
+    --m_mirroring;
+    // Inside a handler no message is dispatched before it returns: paint now.
+    if (m_dialog->InHandler() && IsWindowVisible(w))
+        RedrawWindow(w, nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
+void DialogWindow::MirrorTestBox(size_t index, const ui::Control& c) {
+    HWND w = m_controls[index];
+    TestBoxText rendered = RenderTestBox(c.text);
+    const std::wstring current = WindowText(w);
+    if (current != rendered.display) {
+        if (!current.empty() && rendered.display.compare(0, current.size(), current) == 0) {
+            // Received bytes mostly add to the end.
+            const auto end = static_cast<WPARAM>(current.size());
+            SendMessageW(w, EM_SETSEL, end, static_cast<LPARAM>(end));
+            SendMessageW(w, EM_REPLACESEL, FALSE,
+                         reinterpret_cast<LPARAM>(rendered.display.c_str() + current.size()));
+        } else {
+            DWORD caret = 0;
+            SendMessageW(w, EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
+            SetWindowTextW(w, rendered.display.c_str());
+            if (GetFocus() == w) {
+                // The model changed what the user typed: the caret stays where it was.
+                caret = std::min<DWORD>(caret, static_cast<DWORD>(rendered.display.size()));
+                SendMessageW(w, EM_SETSEL, caret, static_cast<LPARAM>(caret));
+            }
+        }
+        if (GetFocus() != w) {
+            // New text is read at its end.
+            const auto end = static_cast<WPARAM>(rendered.display.size());
+            SendMessageW(w, EM_SETSEL, end, static_cast<LPARAM>(end));
+            SendMessageW(w, EM_SCROLLCARET, 0, 0);
+        }
+    }
+    m_shown[index] = std::move(rendered);
+}
+
+void DialogWindow::TimerChanged(uint32_t periodMs) {
+    m_timerPeriod = periodMs;
+    if (!m_hwnd) return;
+    if (periodMs == 0)
+        KillTimer(m_hwnd, 1);
+    else
+        SetTimer(m_hwnd, 1, periodMs, nullptr);
+}
+
+void DialogWindow::FocusChanged(int id) {
+    auto it = m_index.find(id);
+    if (it == m_index.end() || !m_hwnd) return;
+    HWND w = m_controls[it->second];
+    HWND focus = GetFocus();
+    if (focus != w && !IsChild(w, focus))
+        SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(w), TRUE);
+}
+
+// --- Controls to model ------------------------------------------------------------------
+
+void DialogWindow::UserEdited(size_t index, const std::string& bytes) {
+    const ui::Control& c = m_dialog->AllControls()[index];
+    // One keystroke, cut or paste: the edit's whole new text, one change notification.
+    if (bytes != c.text) {
+        const int id = c.id;
+        Run([&] { m_dialog->UserEdit(id, bytes); });
+    }
+    Mirror(index);
+}
+
+void DialogWindow::UserEditedTestBox(size_t index) {
+    const ui::Control& c = m_dialog->AllControls()[index];
+    const std::string bytes =
+        ApplyTestBoxEdit(c.text, m_shown[index], WindowText(m_controls[index]));
+    const bool tooLong = c.limit > 0 && bytes.size() > std::max<size_t>(c.limit, c.text.size());
+    if (!tooLong) UserEdited(index, bytes);
+    Mirror(index);
+}
+
+// --- Host -------------------------------------------------------------------------------
+
+namespace {
+
+// The wait cursor is taken down while a modal box of a handler waits for the user.
+class BusyPause {
+public:
+    BusyPause(int& paused, int busy) : m_paused(paused), m_old(paused) {
+        m_paused = busy;
+        if (busy) SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    }
+    ~BusyPause() { m_paused = m_old; }
+    BusyPause(const BusyPause&) = delete;
+    BusyPause& operator=(const BusyPause&) = delete;
+
+private:
+    int& m_paused;
+    int m_old;
+};
+
+}  // namespace
+
+void DialogWindow::MessageBox(const std::string& text, const std::string& title, ui::MsgIcon icon) {
+    const BusyPause pause(m_paused, m_busy);
+    const std::wstring caption = Utf8ToWide(title.empty() ? ui::Dialog::ProgramName() : title);
+    MessageBoxW(m_hwnd, Utf8ToWide(text).c_str(), caption.c_str(),
+                MB_OK | (icon == ui::MsgIcon::Exclamation ? MB_ICONEXCLAMATION : 0));
+}
+
+std::optional<std::string> DialogWindow::FileDialog(const ui::FileDialogRequest& request) {
+    const BusyPause pause(m_paused, m_busy);
+    // "name|pattern|...||": the platform's list has NULs for the bars.
+    std::wstring filter = Utf8ToWide(request.filter);
+    std::replace(filter.begin(), filter.end(), L'|', L'\0');
+    if (!filter.empty()) filter.push_back(L'\0');
+    std::wstring ext = Utf8ToWide(request.defaultExt);
+    if (!ext.empty() && ext[0] == L'.') ext.erase(0, 1);
+    const std::wstring title = Utf8ToWide(request.title);
+
+    std::vector<wchar_t> file(MAX_PATH * 4, L'\0');
+    const std::wstring initial = Utf8ToWide(request.initialFile);
+    std::copy_n(initial.begin(), std::min(initial.size(), file.size() - 1), file.begin());
+
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = m_hwnd;
+    ofn.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrTitle = title.empty() ? nullptr : title.c_str();
+    ofn.lpstrDefExt = ext.empty() ? nullptr : ext.c_str();
+    ofn.Flags = request.flags | OFN_EXPLORER;
+    const BOOL ok = request.save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
+    if (!ok) return std::nullopt;
+    return PathForFileCalls(file.data());
+}
+
+void DialogWindow::ShowAbout() {
+    const BusyPause pause(m_paused, m_busy);
+    CAboutDlg about;
+    DialogWindow view(about.Template(), m_hwnd);
+    about.SetHost(&view);
+    about.Create();
+    view.Attach(&about);
+    view.RunModal();
+}
+
+void DialogWindow::DialogEnded(int result) {
+    m_ended = true;
+    m_result = result;
+    if (!m_hwnd) return;
+    KillTimer(m_hwnd, 1);
+    if (m_owner) {
+        EndDialog(m_hwnd, result);
+    } else {
+        ShowWindow(m_hwnd, SW_HIDE);
+        PostMessageW(m_hwnd, WM_NULL, 0, 0);  // wakes the message loop
+    }
+}
+
+// --- Running ----------------------------------------------------------------------------
+
+void DialogWindow::Show() {
+    if (!m_hwnd) return;
+    ShowWindow(m_hwnd, SW_SHOW);
+    SetForegroundWindow(m_hwnd);
+    if (m_dialog) {
+        // The dialog manager gave the focus to the first tab stop; the model's goes first.
+        HWND focus = GetFocus();
+        const int index = IndexOf(focus);
+        if (index < 0 || m_template.controls[static_cast<size_t>(index)].id != m_dialog->Focus())
+            FocusChanged(m_dialog->Focus());
+    }
+    UpdateWindow(m_hwnd);
+}
+
+int DialogWindow::Exec() {
+    if (!m_dialog) return 0;
+    if (m_dialog->IsEnded()) return m_dialog->Result();
+    Show();
+    MSG msg;
+    while (!m_ended) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0) {
+            PostQuitMessage(static_cast<int>(msg.wParam));  // for the caller's loop
+            break;
+        }
+        if (got < 0) break;
+        if (!IsDialogMessageW(m_hwnd, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return m_dialog->Result();
+}
+
+int DialogWindow::RunModal() {
+    if (m_dialog && m_dialog->IsEnded()) return m_dialog->Result();
+    const INT_PTR r = DialogBoxIndirectParamW(
+        GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(m_dlgTemplate.data()), m_owner,
+        &DialogWindow::Proc, reinterpret_cast<LPARAM>(this));
+    m_hwnd = nullptr;
+    return m_dialog ? m_dialog->Result() : static_cast<int>(r);
+}
+
+}  // namespace gui::win32

@@ -1,0 +1,90 @@
+// A dialog of the framework as a real Win32 dialog built from its template: every control
+// kept equal to the model, every user action handed to the model's User* calls. It is
+// also the model's Host: message boxes, file dialogs, the About box and timer 1.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gui/win32/text16.h"
+#include "gui/win32/win32_api.h"
+#include "link/clock.h"
+
+namespace gui::win32 {
+
+class DialogWindow : public ui::Host {
+public:
+    // A window with an owner is a modal dialog over it (the About box), created by
+    // RunModal; one without is created now, hidden, and shown by Show.
+    DialogWindow(const res::DialogTemplate& tpl, HWND owner);
+    ~DialogWindow() override;
+    DialogWindow(const DialogWindow&) = delete;
+    DialogWindow& operator=(const DialogWindow&) = delete;
+
+    // Mirrors the dialog's controls from now on. The dialog's host should be this window.
+    void Attach(ui::Dialog* dialog);
+    ui::Dialog* Model() const { return m_dialog; }
+    // With the in-process simulation the clock is virtual: it is moved up to the real
+    // time that has passed before each model call, so simulated answers arrive.
+    void PaceVirtualClock(zarn::VirtualClock* clock);
+
+    HWND Handle() const { return m_hwnd; }
+    // Shows the modeless window with the model's focus.
+    void Show();
+    // Shows the window and runs messages until the dialog has ended; the result.
+    int Exec();
+    // The modal form: runs the dialog box over the owner until it has ended.
+    int RunModal();
+    bool Ended() const { return m_ended; }
+
+    // ui::Host
+    void MessageBox(const std::string& text, const std::string& title, ui::MsgIcon icon) override;
+    std::optional<std::string> FileDialog(const ui::FileDialogRequest& request) override;
+    void ShowAbout() override;
+    void DialogEnded(int result) override;
+    void ControlChanged(int id) override;
+    void TimerChanged(uint32_t periodMs) override;
+    void FocusChanged(int id) override;
+
+private:
+    static INT_PTR CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM lp);
+    void OnInit(HWND hwnd);
+    bool OnCommand(int code, int id, HWND control);
+    template <class Action>
+    void Run(Action&& action, bool busy = true);
+    void PaceClock();
+    void SyncFocus();
+    void Mirror(size_t index);
+    void MirrorAll();
+    void MirrorTestBox(size_t index, const ui::Control& c);
+    void UserEdited(size_t index, const std::string& bytes);
+    void UserEditedTestBox(size_t index);
+    int IndexOf(HWND control) const;
+    void SetIcons();
+
+    const res::DialogTemplate& m_template;
+    HWND m_owner;
+    HWND m_hwnd = nullptr;
+    std::vector<WORD> m_dlgTemplate;
+    ui::Dialog* m_dialog = nullptr;
+    std::vector<HWND> m_controls;           // template order, like the model's controls
+    std::map<int, size_t> m_index;          // id -> template position
+    std::map<size_t, TestBoxText> m_shown;  // multi-line edits: what they show
+    HICON m_bigIcon = nullptr;
+    HICON m_smallIcon = nullptr;
+    zarn::VirtualClock* m_clock = nullptr;
+    uint32_t m_clockBase = 0;
+    ULONGLONG m_realStart = 0;
+    uint32_t m_timerPeriod = 0;
+    int m_mirroring = 0;
+    int m_busy = 0;
+    int m_paused = 0;
+    bool m_ended = false;
+    int m_result = 0;
+    HWND m_doubleClicked = nullptr;
+};
+
+}  // namespace gui::win32

@@ -1,0 +1,617 @@
+// The Win32 window driven through the platform's own messages, against the in-process
+// simulated reader: the layout against the templates, the model mirrored both ways, the
+// reader's operations, timer 1, the system menu's About box, a message box, and the save
+// and open dialogs answered. Runs under Wine on a display (Xvfb). With --bench it instead
+// prints how long the first painted main window takes against a bare dialog.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gui/win32/dialog_template.h"
+#include "gui/win32/dialog_window.h"
+#include "gui/win32/text16.h"
+#include "sim/inprocess.h"
+
+namespace {
+
+using gui::win32::DialogWindow;
+
+int g_failures = 0;
+int g_checks = 0;
+
+void Check(bool ok, const std::string& what) {
+    ++g_checks;
+    if (!ok) {
+        ++g_failures;
+        std::printf("FAIL %s\n", what.c_str());
+        std::fflush(stdout);
+    }
+}
+
+std::string Narrow(const std::wstring& w) {
+    return gui::win32::WideToUtf8(w);
+}
+
+std::wstring Text(HWND w) {
+    wchar_t buffer[4096] = {};
+    // WM_GETTEXT works across threads, where GetWindowText does not for other processes.
+    SendMessageW(w, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer));
+    return buffer;
+}
+
+std::wstring ClassName(HWND w) {
+    wchar_t name[128] = {};
+    GetClassNameW(w, name, 128);
+    return name;
+}
+
+// Runs the messages of this thread for a while, as the program's loop does.
+void Pump(HWND dialog, int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    do {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (!IsDialogMessageW(dialog, &msg)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+        }
+        Sleep(5);
+    } while (std::chrono::steady_clock::now() < end);
+}
+
+// Answers the next dialog box a window owns from another thread, while this thread runs
+// the box's modal loop.
+class Answer {
+public:
+    Answer(HWND owner, std::function<void(HWND)> action)
+        : m_thread([this, owner, action] {
+              for (int i = 0; i < 500 && !m_found; ++i) {
+                  Sleep(20);
+                  HWND box = Find(owner);
+                  if (!box) continue;
+                  Sleep(100);  // let it finish opening
+                  m_found = true;
+                  action(box);
+              }
+          }) {}
+    ~Answer() { m_thread.join(); }
+    bool Found() const { return m_found; }
+
+private:
+    static HWND Find(HWND owner) {
+        struct Search {
+            HWND owner, found;
+        } s{owner, nullptr};
+        EnumWindows(
+            [](HWND w, LPARAM p) -> BOOL {
+                auto* search = reinterpret_cast<Search*>(p);
+                if (GetWindow(w, GW_OWNER) == search->owner && IsWindowVisible(w) &&
+                    ClassName(w) == L"#32770") {
+                    search->found = w;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&s));
+        return s.found;
+    }
+    std::atomic<bool> m_found{false};
+    std::thread m_thread;
+};
+
+std::vector<HWND> Children(HWND parent) {
+    std::vector<HWND> out;
+    EnumChildWindows(
+        parent,
+        [](HWND w, LPARAM p) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&out));
+    return out;
+}
+
+HWND ChildById(HWND parent, int id) {
+    for (HWND w : Children(parent))
+        if (GetDlgCtrlID(w) == id) return w;
+    return nullptr;
+}
+
+void ClickOk(HWND box) {
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+}
+
+// --- Text -----------------------------------------------------------------------------
+
+void CheckTexts() {
+    using namespace gui::win32;
+    std::string all;
+    for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+    Check(WideToBytes(BytesToWide(all)) == all, "every byte round-trips through UTF-16");
+    Check(WideToBytes(L"a\u20ACb") == "a?b", "a character that is no byte becomes '?'");
+    struct Utf8Case {
+        const char* bytes;
+        std::wstring wide;
+    } utf8[] = {
+        {"\xE7\xA1\xAE\xE5\xAE\x9A", L"\u786E\u5B9A"},  // the About box's button
+        {"caf\xE9", L"caf\u00E9"},                      // not UTF-8: one character a byte
+        {"\xC0\xAF", L"\u00C0\u00AF"},                  // overlong: not UTF-8 either
+        {"\xF0\x9F\x98\x80", L"\xD83D\xDE00"},          // beyond the BMP: a surrogate pair
+    };
+    for (const auto& c : utf8) {
+        Check(Utf8ToWide(c.bytes) == c.wide, std::string("UTF-8 to UTF-16: ") + c.bytes);
+        if (Utf8ToWide(c.bytes) == c.wide && c.wide != BytesToWide(c.bytes))
+            Check(WideToUtf8(c.wide) == c.bytes, std::string("UTF-16 to UTF-8: ") + c.bytes);
+    }
+    struct BoxCase {
+        std::string bytes;
+        std::wstring shown;
+    } boxes[] = {
+        {"a\r\nb", L"a\r\nb"},
+        {"a\rb\nc", L"a\r\nb\r\nc"},
+        {std::string("\x02\x7f\xe9", 3), L"\u2402\u2421\u00E9"},
+    };
+    for (const auto& c : boxes)
+        Check(RenderTestBox(c.bytes).display == c.shown, "test box shows " + c.bytes);
+    // An edit elsewhere keeps a lone CR and a lone LF as they were.
+    const std::string bytes = "x\ry\nz";
+    const TestBoxText before = RenderTestBox(bytes);
+    Check(ApplyTestBoxEdit(bytes, before, L"x\r\ny\r\nzQ") == "x\ry\nzQ",
+          "typing at the end keeps lone CR and LF");
+    Check(ApplyTestBoxEdit(bytes, before, L"Qx\r\ny\r\nz") == "Qx\ry\nz",
+          "typing at the start keeps lone CR and LF");
+    Check(ApplyTestBoxEdit(bytes, before, L"x\r\ny\r\n\r\nz") == "x\ry\n\r\nz",
+          "a typed line break is CR LF");
+    Check(ApplyTestBoxEdit(bytes, before, L"xy\r\nz") == "xy\nz", "deleting a break");
+}
+
+// --- The main window --------------------------------------------------------------------
+
+class WindowChecks {
+public:
+    WindowChecks(DialogWindow& view, CZARN60TOOLDlg& dlg, sim::InProcessSimulation& simulation)
+        : m_view(view), m_dlg(dlg), m_sim(simulation), m_hwnd(view.Handle()) {}
+
+    void Run() {
+        Layout();
+        Mirrored("at start");
+        Interlocks();
+        Notifications();
+        TrackErrorMessageBox();
+        ReaderOperations();
+        About();
+        Files();
+        SerialTimer();
+        Exit();
+    }
+
+private:
+    HWND Ctl(int id) { return GetDlgItem(m_hwnd, id); }
+    void Click(int id) { SendMessageW(Ctl(id), BM_CLICK, 0, 0); }
+    void SetText(int id, const wchar_t* text) {
+        SendMessageW(Ctl(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    }
+    std::wstring TestBox() { return Text(Ctl(1052)); }
+
+    void Layout() {
+        const auto& tpl = res::MainDialogTemplate();
+        RECT client{};
+        GetClientRect(m_hwnd, &client);
+        RECT whole{0, 0, tpl.width, tpl.height};
+        MapDialogRect(m_hwnd, &whole);
+        Check(client.right == whole.right && client.bottom == whole.bottom,
+              "client area is the template's size");
+        std::printf("main dialog: %ldx%ld px for %dx%d dialog units, face %s\n", client.right,
+                    client.bottom, tpl.width, tpl.height,
+                    Narrow(gui::win32::DialogFace(tpl)).c_str());
+        const LONG style = GetWindowLongW(m_hwnd, GWL_STYLE);
+        Check(!(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX)), "no minimise or maximise box");
+        Check(Narrow(Text(m_hwnd)) == std::string(tpl.caption), "caption");
+
+        size_t index = 0;
+        for (HWND w = GetWindow(m_hwnd, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT), ++index) {
+            if (index >= tpl.controls.size()) break;
+            const res::ControlTemplate& t = tpl.controls[index];
+            const auto cls = gui::win32::ClassOf(t);
+            const std::string name = "control #" + std::to_string(index) + " (" +
+                                     std::to_string(t.id) + " " + std::string(t.caption) + ")";
+            Check(lstrcmpiW(ClassName(w).c_str(), cls.className) == 0, name + " class");
+            const DWORD actual = static_cast<DWORD>(GetWindowLongW(w, GWL_STYLE));
+            const DWORD kinds = 0xFFFF;  // the class's own style bits
+            Check((actual & cls.style & kinds) == (cls.style & kinds), name + " style bits");
+            if (t.kind == res::Kind::Button || t.kind == res::Kind::Check ||
+                t.kind == res::Kind::Radio || t.kind == res::Kind::Group)
+                Check((actual & BS_TYPEMASK) == (cls.style & BS_TYPEMASK), name + " button type");
+            Check((actual & WS_GROUP) == (cls.style & WS_GROUP), name + " WS_GROUP");
+            // A radio's tab stop follows its check (the platform moves it): not compared.
+            if (t.kind != res::Kind::Radio)
+                Check((actual & WS_TABSTOP) == (cls.style & WS_TABSTOP), name + " WS_TABSTOP");
+            Check(t.id == res::IDC_STATIC || GetDlgCtrlID(w) == t.id, name + " id");
+            // The dialog manager maps the position and the size each on its own.
+            RECT units{t.rect.x, t.rect.y, t.rect.w, t.rect.h};
+            MapDialogRect(m_hwnd, &units);
+            const RECT want{units.left, units.top, units.left + units.right,
+                            units.top + units.bottom};
+            RECT got{};
+            GetWindowRect(w, &got);
+            MapWindowPoints(nullptr, m_hwnd, reinterpret_cast<POINT*>(&got), 2);
+            const bool combo = t.kind == res::Kind::Combo;
+            Check(got.left == want.left && got.top == want.top && got.right == want.right &&
+                      (combo || got.bottom == want.bottom),
+                  name + " pixel rectangle");
+            if (combo) {
+                RECT dropped{};
+                SendMessageW(w, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
+                Check(dropped.bottom - dropped.top > 3 * (want.bottom - want.top),
+                      name + " has room for its list");
+            }
+        }
+        Check(index == tpl.controls.size(), "one window per control of the template");
+    }
+
+    // Every control shows what the model holds.
+    void Mirrored(const std::string& when) {
+        const auto& controls = m_dlg.AllControls();
+        size_t index = 0;
+        int wrong = 0;
+        std::string first;
+        for (HWND w = GetWindow(m_hwnd, GW_CHILD); w && index < controls.size();
+             w = GetWindow(w, GW_HWNDNEXT), ++index) {
+            const ui::Control& c = controls[index];
+            bool ok = (IsWindowVisible(w) != FALSE) == c.visible &&
+                      (IsWindowEnabled(w) != FALSE) == c.enabled;
+            switch (c.kind) {
+                case res::Kind::Check:
+                case res::Kind::Radio:
+                    ok = ok && (SendMessageW(w, BM_GETCHECK, 0, 0) == BST_CHECKED) == c.checked;
+                    break;
+                case res::Kind::Edit:
+                    if (c.style & res::STYLE_MULTILINE) {
+                        ok = ok && Text(w) == gui::win32::RenderTestBox(c.text).display;
+                    } else {
+                        ok = ok && Text(w) == gui::win32::BytesToWide(c.text);
+                        if (c.limit > 0)
+                            ok = ok && SendMessageW(w, EM_GETLIMITTEXT, 0, 0) == c.limit;
+                    }
+                    break;
+                case res::Kind::Combo:
+                    ok = ok &&
+                         SendMessageW(w, CB_GETCOUNT, 0, 0) ==
+                             static_cast<LRESULT>(c.items.size()) &&
+                         Text(w) == gui::win32::BytesToWide(c.text);
+                    break;
+                case res::Kind::Slider:
+                    ok = ok && SendMessageW(w, TBM_GETPOS, 0, 0) == c.pos;
+                    break;
+                default:
+                    break;
+            }
+            if (!ok && wrong++ == 0) first = std::to_string(c.id);
+        }
+        Check(wrong == 0, "window equals the model " + when + " (first wrong: " + first + ")");
+    }
+
+    void Interlocks() {
+        // The serial radio opens the COM choice; the usb radio closes it again.
+        Click(1061);
+        Check(IsWindowEnabled(Ctl(1050)) && IsWindowEnabled(Ctl(1055)),
+              "serial port enables COM and Open");
+        Check(SendMessageW(Ctl(1062), BM_GETCHECK, 0, 0) == BST_UNCHECKED, "usb unchecked");
+        Mirrored("after serial port");
+        Click(1062);
+        Check(!IsWindowEnabled(Ctl(1050)) && !IsWindowEnabled(Ctl(1055)),
+              "usb disables COM and Open");
+        Mirrored("after usb");
+        // Trimming spaces opens the count; no change closes it.
+        Click(1034);
+        Check(IsWindowEnabled(Ctl(1035)) != FALSE, "trim enables the space count");
+        Click(1033);
+        Check(!IsWindowEnabled(Ctl(1035)), "no change disables the space count");
+        // Disable SS clears the start sentinels through the model.
+        Click(1018);
+        Mirrored("after Disable SS");
+        Click(1018);
+        Mirrored("after Disable SS again");
+        // A check the model owns: clicking End Track 1 twice leaves it as it was.
+        const bool before = m_dlg.IsChecked(1009);
+        Click(1009);
+        Click(1009);
+        Check(m_dlg.IsChecked(1009) == before, "two clicks on a check");
+        Mirrored("after End Track 1");
+    }
+
+    void Notifications() {
+        // Typing reaches the model, one change per edit; the limit is the model's.
+        SetText(1023, L"PRE");
+        Check(m_dlg.GetText(1023) == "PRE", "typed prefix reaches the model");
+        SetText(1023, L"");
+        // Code 5 is a double click for a radio, an edit change for a combo.
+        const int beforeClicks = m_dlg.IsChecked(1037);
+        SendMessageW(m_hwnd, WM_COMMAND, MAKEWPARAM(1037, BN_DOUBLECLICKED),
+                     reinterpret_cast<LPARAM>(Ctl(1037)));
+        SendMessageW(m_hwnd, WM_COMMAND, MAKEWPARAM(1037, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(Ctl(1037)));
+        Check(m_dlg.IsChecked(1037) && !m_dlg.IsChecked(1036),
+              "double click on Beep OFF checks it");
+        (void)beforeClicks;
+        Click(1036);
+        Click(1061);
+        HWND combo = Ctl(1050);
+        SendMessageW(combo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"7"));
+        SendMessageW(m_hwnd, WM_COMMAND, MAKEWPARAM(1050, CBN_EDITCHANGE),
+                     reinterpret_cast<LPARAM>(combo));
+        Check(m_dlg.GetText(1050) == "7", "CBN_EDITCHANGE is the combo's text");
+        SendMessageW(combo, CB_SETCURSEL, 0, 0);
+        SendMessageW(m_hwnd, WM_COMMAND, MAKEWPARAM(1050, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(combo));
+        Check(!m_dlg.GetText(1050).empty() && m_dlg.GetText(1050) != "7",
+              "CBN_SELCHANGE takes the picked item");
+        Click(1062);
+        // The trackbar.
+        HWND slider = Ctl(1017);
+        const int pos = static_cast<int>(SendMessageW(slider, TBM_GETPOS, 0, 0));
+        const int to = pos > m_dlg.GetControl(1017).rangeMin ? pos - 1 : pos + 1;
+        SendMessageW(slider, TBM_SETPOS, TRUE, to);
+        SendMessageW(m_hwnd, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0),
+                     reinterpret_cast<LPARAM>(slider));
+        Check(m_dlg.SliderGetPos(1017) == to, "the trackbar's position reaches the model");
+        Mirrored("after the notifications");
+    }
+
+    void TrackErrorMessageBox() {
+        SetText(1071, L"9");
+        SetText(1064, L"3");
+        std::wstring text, title;
+        bool icon = false;
+        {
+            Answer answer(m_hwnd, [&](HWND box) {
+                title = Text(box);
+                for (HWND w : Children(box)) {
+                    if (ClassName(w) != L"Static") continue;
+                    if (GetWindowLongW(w, GWL_STYLE) & SS_ICON)
+                        icon = icon || SendMessageW(w, STM_GETICON, 0, 0) != 0;
+                    else if (!Text(w).empty())
+                        text = Text(w);
+                }
+                ClickOk(box);
+            });
+            Click(1013);
+        }
+        Check(text == L"Track 2 Err start end", "track error text: " + Narrow(text));
+        Check(title == L"zarn60-tool", "message box title is the program's name");
+        Check(!icon, "track error box has no icon");
+        SetText(1071, L"");
+        SetText(1064, L"");
+    }
+
+    void ReaderOperations() {
+        Click(1013);
+        Check(TestBox() == L"Setup ok", "download: " + Narrow(TestBox()));
+        Click(1053);
+        Click(1040);
+        Check(!TestBox().empty(), "upload fills the test box");
+        Mirrored("after upload");
+        Click(1053);
+        Click(1060);
+        Check(!TestBox().empty(), "get version fills the test box");
+        Mirrored("after get version");
+        std::ostringstream out;
+        std::string error;
+        m_sim.Command("card B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|", out,
+                      &error);
+        Click(1053);
+        Click(1059);
+        Pump(m_hwnd, 300);
+        // The card's data in hex: "4111" is 34 31 31 31.
+        Check(TestBox().find(L"34313131") != std::wstring::npos,
+              "read card shows the card: " + Narrow(TestBox()));
+        Mirrored("after read card");
+    }
+
+    void About() {
+        HMENU menu = GetSystemMenu(m_hwnd, FALSE);
+        wchar_t item[128] = {};
+        GetMenuStringW(menu, IDM_ABOUTBOX, item, 128, MF_BYCOMMAND);
+        Check(Narrow(item) == std::string(res::LoadString(res::IDS_ABOUTBOX)),
+              "system menu About item");
+        std::wstring caption, button, line;
+        bool icon = false;
+        {
+            Answer answer(m_hwnd, [&](HWND box) {
+                caption = Text(box);
+                button = Text(GetDlgItem(box, 1));
+                for (HWND w : Children(box)) {
+                    if (ClassName(w) != L"Static") continue;
+                    if (GetWindowLongW(w, GWL_STYLE) & SS_ICON)
+                        icon = SendMessageW(w, STM_GETICON, 0, 0) != 0;
+                    else
+                        line = Text(w);
+                }
+                SendMessageW(GetDlgItem(box, 1), BM_CLICK, 0, 0);
+            });
+            SendMessageW(m_hwnd, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+            Check(answer.Found(), "About box opened");
+        }
+        const auto& about = res::AboutDialogTemplate();
+        Check(Narrow(caption) == std::string(about.caption), "About caption");
+        Check(button == L"\u786E\u5B9A", "About button");
+        Check(line == L"ZARN TOOLS 2.7", "About line");
+        Check(icon, "About icon");
+    }
+
+    void Files() {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        const std::wstring path = std::wstring(temp) + L"zarn60-window-test.cfg";
+        DeleteFileW(path.c_str());
+        std::wstring title, firstType;
+        auto answer = [&](HWND box) {
+            title = Text(box);
+            if (HWND types = ChildById(box, 0x470)) {  // the file type list
+                wchar_t t[256] = {};
+                SendMessageW(types, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(t));
+                firstType = t;
+            }
+            HWND name = ChildById(box, 0x47C);  // the file name box
+            if (!name) name = ChildById(box, 0x480);
+            SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+            ClickOk(box);
+        };
+        {
+            Answer a(m_hwnd, answer);
+            Click(1051);
+        }
+        Check(title == L"\u6570\u636E\u4FDD\u5B58\u4E3Acfg\u6587\u4EF6", "save dialog title");
+        Check(firstType == L"Configuration file   (*.cfg)",
+              "first file type: " + Narrow(firstType));
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        Check(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
+                  data.nFileSizeLow == 56,
+              "save wrote a 56-byte file");
+        Check(Narrow(TestBox()).find("Ok") != std::string::npos, "save: " + Narrow(TestBox()));
+        {
+            Answer a(m_hwnd, answer);
+            Click(1041);
+        }
+        Check(TestBox() == L"Load setting ok!", "load: " + Narrow(TestBox()));
+        Mirrored("after load");
+        DeleteFileW(path.c_str());
+    }
+
+    void SerialTimer() {
+        Click(1061);
+        HWND combo = Ctl(1050);
+        const auto count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+        Check(count >= 1, "the simulated COM1 is listed");
+        SendMessageW(combo, CB_SETCURSEL, 0, 0);
+        SendMessageW(m_hwnd, WM_COMMAND, MAKEWPARAM(1050, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(combo));
+        Click(1053);
+        Click(1055);
+        Check(m_dlg.TimerPeriod() > 0, "Open starts timer 1");
+        std::ostringstream out;
+        std::string error;
+        m_sim.Command("send 0d 0a 02 e9", out, &error);
+        Pump(m_hwnd, 600);
+        Check(TestBox() == L"\r\n\u2402\u00E9",
+              "timer 1 shows received bytes: " + Narrow(TestBox()));
+        Mirrored("after the serial poll");
+    }
+
+    void Exit() {
+        Click(1015);
+        Check(m_view.Ended(), "Exit ends the dialog");
+        Check(!IsWindowVisible(m_hwnd), "the ended dialog is hidden");
+    }
+
+    DialogWindow& m_view;
+    CZARN60TOOLDlg& m_dlg;
+    sim::InProcessSimulation& m_sim;
+    HWND m_hwnd;
+};
+
+// --- Bench ------------------------------------------------------------------------------
+
+double MsSince(LARGE_INTEGER t0) {
+    LARGE_INTEGER now, f;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&f);
+    return 1000.0 * static_cast<double>(now.QuadPart - t0.QuadPart) /
+           static_cast<double>(f.QuadPart);
+}
+
+INT_PTR CALLBACK BareProc(HWND, UINT msg, WPARAM, LPARAM) {
+    return msg == WM_INITDIALOG;
+}
+
+// One dialog of `tpl` without a model, shown and painted; its time in ms.
+double ShowBare(const res::DialogTemplate& tpl) {
+    LARGE_INTEGER t0;
+    QueryPerformanceCounter(&t0);
+    const auto data = gui::win32::BuildDialogTemplate(tpl, gui::win32::DialogFace(tpl), true);
+    HWND w = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
+                                        reinterpret_cast<LPCDLGTEMPLATEW>(data.data()), nullptr,
+                                        BareProc, 0);
+    ShowWindow(w, SW_SHOW);
+    UpdateWindow(w);
+    GdiFlush();
+    const double ms = MsSince(t0);
+    DestroyWindow(w);
+    return ms;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+int Bench(int rounds, bool simulated) {
+    std::unique_ptr<sim::InProcessSimulation> simulation;
+    if (simulated) simulation = std::make_unique<sim::InProcessSimulation>();
+    // Yardsticks: a bare dialog of the same size with one label, and the main template's
+    // controls shown by the dialog manager alone (no model, no mirroring).
+    res::DialogTemplate bare;
+    bare.id = 1;
+    bare.caption = "bare";
+    bare.width = res::MainDialogTemplate().width;
+    bare.height = res::MainDialogTemplate().height;
+    bare.fontName = res::MainDialogTemplate().fontName;
+    bare.fontPoints = res::MainDialogTemplate().fontPoints;
+    bare.controls = {{res::IDC_STATIC, res::Kind::Label, "bare", {7, 7, 40, 8}, 0}};
+    std::vector<double> window, empty, controls;
+    for (int i = 0; i < rounds; ++i) {
+        empty.push_back(ShowBare(bare));
+        controls.push_back(ShowBare(res::MainDialogTemplate()));
+        LARGE_INTEGER t0;
+        QueryPerformanceCounter(&t0);
+        DialogWindow view(res::MainDialogTemplate(), nullptr);
+        CZARN60TOOLApp app;
+        app.InitInstance(view, [&](CZARN60TOOLDlg& dlg) {
+            view.Attach(&dlg);
+            view.Show();
+            GdiFlush();
+            window.push_back(MsSince(t0));
+        });
+    }
+    const double w = Median(window), e = Median(empty), c = Median(controls);
+    std::printf(
+        "first painted window (median of %d%s): main dialog %.1f ms, its template "
+        "alone %.1f ms, bare dialog %.1f ms\n",
+        rounds, simulated ? ", simulated reader" : "", w, c, e);
+    std::printf("ratio main/bare: %.2f  main/template alone: %.2f\n", w / e, w / c);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ui::Dialog::SetProgramName("zarn60-tool");
+    // --bench [ROUNDS] [--simulate]: the simulated reader leaves the system's device
+    // enumeration out of the main dialog's start-up.
+    if (argc > 1 && std::string(argv[1]) == "--bench")
+        return Bench(argc > 2 ? std::atoi(argv[2]) : 7,
+                     argc > 3 && std::string(argv[3]) == "--simulate");
+
+    CheckTexts();
+    sim::InProcessSimulation simulation;
+    DialogWindow view(res::MainDialogTemplate(), nullptr);
+    view.PaceVirtualClock(&simulation.Clock());
+    CZARN60TOOLApp app;
+    app.InitInstance(view, [&](CZARN60TOOLDlg& dlg) {
+        view.Attach(&dlg);
+        view.Show();
+        Pump(view.Handle(), 200);
+        WindowChecks(view, dlg, simulation).Run();
+    });
+    std::printf("%d checks, %d failed\n", g_checks, g_failures);
+    return g_failures == 0 ? 0 : 1;
+}
