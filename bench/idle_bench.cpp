@@ -13,7 +13,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QTimer>
 #include <cmath>
@@ -25,6 +24,7 @@
 
 #include "app/zarn60_tool_dlg.h"
 #include "bench/child.h"
+#include "bench/click.h"
 #include "gui/dialog_view.h"
 #include "gui/template_widgets.h"
 #include "res/resources.h"
@@ -180,15 +180,7 @@ int main(int argc, char** argv) {
 
     Phase open, idle, yardstick, plain;
     std::string shown, failure;
-    auto click = [&view, &failure](int id) {
-        auto* button = qobject_cast<QAbstractButton*>(view.ControlWidget(id));
-        if (!button || !button->isEnabled()) {
-            failure = "control " + std::to_string(id) + " cannot be clicked";
-            return false;
-        }
-        button->click();
-        return true;
-    };
+    auto click = [&view, &failure](int id) { return bench::ClickButton(view, id, &failure); };
     CZARN60TOOLApp theApp;
     theApp.InitInstance(view, [&](CZARN60TOOLDlg& dialog) {
         view.Attach(&dialog);

@@ -11,7 +11,6 @@
 // over all of them; the figure is the median.
 #include <unistd.h>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -29,6 +28,7 @@
 
 #include "app/zarn60_tool_dlg.h"
 #include "bench/child.h"
+#include "bench/click.h"
 #include "gui/dialog_view.h"
 #include "gui/template_widgets.h"
 #include "res/resources.h"
@@ -115,15 +115,7 @@ class OpsBench {
 public:
     OpsBench(CZARN60TOOLDlg& dlg, BenchView& view) : m_dlg(dlg), m_view(view) {}
 
-    bool Click(int id) {
-        auto* button = qobject_cast<QAbstractButton*>(m_view.ControlWidget(id));
-        if (!button || !button->isEnabled()) {
-            m_failure = "control " + std::to_string(id) + " cannot be clicked";
-            return false;
-        }
-        button->click();
-        return true;
-    }
+    bool Click(int id) { return bench::ClickButton(m_view, id, &m_failure); }
     const std::string& Failure() const { return m_failure; }
 
     // Puts the dialog on the link: USB, or serial on the COM box's port (1 at start).
