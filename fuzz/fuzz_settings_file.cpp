@@ -2,22 +2,23 @@
 // Setting from File" through the dialog, then saving the image back.
 //
 // Input: byte 0 picks what the chosen path is (a regular file holding the rest of the
-// input, a symbolic link to it, a folder, a FIFO, a missing file); the rest is the file's
-// content. A file of 56 bytes or more loads its first 56 and shows them exactly as
-// ShowReaderConfig does; anything else is refused with the fixed text and the option
-// controls stay as they were; nothing hangs on a FIFO; a save writes exactly 56 bytes.
+// input, a symbolic link to it, a file with a second name, a folder, a FIFO, a missing
+// file); the rest is the file's content. A file of 56 bytes or more loads its first 56 and
+// shows them exactly as ShowReaderConfig does; anything else is refused with the fixed text
+// and the option controls stay as they were; nothing hangs on a FIFO; a save writes exactly
+// 56 bytes, into the file itself (a link's target, every name of a hard-linked file).
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 
-#include "fuzz/fuzz_support.h"
 #include "app/operations/config_dialog.h"
+#include "fuzz/fuzz_support.h"
 #include "settings_file/settings_file.h"
 
 namespace {
 
-enum PathKind { REGULAR, SYMLINK, FOLDER, FIFO, MISSING, KIND_COUNT };
+enum PathKind { REGULAR, SYMLINK, FOLDER, FIFO, MISSING, HARDLINK, KIND_COUNT };
 
 using fuzz::WithoutTestBox;
 
@@ -34,7 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string link = dir + "/link.cfg";
     const std::string folder = dir + "/folder.cfg";
     const std::string fifo = dir + "/fifo.cfg";
+    const std::string twin = dir + "/twin.cfg";
     ::unlink(file.c_str());
+    ::unlink(twin.c_str());
     ::unlink(link.c_str());
     ::rmdir(folder.c_str());
     ::unlink(fifo.c_str());
@@ -43,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     switch (kind) {
         case REGULAR:
         case SYMLINK:
+        case HARDLINK:
             FUZZ_CHECK(fuzz::WriteWholeFile(file, content, length), "cannot write %s",
                        file.c_str());
             path = file;
@@ -50,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 FUZZ_CHECK(::symlink(file.c_str(), link.c_str()) == 0, "symlink");
                 path = link;
             }
+            if (kind == HARDLINK) FUZZ_CHECK(::link(file.c_str(), twin.c_str()) == 0, "link");
             break;
         case FOLDER:
             FUZZ_CHECK(::mkdir(folder.c_str(), 0700) == 0, "mkdir");
@@ -63,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             path = dir + "/missing.cfg";
             break;
     }
-    const bool loadable = (kind == REGULAR || kind == SYMLINK) && length >= CONFIG_READ_IMAGE_SIZE;
+    const bool isFile = kind == REGULAR || kind == SYMLINK || kind == HARDLINK;
+    const bool loadable = isFile && length >= CONFIG_READ_IMAGE_SIZE;
 
     ConfigReadImage image{};
     FUZZ_CHECK(ReadSettingsFile(path, image) == loadable, "ReadSettingsFile on kind %d, %zu bytes",
@@ -97,8 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Saving replaces the file whole: exactly the 56 bytes, whatever it held.
     const bool saved = WriteSettingsFile(path, image);
-    FUZZ_CHECK(saved == (kind == REGULAR || kind == SYMLINK || kind == MISSING),
-               "WriteSettingsFile on kind %d gave %d", kind, saved);
+    FUZZ_CHECK(saved == (isFile || kind == MISSING), "WriteSettingsFile on kind %d gave %d", kind,
+               saved);
     if (saved) {
         const auto back = fuzz::ReadWholeFile(path);
         FUZZ_CHECK(back && back->size() == CONFIG_READ_IMAGE_SIZE &&
@@ -110,6 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             struct stat st {};
             FUZZ_CHECK(::lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode),
                        "the save replaced the link instead of its target");
+        }
+        if (kind == HARDLINK) {
+            const auto other = fuzz::ReadWholeFile(twin);
+            FUZZ_CHECK(other && *other == *back, "the file's other name kept the old bytes");
         }
     }
     if (kind == MISSING) ::unlink(path.c_str());

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <utility>
 
+#include "link/clock.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -36,6 +38,19 @@ HidBackend& PlatformHidBackend() {
 
 namespace {
 HidBackend* g_hidBackend = nullptr;
+
+// Two programs on one reader would each read the other's answers: an exchange owns the
+// reader from its open to its close, and a second one waits a little for it, on the
+// program's clock, then gives up as if no reader were there.
+bool HoldWithin(HidDevice& device) {
+    Clock& clock = GetClock();
+    const uint32_t start = clock.NowMs();
+    while (!device.TryHold()) {
+        if (clock.NowMs() - start >= HID_HOLD_WAIT_MS) return false;
+        clock.SleepMs(HID_HOLD_POLL_MS);
+    }
+    return true;
+}
 }  // namespace
 
 HidBackend& OsHidBackend() {
@@ -108,7 +123,8 @@ HidHandle OpenInstance(uint16_t vendorId, uint16_t productId, uint16_t instance)
         if (!device) continue;
         uint16_t vid = 0, pid = 0;
         if (!device->GetAttributes(&vid, &pid) || vid != vendorId || pid != productId) continue;
-        if (--remaining == 0) return device.release();
+        if (--remaining == 0)
+            return zarn::HoldWithin(*device) ? device.release() : INVALID_HID_HANDLE;
     }
     return INVALID_HID_HANDLE;
 }

@@ -16,10 +16,16 @@ using HidHandle = zarn::HidDevice*;
 inline const HidHandle INVALID_HID_HANDLE = nullptr;
 
 constexpr uint32_t HID_NO_TIMEOUT = 0xFFFFFFFFu;
+// How long an open waits for another program's exchange on the same reader to end, and how
+// often it looks meanwhile.
+constexpr uint32_t HID_HOLD_WAIT_MS = 1500;
+constexpr uint32_t HID_HOLD_POLL_MS = 10;
 
 namespace HidLink {
 
-// First present interface with these ids, or INVALID_HID_HANDLE.
+// First present interface with these ids, or INVALID_HID_HANDLE. The handle holds the
+// reader for this program until it is closed: while another program holds it, the open
+// waits up to HID_HOLD_WAIT_MS and then fails.
 HidHandle Open(uint16_t vendorId, uint16_t productId);
 // The n-th present interface (1 = first) in enumeration order; instance 0 is refused.
 HidHandle OpenInstance(uint16_t vendorId, uint16_t productId, uint16_t instance);
@@ -52,6 +58,10 @@ public:
                       bool* completedAtOnce) = 0;
     virtual int Read(uint8_t* buffer, uint32_t length, uint32_t timeoutMs,
                      bool* completedAtOnce) = 0;
+    // Takes this handle's hold on the device without waiting: true once held (or where the
+    // platform has no such hold), false while another handle holds it. Input reports that
+    // arrived before the hold are dropped: they answered somebody else's request.
+    virtual bool TryHold() { return true; }
 };
 
 // What `--list-devices` prints for one interface.
@@ -74,8 +84,7 @@ public:
     // Device paths of the HID interfaces present, in enumeration order.
     virtual std::vector<std::string> EnumerateInterfaces() = 0;
     // Null when the interface cannot be opened; *why (if given) then says why.
-    virtual std::unique_ptr<HidDevice> OpenInterface(const std::string& path,
-                                                     std::string* why) = 0;
+    virtual std::unique_ptr<HidDevice> OpenInterface(const std::string& path, std::string* why) = 0;
     // What can be learnt about an interface without opening it (ids, report lengths),
     // for listings; false when nothing can. The default learns nothing.
     virtual bool PeekInterface(const std::string& path, HidInterfaceInfo* info) {

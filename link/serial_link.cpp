@@ -12,8 +12,8 @@ namespace {
 
 using Table = std::array<std::unique_ptr<SerialPort>, PORT_COUNT>;
 
-// Never destroyed: handles still open at exit are released by the system, as they always
-// were, and no port outlives the backend that made it during static destruction.
+// Never destroyed, so that no port outlives the backend that made it during static
+// destruction: the programs close the ports on their way out (PortsLeftAsFound).
 Table& Ports() {
     static Table* table = new Table();
     return *table;
@@ -55,6 +55,20 @@ void CloseAll() {
 }
 
 }  // namespace PortTable
+
+PortsLeftAsFound::PortsLeftAsFound() {
+    RestorePortsOnSignals();
+}
+
+PortsLeftAsFound::~PortsLeftAsFound() {
+    PortTable::CloseAll();
+}
+
+#ifdef _WIN32
+// The system closes the handles of an ended process; nothing here changes a line beyond
+// what the next opener sets again.
+void RestorePortsOnSignals() {}
+#endif
 
 const char* SerialOpenErrorText(SerialOpenError e) {
     switch (e) {

@@ -62,12 +62,30 @@ SerialBackend& GetSerialBackend();
 void SetSerialBackend(SerialBackend* backend);
 SerialBackend& OsSerialBackend();
 
-// The port table. Closing is for tests and for a backend that goes away
-// (the program itself closes a port only by opening it again).
+// The port table. During a run a port is closed only by opening it again; CloseAll is for
+// the ways out of the program (below), tests, and a backend that goes away. Closing a port
+// puts back the line settings found at its open and clears its exclusive flag.
 namespace PortTable {
 bool IsOpen(int port);
 void CloseAll();
 }  // namespace PortTable
+
+// Every port left as the program found it, on every way out: one of these in main closes
+// all open ports when it goes out of scope (normal exit, window closed, script end), and
+// the signal path below covers SIGINT, SIGTERM and SIGHUP. Construct it after anything
+// that installs a backend (a simulation), so that it closes its ports before that goes.
+class PortsLeftAsFound {
+public:
+    PortsLeftAsFound();
+    ~PortsLeftAsFound();
+    PortsLeftAsFound(const PortsLeftAsFound&) = delete;
+    PortsLeftAsFound& operator=(const PortsLeftAsFound&) = delete;
+};
+
+// The platform's signal path: on SIGINT, SIGTERM and SIGHUP every line still open gets
+// back the settings found at its open and loses its exclusive flag, then the signal ends
+// the program as it would have. Signals the program was started to ignore stay ignored.
+void RestorePortsOnSignals();
 
 const char* SerialOpenErrorText(SerialOpenError e);
 

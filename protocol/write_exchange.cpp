@@ -38,9 +38,14 @@ ConfigWriteOutcome WriteConfigToPort(int port, const ConfigWriteImage& image,
                                      const std::function<void(bool)>& busy) {
     if (SerialLink::Open(port, 9600, 8, 0) != 0) return {WRITE_PORT_OPEN_FAILED};
     if (busy) busy(true);
-    // A byte that fails to go out does not stop the rest: the reader's reply is not
-    // examined either, so nothing would tell the difference.
-    for (uint8_t b : image) SerialLink::WriteByte(port, b);
+    // The reader must not be told it got a configuration it only got part of: the first
+    // byte that fails ends the exchange, and the reply wait is pointless then.
+    for (uint8_t b : image) {
+        if (SerialLink::WriteByte(port, b) != 0) {
+            if (busy) busy(false);
+            return {WRITE_BYTE_FAILED};
+        }
+    }
     uint8_t reply = 0;
     for (int i = 0; i < SERIAL_WRITE_REPLY_MAX; ++i) {
         if (SerialLink::ReadByte(port, &reply, replyTimeoutMs) != 0) break;
@@ -68,6 +73,8 @@ std::string DownloadOutcomeText(const ConfigWriteOutcome& outcome) {
             return "please setup Serial number";
         case WRITE_PORT_OPEN_FAILED:
             return "Port Number Error";
+        case WRITE_BYTE_FAILED:
+            return "COM WRITE ERROR";
     }
     return {};
 }

@@ -18,6 +18,7 @@ enum ConfigWriteResult {
     WRITE_SENT,
     WRITE_NO_PORT_NUMBER,
     WRITE_PORT_OPEN_FAILED,
+    WRITE_BYTE_FAILED,  // serial: a byte of the image did not go out; the rest was not sent
 };
 
 struct ConfigWriteOutcome {
@@ -39,8 +40,10 @@ constexpr uint32_t FACTORY_SERIAL_REPLY_TIMEOUT_MS = 450;
 ConfigWriteOutcome WriteConfigOverHid(const ConfigWriteImage& image, bool awaitVerdict);
 
 // Serial core: opens COM `port` at 9600 8N1, writes the 64 bytes, then reads and drops up to
-// 8 reply bytes, each within replyTimeoutMs. `busy` (if given) is called with true once the
-// port is open and with false before returning from there. The port stays open.
+// 8 reply bytes, each within replyTimeoutMs. The first byte that fails to go out (the port
+// vanished, the write deadline passed) ends the exchange as WRITE_BYTE_FAILED without the
+// reply wait. `busy` (if given) is called with true once the port is open and with false
+// before returning from there. The port stays open.
 ConfigWriteOutcome WriteConfigToPort(int port, const ConfigWriteImage& image,
                                      uint32_t replyTimeoutMs,
                                      const std::function<void(bool)>& busy = {});

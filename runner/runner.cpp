@@ -6,10 +6,13 @@
 #include <cstdio>
 #include <deque>
 #include <optional>
+#include <sstream>
 #include <vector>
 
 #include "app/zarn60_tool_dlg.h"
 #include "link/clock.h"
+#include "link/serial_link.h"
+#include "runner/control_names.h"
 #include "runner/script_text.h"
 
 namespace runner {
@@ -26,6 +29,7 @@ public:
     explicit ScriptHost(std::ostream& out) : m_out(out) {}
 
     std::deque<std::optional<std::string>> saveAnswers, openAnswers;
+    std::optional<std::string> lastMessage;  // the text of the last message box
     // Timer 1 as the runner runs it: its period, when the next tick is due, and a count
     // of restarts so that a tick that restarts the timer keeps the new schedule.
     uint32_t timerPeriod = 0;
@@ -33,6 +37,7 @@ public:
     unsigned timerStarts = 0;
 
     void MessageBox(const std::string& text, const std::string& title, ui::MsgIcon icon) override {
+        lastMessage = text;
         m_out << "msgbox icon=" << (icon == ui::MsgIcon::Exclamation ? "exclamation" : "none")
               << " title=" << Quote(title) << " text=" << Quote(text) << "\n";
     }
@@ -185,6 +190,33 @@ bool ParseNumber(const std::string& word, long long min, long long max, long lon
     return true;
 }
 
+enum class LineRead { Line, End, TooLong, Failed };
+
+// One line without its '\n', taking its bytes from *budget.
+LineRead ReadLine(std::istream& in, std::string* line, size_t* budget) {
+    line->clear();
+    std::streambuf* buf = in.rdbuf();
+    if (!buf || !in.good()) return in.bad() ? LineRead::Failed : LineRead::End;
+    using Traits = std::char_traits<char>;
+    for (;;) {
+        Traits::int_type c;
+        try {
+            c = buf->sbumpc();
+        } catch (...) {
+            in.setstate(std::ios::badbit);
+            return LineRead::Failed;
+        }
+        if (Traits::eq_int_type(c, Traits::eof())) {
+            in.setstate(std::ios::eofbit);
+            return line->empty() ? LineRead::End : LineRead::Line;
+        }
+        if (*budget == 0) return LineRead::TooLong;
+        --*budget;
+        if (Traits::to_char_type(c) == '\n') return LineRead::Line;
+        line->push_back(Traits::to_char_type(c));
+    }
+}
+
 class Runner {
 public:
     Runner(CZARN60TOOLDlg& dlg, ScriptHost& host, std::ostream& out, const SimCommand& sim,
@@ -194,21 +226,35 @@ public:
     int Run(std::istream& script) {
         std::string line;
         int number = 0;
-        while (!m_dlg.IsEnded() && std::getline(script, line)) {
+        size_t budget = static_cast<size_t>(kMaxScriptSize);
+        while (!m_dlg.IsEnded()) {
+            const LineRead got = ReadLine(script, &line, &budget);
+            if (got == LineRead::End) break;
             ++number;
+            if (got != LineRead::Line) {
+                m_out << "error line " << number << ": "
+                      << (got == LineRead::TooLong ? "the script is longer than 16 MiB"
+                                                   : "the script cannot be read")
+                      << "\n";
+                m_out.flush();
+                return m_out ? 2 : 1;
+            }
             if (!line.empty() && line.back() == '\r') line.pop_back();
             size_t first = line.find_first_not_of(" \t");
             if (first == std::string::npos || line[first] == '#') continue;
+            line = WithoutComment(line);
             std::string why;
             std::optional<Command> cmd = Parse(line, &why);
             if (cmd && !Execute(*cmd, &why)) cmd.reset();
             if (!cmd) {
                 m_out << "error line " << number << ": " << why << "\n";
                 m_out.flush();
-                return 2;
+                return m_out ? 2 : 1;
             }
             if (m_dlg.IsEnded()) m_out << "end " << m_dlg.Result() << "\n";
             m_out.flush();
+            // Nobody sees what follows: stop rather than act unseen.
+            if (!m_out) return 1;
         }
         return 0;
     }
@@ -218,8 +264,10 @@ private:
     bool ControlId(const std::string& word, std::initializer_list<res::Kind> kinds,
                    const char* kindText, int* id, std::string* why) {
         long long v = 0;
-        if (!ParseNumber(word, 0, 0x7fffffff, &v)) {
-            *why = word.empty() ? "missing control id" : "bad control id " + Quote(word);
+        if (std::optional<int> named = ControlIdByName(word)) {
+            v = *named;
+        } else if (!ParseNumber(word, 0, 0x7fffffff, &v)) {
+            *why = word.empty() ? "missing control id" : "bad control id " + QuoteCut(word);
             return false;
         }
         *id = static_cast<int>(v);
@@ -241,7 +289,7 @@ private:
         Command c{};
         auto noMore = [&]() {
             if (r.AtEnd()) return true;
-            *why = "unexpected text after " + Quote(word);
+            *why = "unexpected text after " + QuoteCut(word);
             return false;
         };
         auto text = [&]() {
@@ -266,7 +314,7 @@ private:
             c.op = Command::Slider;
             std::string pos = r.Word();
             if (!ParseNumber(pos, -0x7fffffffLL, 0x7fffffffLL, &c.number)) {
-                *why = "bad position " + Quote(pos);
+                *why = "bad position " + QuoteCut(pos);
                 return std::nullopt;
             }
             if (!noMore()) return std::nullopt;
@@ -277,7 +325,7 @@ private:
             } else if (key == "escape") {
                 c.op = Command::Escape;
             } else {
-                *why = "unknown key " + Quote(key) + " (enter or escape)";
+                *why = "unknown key " + QuoteCut(key) + " (enter or escape)";
                 return std::nullopt;
             }
             if (!noMore()) return std::nullopt;
@@ -292,7 +340,7 @@ private:
                 c.number = 1;
             } else if (!ParseNumber(n, 0, c.op == Command::Tick ? 1000000000LL : 0xffffffffLL,
                                     &c.number)) {
-                *why = n.empty() ? "missing milliseconds" : "bad count " + Quote(n);
+                *why = n.empty() ? "missing milliseconds" : "bad count " + QuoteCut(n);
                 return std::nullopt;
             }
             if (!noMore()) return std::nullopt;
@@ -319,7 +367,7 @@ private:
         } else if (word == "sysmenu") {
             std::string item = r.Word();
             if (item != "about") {
-                *why = "unknown system menu item " + Quote(item) + " (about)";
+                *why = "unknown system menu item " + QuoteCut(item) + " (about)";
                 return std::nullopt;
             }
             c.op = Command::SysAbout;
@@ -337,7 +385,7 @@ private:
             size_t b = rest.find_first_not_of(" \t");
             c.text = b == std::string::npos ? "" : rest.substr(b);
         } else {
-            *why = "unknown command " + Quote(word);
+            *why = "unknown command " + QuoteCut(word);
             return std::nullopt;
         }
         return c;
@@ -459,10 +507,18 @@ private:
 
 }  // namespace
 
-int RunScript(std::istream& script, std::ostream& out, const SimCommand& sim) {
-    // Each script is one run of the program: its program-wide state starts afresh.
+namespace {
+
+// Each script is one run of the program: its program-wide state starts afresh.
+void FreshProgramState() {
     g_connectionMode = CONNECTION_USB;
     g_strReceived.clear();
+}
+
+}  // namespace
+
+int RunScript(std::istream& script, std::ostream& out, const SimCommand& sim) {
+    FreshProgramState();
     const uint32_t startMs = zarn::GetClock().NowMs();
     ScriptHost host(out);
     int status = 0;
@@ -471,8 +527,55 @@ int RunScript(std::istream& script, std::ostream& out, const SimCommand& sim) {
         Runner runner(dlg, host, out, sim, startMs);
         status = runner.Run(script);
     });
+    zarn::PortTable::CloseAll();  // the run ends, and its ports are left as they were found
     out.flush();
     return status;
+}
+
+int RunAccount(std::ostream& out, const SimCommand& sim) {
+    struct Step {
+        const char* operation;
+        const char* link;
+        const char* script;
+    };
+    static const Step kSteps[] = {
+        {"Download Setting to Device", "USB 0801:0005", "click IDC_DOWNLOAD\n"},
+        {"Upload Setting from Device", "USB 0801:0005", "click IDC_UPLOAD\n"},
+        {"Get Version", "USB 0801:0005", "click IDC_GET_VERSION\n"},
+        {"Read Card", "USB 0801:0005",
+         "sim card B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|\n"
+         "click IDC_READ_CARD\n"},
+        {"Open", "COM1", "click IDC_SERIAL_PORT\nclick IDC_OPEN\n"},
+        {"Get Version", "COM1", "click IDC_GET_VERSION\nwait 200\n"},
+    };
+    FreshProgramState();
+    std::ostringstream sink;  // what the runner would print; the account says less
+    ScriptHost host(sink);
+    int status = 0;
+    out << "The dialog, run headless against the simulated reader:\n";
+    CZARN60TOOLApp app;
+    app.InitInstance(host, [&](CZARN60TOOLDlg& dlg) {
+        Runner runner(dlg, host, sink, sim, zarn::GetClock().NowMs());
+        for (const Step& step : kSteps) {
+            sink.str("");
+            host.lastMessage.reset();
+            std::istringstream script(step.script);
+            if (runner.Run(script) != 0) {
+                status = 2;
+                out << "  " << step.operation << ": " << sink.str();
+                return;
+            }
+            // A message box is the operation's answer where it shows one.
+            const std::string result = host.lastMessage ? "message box " + Quote(*host.lastMessage)
+                                                        : Quote(dlg.GetText(IDC_TEST_BOX));
+            char line[160];
+            std::snprintf(line, sizeof line, "  %-27s over %-14s -> ", step.operation, step.link);
+            out << line << result << "\n";
+        }
+        dlg.UserClick(IDC_EXIT);
+    });
+    out.flush();
+    return out ? status : 1;
 }
 
 }  // namespace runner

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on Debian 12, when it is missing.
+# Installs what the build and the tests need on Debian 12, when it is missing;
+# with --package also what building and checking the Debian package needs.
 set -euo pipefail
 pkgs=(g++ cmake make pkg-config libgtest-dev libgmock-dev qt6-base-dev libgl-dev
-      libfuse3-dev fuse3 fonts-wqy-microhei)
+      libfuse3-dev fuse3 fonts-wqy-microhei fonts-dejavu-core)
+if [ "${1:-}" = "--package" ]; then pkgs+=(dpkg-dev lintian); fi
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -115,10 +115,12 @@ const char* SimUsageText() {
            "  --slow MS         each report or byte MS ms late\n"
            "  --extra N         N more reports (USB) or bytes (serial) after each answer\n"
            "  --vanish N        disappear after N reports or bytes have moved\n"
-           "  --version TEXT    the version text it answers (default V2.10)\n"
+           "  --reader-version TEXT\n"
+           "                    the version text it answers (default V2.10)\n"
            "  --card TRACKS     the card it reads: track1|track2|track3 without sentinels\n"
            "  --swipe-every MS  swipe the card every MS ms\n"
            "  -h, --help        this text\n"
+           "  --version         the program's version\n"
            "\n"
            "Send SIGUSR1 to swipe the card once. Stops on SIGINT or SIGTERM.\n";
 }
@@ -189,8 +191,16 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options,
         } else if (a == "--vanish") {
             if (!number(0, 100000, &n)) return false;
             o.faults.vanishAfter = static_cast<int>(n);
-        } else if (a == "--version") {
+        } else if (a == "--reader-version") {
             if (!value(&o.version)) return false;
+        } else if (a == "--version") {
+            // Earlier scripts set the reader's version text as "--version TEXT"; a value
+            // that is no option still means that.
+            if (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) {
+                o.version = args[++i];
+            } else {
+                o.showVersion = true;
+            }
         } else if (a == "--card") {
             if (!value(&v)) return false;
             if (std::count(v.begin(), v.end(), '|') > 2) {
@@ -202,11 +212,11 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options,
             if (!number(1, 86400000, &n)) return false;
             o.swipeEveryMs = static_cast<uint32_t>(n);
         } else {
-            *error = "unknown option: " + a;
+            *error = "unknown option " + (a.size() <= 64 ? a : a.substr(0, 64) + "...");
             return false;
         }
     }
-    if (!o.help && o.link == SimOptions::Link::None) {
+    if (!o.help && !o.showVersion && o.link == SimOptions::Link::None) {
         *error = "say --serial or --usb";
         return false;
     }

@@ -20,10 +20,11 @@ struct SimOptions {
     uint16_t inputReportLength = DEFAULT_REPORT_LENGTH;  // --reports IN OUT
     uint16_t outputReportLength = DEFAULT_REPORT_LENGTH;
     Faults faults;                  // --mode, --partial, --slow, --extra, --vanish
-    std::string version = "V2.10";  // --version TEXT
+    std::string version = "V2.10";  // --reader-version TEXT
     Card card = DefaultCard();      // --card TRACKS
     uint32_t swipeEveryMs = 0;      // --swipe-every MS; 0 = only on SIGUSR1
     bool help = false;
+    bool showVersion = false;  // --version alone: the program's own version
 };
 
 // Parses the simulator's options (argv[0] excluded). False with *error on a bad option.

@@ -67,12 +67,19 @@ int main(int argc, char** argv) {
     sim::SimOptions options;
     std::string error;
     if (!sim::ParseSimOptions(args, &options, &error)) {
-        std::cerr << "zarn60-sim: " << error << "\n" << sim::SimUsageText();
+        std::cerr << "zarn60-sim: " << error << " (zarn60-sim --help lists the options)\n";
         return 2;
     }
-    if (options.help) {
-        std::cout << sim::SimUsageText();
-        return 0;
+    if (options.help || options.showVersion) {
+        if (options.help) {
+            std::cout << sim::SimUsageText();
+        } else {
+            std::cout << "zarn60-sim " ZARN60_VERSION "\n";
+        }
+        std::cout.flush();
+        if (std::cout.good()) return 0;
+        std::cerr << "zarn60-sim: cannot write to standard output\n";
+        return 1;
     }
     if (options.link == sim::SimOptions::Link::Serial) return ServeSerial(options);
 #ifdef ZARN60_HAVE_FUSE

@@ -1,6 +1,8 @@
 // zarn60-tool: the window, the headless runner (--script) and the two listings
 // (--list-ports, --list-devices). Only the window needs a display; the Qt application
 // is created for it alone.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,7 +10,6 @@
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #ifdef _WIN32
@@ -28,13 +29,61 @@
 namespace {
 
 void Usage(std::ostream& out) {
-    out << "usage: zarn60-tool [--simulate] [--script FILE|-]\n"
+    out << "usage: zarn60-tool [--simulate]\n"
+           "       zarn60-tool [--simulate] --script FILE|-\n"
            "       zarn60-tool --list-ports\n"
            "       zarn60-tool --list-devices\n"
+           "\n"
+           "Configures and tests the ZARN60 magnetic-stripe card reader. Without options it\n"
+           "opens the window \"ZARN TOOLS V2.7\".\n"
+           "\n"
            "  --simulate      attach the simulated reader (USB 0801:0005 and COM1)\n"
            "  --script FILE   run the dialog headless from a script ('-' = standard input)\n"
            "  --list-ports    list the COM numbers whose device exists\n"
-           "  --list-devices  list the HID interfaces with their ids and report lengths\n";
+           "  --list-devices  list the HID interfaces with their ids and report lengths\n"
+           "  -h, --help      this text\n"
+           "  --version       the program's version\n"
+           "\n"
+           "Exit status: 0 done, 1 failed (no display, output not written), 2 bad option\n"
+           "or script error. The manual page zarn60-tool(1) describes the script commands.\n";
+}
+
+// A word of the command line as an error line shows it: at most 64 bytes.
+std::string Shown(const std::string& word) {
+    return word.size() <= 64 ? word : word.substr(0, 64) + "...";
+}
+
+// The listings and the runner write to standard output; a failed write (a full disk, a
+// closed pipe) must not end as success.
+int Finished(int status) {
+    std::cout.flush();
+    if (std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+    std::cerr << "zarn60-tool: cannot write to standard output: " << std::strerror(errno) << "\n";
+    return status == 0 ? 1 : status;
+}
+
+// The script named on the command line, checked before anything runs: a folder, an
+// unreadable file and one far larger than any script are refused with one line.
+bool OpenScript(const std::string& path, std::ifstream* in) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            std::cerr << "zarn60-tool: cannot run script " << path << ": it is a folder\n";
+            return false;
+        }
+        if (S_ISREG(st.st_mode) && st.st_size > runner::kMaxScriptSize) {
+            std::cerr << "zarn60-tool: cannot run script " << path
+                      << ": larger than 16 MiB, no script is that long\n";
+            return false;
+        }
+    }
+    in->open(path, std::ios::binary);
+    if (!*in) {
+        std::cerr << "zarn60-tool: cannot open script " << path << ": " << std::strerror(errno)
+                  << "\n";
+        return false;
+    }
+    return true;
 }
 
 std::string ProgramName(const char* argv0) {
@@ -57,7 +106,7 @@ int ListPorts() {
         }
         std::cout << "\n";
     }
-    return 0;
+    return Finished(0);
 }
 
 int ListDevices() {
@@ -77,29 +126,8 @@ int ListDevices() {
         }
         std::cout << "\n";
     }
-    return 0;
+    return Finished(0);
 }
-
-// Shown where there is no display: the dialog driven headless through its main jobs
-// against the simulated reader.
-const char* const kDemoScript =
-    "# no display: the dialog runs headless against the simulated reader\n"
-    "dump\n"
-    "click 1013\n"
-    "get 1052\n"
-    "click 1040\n"
-    "get 1052\n"
-    "click 1060\n"
-    "get 1052\n"
-    "sim card B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|\n"
-    "click 1059\n"
-    "get 1052\n"
-    "click 1061\n"
-    "click 1055\n"
-    "click 1060\n"
-    "wait 200\n"
-    "get 1052\n"
-    "click 1015\n";
 
 }  // namespace
 
@@ -110,7 +138,12 @@ int main(int argc, char** argv) {
         std::string a = argv[i];
         if (a == "--simulate") {
             simulate = true;
-        } else if (a == "--script" && i + 1 < argc) {
+        } else if (a == "--script") {
+            if (i + 1 >= argc) {
+                std::cerr << "zarn60-tool: --script needs a file (or - for standard input); "
+                             "see zarn60-tool --help\n";
+                return 2;
+            }
             script = argv[++i];
         } else if (a == "--list-ports") {
             listPorts = true;
@@ -118,10 +151,13 @@ int main(int argc, char** argv) {
             listDevices = true;
         } else if (a == "--help" || a == "-h") {
             Usage(std::cout);
-            return 0;
+            return Finished(0);
+        } else if (a == "--version") {
+            std::cout << "zarn60-tool " ZARN60_VERSION "\n";
+            return Finished(0);
         } else {
-            std::cerr << "zarn60-tool: unknown option " << a << "\n";
-            Usage(std::cerr);
+            std::cerr << "zarn60-tool: unknown option " << Shown(a)
+                      << " (zarn60-tool --help lists the options)\n";
             return 2;
         }
     }
@@ -129,6 +165,7 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<sim::InProcessSimulation> simulation;
     if (simulate) simulation = std::make_unique<sim::InProcessSimulation>();
+    const zarn::PortsLeftAsFound portsLeftAsFound;  // on every way out, signals included
 
     if (listPorts) return ListPorts();
     if (listDevices) return ListDevices();
@@ -148,14 +185,10 @@ int main(int argc, char** argv) {
         _setmode(_fileno(stdout), _O_BINARY);
         _setmode(_fileno(stdin), _O_BINARY);
 #endif
-        if (*script == "-") return runner::RunScript(std::cin, std::cout, simCommand);
-        std::ifstream in(*script, std::ios::binary);
-        if (!in) {
-            std::cerr << "zarn60-tool: cannot open script " << *script << ": "
-                      << std::strerror(errno) << "\n";
-            return 2;
-        }
-        return runner::RunScript(in, std::cout, simCommand);
+        if (*script == "-") return Finished(runner::RunScript(std::cin, std::cout, simCommand));
+        std::ifstream in;
+        if (!OpenScript(*script, &in)) return 2;
+        return Finished(runner::RunScript(in, std::cout, simCommand));
     }
 
     const char* display = std::getenv("DISPLAY");
@@ -176,6 +209,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::cerr << "; showing the main operations headless instead\n";
-    std::istringstream demo(kDemoScript);
-    return runner::RunScript(demo, std::cout, simCommand);
+    const int status = Finished(runner::RunAccount(std::cout, simCommand));
+    std::cout << "For the window, run zarn60-tool --simulate where a display is (DISPLAY or "
+                 "WAYLAND_DISPLAY set).\n";
+    return Finished(status);
 }

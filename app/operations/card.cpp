@@ -25,6 +25,8 @@ void CZARN60TOOLDlg::OnReadCard() {
         EnableControl(IDC_FACTORY, true);
         return;
     }
-    UpdateData(false);
+    // No data exchange back into the edits here: the members hold only what the last
+    // saving exchange took, so it would undo what was typed since, and refill sentinel
+    // edits that "Disable SS"/"Disable ES" emptied.
     ShowStatus(CardDataToHex(data));
 }

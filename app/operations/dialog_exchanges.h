@@ -13,7 +13,7 @@ class CZARN60TOOLDlg;
 
 // Serial, dialog side: stops the receive poll, takes the port number from combo box 1050
 // (empty text: WRITE_NO_PORT_NUMBER), keeps 1013 and 1014 disabled while the port is busy
-// and restarts the poll at 10 ms after WRITE_SENT.
+// and restarts the poll at 10 ms after WRITE_SENT; after any failure it stays stopped.
 ConfigWriteOutcome WriteConfigOverSerial(CZARN60TOOLDlg& dlg, const ConfigWriteImage& image,
                                          uint32_t replyTimeoutMs);
 

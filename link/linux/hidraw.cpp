@@ -20,6 +20,10 @@
 //   ENODEV, and it may also read as end-of-file; all of these fail the transfer at once.
 // - Nothing here requires the node to be a character device: the tests serve it as a
 //   FUSE file under roots taken from ZARN60_SYSFS_ROOT and ZARN60_DEV_ROOT.
+// - Every open of a hidraw node gets its own copy of each input report, so two programs
+//   on one reader would each read the other's answers. A handle holds the node with an
+//   advisory flock() for as long as it lives; reports queued before the hold are read
+//   and dropped. flock() also works on the FUSE nodes the tests serve.
 // - /dev/hidrawN is usually root-only. An interface we cannot open is skipped by the
 //   link, but the listing still shows its ids from sysfs and why it failed.
 #include "link/linux/hidraw.h"
@@ -27,6 +31,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -376,9 +381,10 @@ public:
                 return 1;
             }
             if (errno == EINTR) continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK) return 0;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) return Lost();
             first = false;
-            if (WaitFor(m_fd, POLLOUT, start, timeoutMs) != 1) return 0;
+            const int ready = WaitFor(m_fd, POLLOUT, start, timeoutMs);
+            if (ready != 1) return ready < 0 ? Lost() : 0;
         }
     }
 
@@ -400,15 +406,35 @@ public:
                 *completedAtOnce = first;
                 return 1;
             }
-            if (n == 0) return 0;  // end of file: the node is gone
+            if (n == 0) return Lost();  // end of file: the node is gone
             if (errno == EINTR) continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK) return 0;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) return Lost();
             first = false;
-            if (WaitFor(m_fd, POLLIN, start, timeoutMs) != 1) return 0;
+            const int ready = WaitFor(m_fd, POLLIN, start, timeoutMs);
+            if (ready != 1) return ready < 0 ? Lost() : 0;
         }
     }
 
+    bool TryHold() override {
+        if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            // Only another holder makes us wait; a node without locks has nothing to hold.
+            return errno != EWOULDBLOCK && errno != EAGAIN;
+        }
+        // Bounded, in case the device streams faster than we drop.
+        for (int i = 0; i < 1024; ++i) {
+            if (::read(m_fd, m_scratch, sizeof m_scratch) <= 0) break;
+        }
+        return true;
+    }
+
 private:
+    // A handle whose device went away holds nothing worth holding: the reader plugged in
+    // again must not wait for a handle somebody forgot to close.
+    int Lost() {
+        ::flock(m_fd, LOCK_UN);
+        return 0;
+    }
+
     int m_fd;
     std::string m_path;
     bool m_numbered = false;

@@ -18,6 +18,10 @@
 //   are discarded first, as the next open of the port would do anyway.
 // - Opening a tty is the only way to learn whether it is in use, so the listing probes by
 //   opening; it never probes what is not a character device.
+// - A tty keeps its settings and its exclusive flag after the last close: a closed port gets
+//   back the settings found at its open, and a signal that ends the program does the same
+//   for every line still open, from a handler that only uses async-signal-safe calls on a
+//   table it never has to lock.
 #include "link/posix/serial_posix.h"
 
 #include <fcntl.h>
@@ -32,9 +36,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +53,52 @@ namespace {
 
 // How long one write attempt waits for room; the link retries until its own deadline.
 constexpr int kWriteWaitMs = 50;
+
+// The lines to put back when a signal ends the program: one slot per open port. A slot is
+// filled settings first, descriptor last, and emptied descriptor first, so that a handler
+// interrupting either step sees a whole entry or none.
+struct FoundLine {
+    volatile sig_atomic_t fdPlusOne = 0;  // 0 = free
+    struct termios settings {};
+};
+FoundLine g_found[PORT_COUNT];
+
+FoundLine* RememberLine(int fd, const struct termios& settings) {
+    for (FoundLine& line : g_found) {
+        if (line.fdPlusOne != 0) continue;
+        line.settings = settings;
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        line.fdPlusOne = fd + 1;
+        return &line;
+    }
+    return nullptr;
+}
+
+void ForgetLine(FoundLine* line) {
+    if (!line) return;
+    line->fdPlusOne = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+void PutBack(int fd, const struct termios& settings) {
+    ::tcflush(fd, TCIOFLUSH);
+    ::tcsetattr(fd, TCSANOW, &settings);
+    ::ioctl(fd, TIOCNXCL);
+}
+
+const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void PutBackLinesAndEnd(int sig) {
+    const int saved = errno;
+    for (FoundLine& line : g_found) {
+        const int fdPlusOne = line.fdPlusOne;
+        if (fdPlusOne != 0) PutBack(fdPlusOne - 1, line.settings);
+    }
+    errno = saved;
+    // The handler was installed to run once (SA_RESETHAND): raised again, the signal ends
+    // the program as it would have without us, once this handler returns.
+    ::raise(sig);
+}
 
 struct OpenResult {
     int fd = -1;
@@ -184,8 +236,13 @@ class PosixSerialPort final : public SerialPort {
 public:
     explicit PosixSerialPort(int fd) : m_fd(fd), m_pty(IsPseudoTerminal(fd)) {}
     ~PosixSerialPort() override {
-        ::tcflush(m_fd, TCIOFLUSH);
-        ::ioctl(m_fd, TIOCNXCL);
+        ForgetLine(m_line);
+        if (m_haveFound) {
+            PutBack(m_fd, m_found);
+        } else {
+            ::tcflush(m_fd, TCIOFLUSH);
+            ::ioctl(m_fd, TIOCNXCL);
+        }
         ::close(m_fd);
     }
     PosixSerialPort(const PosixSerialPort&) = delete;
@@ -193,6 +250,12 @@ public:
 
     bool ReadSettings() override {
         m_haveSettings = ::tcgetattr(m_fd, &m_settings) == 0;
+        // The first settings read are the ones the line had before this program came.
+        if (m_haveSettings && !m_haveFound) {
+            m_found = m_settings;
+            m_haveFound = true;
+            m_line = RememberLine(m_fd, m_found);
+        }
         return m_haveSettings;
     }
 
@@ -331,6 +394,9 @@ private:
     bool m_pty;
     struct termios m_settings {};
     bool m_haveSettings = false;
+    struct termios m_found {};
+    bool m_haveFound = false;
+    FoundLine* m_line = nullptr;
 };
 
 class PosixSerialBackend final : public SerialBackend {
@@ -379,6 +445,21 @@ std::string SerialDevicePath(int number) {
 SerialBackend& OsSerialBackend() {
     static PosixSerialBackend backend;
     return backend;
+}
+
+void RestorePortsOnSignals() {
+    for (int sig : kEndingSignals) {
+        struct sigaction old {};
+        if (::sigaction(sig, nullptr, &old) != 0) continue;
+        // Started to ignore it (nohup), or somebody else handles it: leave that alone.
+        if ((old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL) continue;
+        struct sigaction sa {};
+        sa.sa_handler = PutBackLinesAndEnd;
+        sigemptyset(&sa.sa_mask);
+        for (int other : kEndingSignals) sigaddset(&sa.sa_mask, other);
+        sa.sa_flags = SA_RESETHAND;
+        ::sigaction(sig, &sa, nullptr);
+    }
 }
 
 }  // namespace zarn

@@ -1,9 +1,15 @@
-// Win32 file access for the settings file, with the guarantee of the POSIX version: saving
-// never truncates the file it replaces. The bytes go to a new file in the same folder,
-// which is flushed and then moved over the target with a write-through replace.
+// Win32 file access for the settings file, with the guarantees of the POSIX version. A
+// save opens the path as given (links followed by the system, no sharing, created when
+// missing) and decides from what it opened: a file with a single name that is no link is
+// replaced with ReplaceFile (which keeps its attributes and security), anything else, or a
+// replacement the system refuses, is rewritten in place, never cut short before the new
+// bytes are in. Device names are refused before anything is opened.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cstdio>
 #include <string>
 
 #include "settings_file/settings_file.h"
@@ -18,17 +24,24 @@ public:
     Handle& operator=(const Handle&) = delete;
     HANDLE Get() const { return m_h; }
     bool Valid() const { return m_h != INVALID_HANDLE_VALUE; }
-    bool Reset() {
-        HANDLE h = m_h;
-        m_h = INVALID_HANDLE_VALUE;
-        return h == INVALID_HANDLE_VALUE || ::CloseHandle(h) != 0;
+    bool Reset(HANDLE h = INVALID_HANDLE_VALUE) {
+        HANDLE old = m_h;
+        m_h = h;
+        return old == INVALID_HANDLE_VALUE || ::CloseHandle(old) != 0;
     }
 
 private:
     HANDLE m_h;
 };
 
-bool WriteAll(HANDLE h, const uint8_t* data, size_t size) {
+bool Seek(HANDLE h, uint64_t offset) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    return ::SetFilePointerEx(h, at, nullptr, FILE_BEGIN) != 0;
+}
+
+bool WriteAllAt(HANDLE h, const char* data, size_t size, uint64_t offset) {
+    if (!Seek(h, offset)) return false;
     while (size > 0) {
         DWORD n = 0;
         if (!::WriteFile(h, data, static_cast<DWORD>(size), &n, nullptr) || n == 0) return false;
@@ -36,6 +49,26 @@ bool WriteAll(HANDLE h, const uint8_t* data, size_t size) {
         size -= n;
     }
     return true;
+}
+
+// Up to `want` bytes from the start of the file; false on a read error.
+bool ReadPrefix(HANDLE h, size_t want, std::string* out) {
+    out->assign(want, '\0');
+    if (!Seek(h, 0)) return false;
+    size_t got = 0;
+    while (got < want) {
+        DWORD n = 0;
+        if (!::ReadFile(h, out->data() + got, static_cast<DWORD>(want - got), &n, nullptr))
+            return false;
+        if (n == 0) break;
+        got += n;
+    }
+    out->resize(got);
+    return true;
+}
+
+bool CutAt(HANDLE h, uint64_t size) {
+    return Seek(h, size) && ::SetEndOfFile(h) != 0;
 }
 
 size_t LastSeparator(const std::string& path) {
@@ -48,100 +81,137 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, sep);
 }
 
-std::string NameOf(const std::string& path) {
-    size_t sep = LastSeparator(path);
-    return sep == std::string::npos ? path : path.substr(sep + 1);
+// "\\.\COM1", or a reserved device name in any folder and with any extension ("COM1",
+// "nul.cfg"): opening one reaches a device, not a file.
+bool IsDeviceName(const std::string& path) {
+    if (path.rfind("\\\\.\\", 0) == 0 || path.rfind("//./", 0) == 0) return true;
+    const size_t sep = LastSeparator(path);
+    std::string base = path.substr(sep == std::string::npos ? 0 : sep + 1);
+    if (base.size() >= 2 && base[1] == ':') base.erase(0, 2);
+    base = base.substr(0, base.find('.'));
+    while (!base.empty() && (base.back() == ' ' || base.back() == ':')) base.pop_back();
+    for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
+        base == "CONOUT$")
+        return true;
+    return base.size() == 4 && (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) &&
+           base[3] >= '1' && base[3] <= '9';
 }
 
-// The file a symbolic link or junction points to, so that a save replaces it and not the
-// link; the path unchanged when it does not exist or cannot be resolved.
-std::string FinalPath(const std::string& path) {
-    Handle h(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!h.Valid()) return path;
-    char buffer[MAX_PATH * 4];
-    DWORD n = ::GetFinalPathNameByHandleA(h.Get(), buffer, sizeof buffer,
-                                          FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (n == 0 || n >= sizeof buffer) return path;
-    return std::string(buffer, n);
+// The new bytes over the old ones, flushed, then the file cut to their length; a failed
+// write puts back the old length and the old bytes it overwrote (when readable).
+bool RewriteInPlace(HANDLE h, uint64_t oldSize, bool canRead, const std::string& bytes) {
+    std::string old;
+    const size_t overwritten = static_cast<size_t>(std::min<uint64_t>(oldSize, bytes.size()));
+    const bool haveOld = canRead && ReadPrefix(h, overwritten, &old);
+    if (WriteAllAt(h, bytes.data(), bytes.size(), 0) && ::FlushFileBuffers(h) &&
+        CutAt(h, bytes.size()) && ::FlushFileBuffers(h))
+        return true;
+    const bool bytesBack = haveOld && WriteAllAt(h, old.data(), old.size(), 0);
+    if (CutAt(h, oldSize) && bytesBack) ::FlushFileBuffers(h);
+    return false;
 }
 
-// A fresh file next to `target`, created exclusively.
-Handle CreateSibling(const std::string& target, std::string* name, DWORD* error) {
+// The bytes in a fresh, flushed file with a short name beside `target`; its name, or an
+// empty string when it could not be made.
+std::string WriteSibling(const std::string& target, const std::string& bytes) {
     static std::atomic<unsigned> counter{0};
-    const std::string base = FolderOf(target) + "\\." + NameOf(target) + ".";
-    *error = ERROR_SUCCESS;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        *name = base + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter++) +
-                ".tmp";
-        HANDLE h = ::CreateFileA(name->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE) return Handle(h);
-        *error = ::GetLastError();
-        if (*error != ERROR_FILE_EXISTS && *error != ERROR_ALREADY_EXISTS) break;
+        char name[40];
+        std::snprintf(name, sizeof name, "\\.zarn60-%lx-%x.tmp", ::GetCurrentProcessId(),
+                      counter++);
+        const std::string temp = FolderOf(target) + name;
+        Handle h(::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!h.Valid()) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+            return std::string();
+        }
+        const bool ok = WriteAllAt(h.Get(), bytes.data(), bytes.size(), 0) &&
+                        ::FlushFileBuffers(h.Get()) && h.Reset();
+        if (ok) return temp;
+        h.Reset();
+        ::DeleteFileA(temp.c_str());
+        return std::string();
     }
-    name->clear();
-    return Handle();
+    return std::string();
 }
 
-// Last resort when the folder does not let us create a file but the target itself may be
-// written: the original overwrite in place.
-bool WriteInPlace(const std::string& target, const ConfigReadImage& image) {
-    Handle h(::CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.Valid()) return false;
-    if (!WriteAll(h.Get(), image.data(), image.size())) return false;
-    if (!::FlushFileBuffers(h.Get())) return false;
-    return h.Reset();
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// The path opened with read and write access and no sharing, as a file on disk; the
+// handle is invalid when it cannot be, or is no disk file.
+HANDLE OpenFile(const std::string& path, DWORD disposition, bool* canRead) {
+    *canRead = true;
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
+        *canRead = false;
+        h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    return h;
 }
 
 }  // namespace
 
+bool WriteFileSafely(const std::string& path, const std::string& bytes) {
+    if (path.empty() || IsDeviceName(path)) return false;
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    // Read-only is refused as Windows refuses to open it for writing, also where the file
+    // system underneath would let an administrator write.
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_READONLY)))
+        return false;
+
+    bool canRead = true;
+    Handle h(OpenFile(path, OPEN_ALWAYS, &canRead));
+    if (!h.Valid()) return false;
+    const bool created = ::GetLastError() != ERROR_ALREADY_EXISTS;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (::GetFileType(h.Get()) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h.Get(), &info))
+        return false;
+    const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+
+    // A replacement would turn a link into a file, or part a file from its other names.
+    const bool isLink =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (!created && size > 0 && !isLink && info.nNumberOfLinks == 1) {
+        const std::string temp = WriteSibling(path, bytes);
+        if (!temp.empty()) {
+            h.Reset();  // ReplaceFile needs the file unshared
+            if (::ReplaceFileA(path.c_str(), temp.c_str(), nullptr, 0, nullptr, nullptr))
+                return true;
+            ::DeleteFileA(temp.c_str());
+            // Refused: write in place, into the very file that was opened.
+            BY_HANDLE_FILE_INFORMATION again{};
+            h.Reset(OpenFile(path, OPEN_EXISTING, &canRead));
+            if (!h.Valid() || !::GetFileInformationByHandle(h.Get(), &again) ||
+                !SameFile(info, again))
+                return false;
+        }
+    }
+    if (RewriteInPlace(h.Get(), size, canRead, bytes)) return h.Reset();
+    if (created) {
+        h.Reset();
+        if (!isLink) ::DeleteFileA(path.c_str());
+    }
+    return false;
+}
+
 bool WriteSettingsFile(const std::string& path, const ConfigReadImage& image) {
-    if (path.empty()) return false;
-    const std::string target = FinalPath(path);
-
-    const DWORD attributes = ::GetFileAttributesA(target.c_str());
-    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-    if (exists) {
-        // Read-only is refused as an in-place overwrite would be, for an administrator too.
-        if (attributes &
-            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_READONLY))
-            return false;
-        // Refuse where an in-place overwrite would have been refused (in use without
-        // sharing, no access).
-        Handle probe(::CreateFileA(target.c_str(), GENERIC_WRITE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!probe.Valid() || ::GetFileType(probe.Get()) != FILE_TYPE_DISK) return false;
-    } else {
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;
-    }
-
-    std::string temp;
-    DWORD error = ERROR_SUCCESS;
-    Handle h = CreateSibling(target, &temp, &error);
-    if (!h.Valid()) {
-        if (exists && error == ERROR_ACCESS_DENIED) return WriteInPlace(target, image);
-        return false;
-    }
-    bool ok = WriteAll(h.Get(), image.data(), image.size());
-    ok = ok && ::FlushFileBuffers(h.Get()) != 0;
-    ok = h.Reset() && ok;
-    ok = ok && ::MoveFileExA(temp.c_str(), target.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    if (!ok) {
-        ::DeleteFileA(temp.c_str());
-        return false;
-    }
-    return true;
+    return WriteFileSafely(path, std::string(image.begin(), image.end()));
 }
 
 bool ReadSettingsFile(const std::string& path, ConfigReadImage& image) {
-    if (path.empty()) return false;
+    if (path.empty() || IsDeviceName(path)) return false;
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY))
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
         return false;
     // Read and write access with no sharing, as the file was always opened: a file that
     // cannot be written, or is open elsewhere, cannot be loaded.
@@ -151,17 +221,8 @@ bool ReadSettingsFile(const std::string& path, ConfigReadImage& image) {
     // A pipe or a console would block or read something that is no file.
     if (::GetFileType(h.Get()) != FILE_TYPE_DISK) return false;
 
-    ConfigReadImage bytes{};
-    size_t got = 0;
-    while (got < bytes.size()) {
-        DWORD n = 0;
-        if (!::ReadFile(h.Get(), bytes.data() + got, static_cast<DWORD>(bytes.size() - got), &n,
-                        nullptr))
-            return false;
-        if (n == 0) break;
-        got += n;
-    }
-    if (got < bytes.size()) return false;
-    image = bytes;
+    std::string got;
+    if (!ReadPrefix(h.Get(), image.size(), &got) || got.size() < image.size()) return false;
+    std::copy(got.begin(), got.end(), image.begin());
     return true;
 }

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <climits>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "link/clock.h"
 #include "link/hid_link.h"
 
 namespace {
@@ -19,8 +21,9 @@ struct FakeInterface {
     uint16_t vendorId = 0x0801, productId = 0x0005;
     bool lengthsReadable = true;
     uint16_t input = 9, output = 9;
-    int result = 1;      // what a transfer returns
-    bool atOnce = true;  // whether it completed without waiting
+    int result = 1;         // what a transfer returns
+    bool atOnce = true;     // whether it completed without waiting
+    int heldElsewhere = 0;  // hold attempts that find another program holding it
 };
 
 class FakeBackend;
@@ -50,7 +53,12 @@ public:
         if (m_itf.result == 1 && length > 0) buffer[0] = 0;
         return m_itf.result;
     }
+    bool TryHold() override {
+        ++holdAttempts;
+        return m_itf.heldElsewhere-- <= 0;
+    }
     const std::string& Path() const { return m_itf.path; }
+    int holdAttempts = 0;
 
 private:
     FakeBackend* m_owner;
@@ -245,4 +253,34 @@ TEST_F(HidLinkRules, ListingShowsWhyAnInterfaceCouldNotBeOpened) {
     EXPECT_TRUE(list[1].haveIds);  // from what the backend can tell without opening
     EXPECT_EQ(list[1].vendorId, 0x0802);
     EXPECT_EQ(backend.live, 0);
+}
+
+// A reader another program's exchange holds: the open waits on the program's clock, a
+// little, and then fails as if no reader were there, closing what it opened.
+TEST_F(HidLinkRules, AReaderHeldElsewhereIsWaitedForBrieflyThenRefused) {
+    struct Case {
+        int heldFor;  // hold attempts that fail
+        bool opens;
+        uint32_t waitedMs;
+    } cases[] = {
+        {0, true, 0},
+        {3, true, 3 * HID_HOLD_POLL_MS},
+        {static_cast<int>(HID_HOLD_WAIT_MS / HID_HOLD_POLL_MS) - 1, true,
+         HID_HOLD_WAIT_MS - HID_HOLD_POLL_MS},
+        {INT_MAX, false, HID_HOLD_WAIT_MS},
+    };
+    zarn::VirtualClock clock(0u - 500u);  // the wait survives the tick counter wrapping
+    zarn::ScopedClock useClock(clock);
+    for (const Case& c : cases) {
+        SCOPED_TRACE("held for " + std::to_string(c.heldFor) + " attempts");
+        FakeInterface reader = Itf("r", 0x0801);
+        reader.heldElsewhere = c.heldFor;
+        backend.interfaces = {Itf("other", 0x1234), reader};
+        const uint32_t start = clock.NowMs();
+        HidHandle h = HidLink::Open(0x0801, 0x0005);
+        EXPECT_EQ(h != INVALID_HID_HANDLE, c.opens);
+        EXPECT_EQ(clock.NowMs() - start, c.waitedMs);
+        HidLink::Close(h);
+        EXPECT_EQ(backend.live, 0);
+    }
 }

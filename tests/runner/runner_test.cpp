@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "runner/control_names.h"
 #include "runner/script_text.h"
 #include "tests/app/app_fixture.h"
 
@@ -332,6 +334,150 @@ TEST_F(RunnerTest, InterlocksThroughTheScript) {
     };
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.lines, std::vector<std::string>(std::begin(kExpected), std::end(kExpected)));
+}
+
+// Names and numbers name the same controls; an unknown name is refused like a bad number.
+TEST_F(RunnerTest, ControlsByNameActAsByNumber) {
+    const Result byNumber = RunLines("type 1063 30\nget 1063\nclick 1018\nget 1000\nget 1017\n");
+    const Result byName = RunLines(
+        "type IDC_TRACK1_END 30\nget IDC_TRACK1_END\nclick IDC_DISABLE_SS\n"
+        "get IDC_TRACK1_SS\nget IDC_USB_SPEED\n");
+    EXPECT_EQ(byName.status, 0);
+    EXPECT_EQ(byName.lines, byNumber.lines);
+    ASSERT_EQ(byName.lines.size(), 3u);
+
+    const char* const bad[][2] = {
+        {"click IDC_NOPE\n", "error line 1: bad control id \"IDC_NOPE\""},
+        {"click idc_download\n", "error line 1: bad control id \"idc_download\""},
+        {"click IDC_PREFIX\n",
+         "error line 1: control IDC_PREFIX is not a button, check box or "
+         "radio button"},
+    };
+    for (const auto& c : bad) {
+        Result r = RunLines(c[0]);
+        EXPECT_EQ(r.status, 2) << c[0];
+        EXPECT_EQ(r.lines, std::vector<std::string>{c[1]}) << c[0];
+    }
+}
+
+// Every control of the dialog has exactly one name, and every name is a control.
+TEST(ControlNames, EveryControlHasOneName) {
+    std::vector<int> named;
+    for (const auto& [name, id] : runner::ControlNames()) {
+        EXPECT_EQ(runner::ControlIdByName(name), id) << name;
+        named.push_back(id);
+    }
+    EXPECT_TRUE(std::is_sorted(named.begin(), named.end()));
+    EXPECT_EQ(std::adjacent_find(named.begin(), named.end()), named.end());
+    std::vector<int> ids;
+    for (const auto& c : res::MainDialogTemplate().controls)
+        if (c.id != res::IDC_STATIC) ids.push_back(c.id);
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(named, ids);
+}
+
+TEST(ScriptText, TrailingCommentsEndAtTheTextsTheyMayNotCut) {
+    const char* const cases[][2] = {
+        {"click 1013 # download", "click 1013"},
+        {"click 1013\t#x", "click 1013"},
+        {"click 1013#x", "click 1013#x"},  // no blank before: a word, refused as such
+        {"answer save \"/tmp/a #1.cfg\" # note", "answer save \"/tmp/a #1.cfg\""},
+        {"answer save /tmp/a#1.cfg", "answer save /tmp/a#1.cfg"},
+        {"sim swipe # the card", "sim swipe"},
+        // Texts run to the end of the line: any sentinel can be typed.
+        {"type 1000 #", "type 1000 #"},
+        {"type 1023 a # b", "type 1023 a # b"},
+        {"paste 1023 # #", "paste 1023 # #"},
+        {"sim card |4111 #2|", "sim card |4111 #2|"},
+        {"sim version V1 #2", "sim version V1 #2"},
+        // ... unless quoted, when a comment may follow.
+        {"type 1023 \"a # b\" # note", "type 1023 \"a # b\""},
+        {"type 1023 \"a \\\" # b\" #", "type 1023 \"a \\\" # b\""},
+        {"type 1023 \"open # end", "type 1023 \"open # end"},
+        {"sim card \"x\" # c", "sim card \"x\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(runner::WithoutComment(c[0]), c[1]) << c[0];
+}
+
+TEST_F(RunnerTest, CommentsDoNothing) {
+    Result r = RunLines("# a script\n  # indented\nget 1062 # the usb radio\nget 1000 #\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.lines, (std::vector<std::string>{
+                           "ctl 1062 kind=radio visible=1 enabled=1 checked=1 limit=0 text=\"usb\"",
+                           "ctl 1000 kind=edit visible=1 enabled=1 checked=0 limit=1 text=\"%\""}));
+}
+
+// Error lines quote at most 64 bytes of a word, however long it is.
+TEST_F(RunnerTest, ErrorLinesCutHugeWords) {
+    const std::string huge(10'000'000, 'w');
+    const std::string cut = "\"" + std::string(64, 'w') + "\"...";
+    const std::string scripts[][2] = {
+        {huge + "\n", "error line 1: unknown command " + cut},
+        {"click " + huge + "\n", "error line 1: bad control id " + cut},
+        {"key " + huge + "\n", "error line 1: unknown key " + cut + " (enter or escape)"},
+        {"tick " + huge + "\n", "error line 1: bad count " + cut},
+    };
+    for (const auto& s : scripts) {
+        Result r = RunLines(s[0]);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.lines, std::vector<std::string>{s[1]}) << s[1].substr(0, 40);
+    }
+    EXPECT_EQ(runner::QuoteCut(std::string(64, 'a')), "\"" + std::string(64, 'a') + "\"");
+}
+
+// A stream of bytes without end, as /dev/zero gives.
+class EndlessBuf : public std::streambuf {
+public:
+    explicit EndlessBuf(char fill) { std::fill(std::begin(m_chunk), std::end(m_chunk), fill); }
+    size_t taken = 0;
+
+protected:
+    int_type underflow() override {
+        taken += sizeof m_chunk;
+        setg(m_chunk, m_chunk, m_chunk + sizeof m_chunk);
+        return traits_type::to_int_type(m_chunk[0]);
+    }
+
+private:
+    char m_chunk[4096];
+};
+
+// A stream whose next read fails, as a disk error or a folder does.
+class FailingBuf : public std::streambuf {
+protected:
+    int_type underflow() override { throw std::ios_base::failure("read error"); }
+};
+
+TEST_F(RunnerTest, ScriptsThatNeverEndOrCannotBeReadStopWithAnError) {
+    for (char fill : {'\0', 'x', '\n'}) {
+        EndlessBuf buf(fill);
+        std::istream in(&buf);
+        std::ostringstream out;
+        EXPECT_EQ(runner::RunScript(in, out, {}), 2);
+        EXPECT_LE(buf.taken, (size_t{16} << 20) + 8192);
+        EXPECT_NE(out.str().find(": the script is longer than 16 MiB\n"), std::string::npos)
+            << out.str().substr(0, 80);
+    }
+    FailingBuf failing;
+    std::istream in(&failing);
+    std::ostringstream out;
+    EXPECT_EQ(runner::RunScript(in, out, {}), 2);
+    EXPECT_EQ(out.str(), "error line 1: the script cannot be read\n");
+}
+
+// An output that cannot be written stops the run: nothing acts unseen.
+TEST_F(RunnerTest, AFailedOutputStopsTheRunWithStatus1) {
+    std::vector<std::string> seen;
+    runner::SimCommand sim = [&](const std::string& args, std::ostream& out, std::string*) {
+        seen.push_back(args);
+        out << "sim " << args << "\n";
+        return true;
+    };
+    std::istringstream in("sim one\nsim two\nsim three\n");
+    std::ostringstream out;
+    out.setstate(std::ios::badbit);
+    EXPECT_EQ(runner::RunScript(in, out, sim), 1);
+    EXPECT_EQ(seen, std::vector<std::string>{"one"});
 }
 
 }  // namespace

@@ -20,37 +20,17 @@
 #include <string>
 
 #include "../support/temp_dir.h"
+#include "file_helpers.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-ConfigReadImage Pattern(uint8_t seed) {
-    ConfigReadImage image{};
-    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(seed + i * 7);
-    return image;
-}
-
+using settingstest::AsString;
+using settingstest::InChild;
+using settingstest::Pattern;
+using settingstest::Spit;
 using testsupport::Slurp;
-
-void Spit(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string AsString(const ConfigReadImage& image) {
-    return std::string(image.begin(), image.end());
-}
-
-// Runs `body` in a child process and returns its exit status (-1 when it did not exit).
-int InChild(const std::function<int()>& body) {
-    pid_t pid = ::fork();
-    if (pid < 0) return -1;
-    if (pid == 0) ::_exit(body());
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 class SettingsFileTest : public testsupport::WithTempDir<> {
 protected:
@@ -78,15 +58,18 @@ TEST_F(SettingsFileTest, SavedFileHoldsExactlyTheImageAndLoadsBack) {
     EXPECT_EQ(OtherEntries({"Setup.cfg"}), 0);
 }
 
-TEST_F(SettingsFileTest, SavingOverALongerFileLeavesExactly56BytesAndItsPermissions) {
+TEST_F(SettingsFileTest, SavingOverALongerFileReplacesItWithExactly56BytesAndItsPermissions) {
     const fs::path file = m_dir / "old.cfg";
     Spit(file, std::string(300, 'z'));
     ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
-    ASSERT_TRUE(WriteSettingsFile(file.string(), Pattern(3)));
-    EXPECT_EQ(Slurp(file), AsString(Pattern(3)));
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    const ino_t old = st.st_ino;
+    ASSERT_TRUE(WriteSettingsFile(file.string(), Pattern(3)));
+    EXPECT_EQ(Slurp(file), AsString(Pattern(3)));
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_NE(st.st_ino, old) << "an own file with one name is replaced whole, by a rename";
     EXPECT_EQ(OtherEntries({"old.cfg"}), 0);
 }
 
