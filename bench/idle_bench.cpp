@@ -3,17 +3,19 @@
 // dialog, offscreen), the port a pseudo-terminal with zarn60-sim --serial behind it.
 // "Open" starts the poll at 50 ms; "Get Version" restarts it at 10 ms, and once the
 // answer is shown the window idles with the poll ticking. Side by side, in turns: a bare
-// Qt timer on the same period whose tick waits 1 ms as the poll's read must, and the same
-// two waits without Qt, the floor the machine itself sets.
+// Qt timer every 10 ms whose tick waits 1 ms as the poll's read must (the yardstick), and
+// the same two waits without Qt, the floor the machine itself sets. The 10 ms and 1 ms
+// are the reader protocol's figures, written out here: a tool polling slower than that
+// fails on its tick rate, one doing more a tick on its CPU over the yardstick's.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QTimer>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -22,11 +24,16 @@
 
 #include "app/zarn60_tool_dlg.h"
 #include "bench/child.h"
+#include "bench/click.h"
 #include "gui/dialog_view.h"
 #include "gui/template_widgets.h"
 #include "res/resources.h"
 
 namespace {
+
+// The receive poll's period after an operation, and the wait of each tick's read.
+constexpr uint32_t POLL_MS = 10;
+constexpr int READ_WAIT_MS = 1;
 
 double CpuMs() {
     timespec ts{};
@@ -90,7 +97,7 @@ public:
             uint8_t byte;
             if (::read(m_line[0], &byte, 1) == 1) return;
             pollfd p{m_line[0], POLLIN, 0};
-            ::poll(&p, 1, 1);
+            ::poll(&p, 1, READ_WAIT_MS);
         });
     }
     ~BareTick() {
@@ -110,9 +117,9 @@ public:
         long ticks = 0;
         while (WallMs() - wall0 < ms) {
             pollfd p{m_line[0], POLLIN, 0};
-            ::poll(&p, 1, static_cast<int>(periodMs) - 1);
+            ::poll(&p, 1, static_cast<int>(periodMs) - READ_WAIT_MS);
             uint8_t byte;
-            if (::read(m_line[0], &byte, 1) != 1) ::poll(&p, 1, 1);
+            if (::read(m_line[0], &byte, 1) != 1) ::poll(&p, 1, READ_WAIT_MS);
             ++ticks;
         }
         phase->cpuMs += CpuMs() - cpu0;
@@ -143,7 +150,10 @@ int main(int argc, char** argv) {
             return a == "--help" || a == "-h" ? 0 : 2;
         }
     }
-    constexpr double TARGET_PERCENT = 1.0;
+    // The window's CPU over the yardstick's; its ticks a second within this share of
+    // the prescribed rate.
+    constexpr double TARGET_RATIO = 1.15;
+    constexpr double RATE_TOLERANCE = 0.05;
     constexpr int ROUNDS = 4;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
@@ -170,15 +180,7 @@ int main(int argc, char** argv) {
 
     Phase open, idle, yardstick, plain;
     std::string shown, failure;
-    auto click = [&view, &failure](int id) {
-        auto* button = qobject_cast<QAbstractButton*>(view.ControlWidget(id));
-        if (!button || !button->isEnabled()) {
-            failure = "control " + std::to_string(id) + " cannot be clicked";
-            return false;
-        }
-        button->click();
-        return true;
-    };
+    auto click = [&view, &failure](int id) { return bench::ClickButton(view, id, &failure); };
     CZARN60TOOLApp theApp;
     theApp.InitInstance(view, [&](CZARN60TOOLDlg& dialog) {
         view.Attach(&dialog);
@@ -186,22 +188,21 @@ int main(int argc, char** argv) {
             if (click(IDC_SERIAL_PORT) && click(IDC_OPEN)) {
                 Wait(300);
                 Measure(&open, view.Timer1(), ticks, std::max(1000, seconds * 200));
-                if (click(IDC_GET_VERSION)) {
-                    Wait(500);  // the answer comes in, one byte a tick
+                // The window and the yardstick take turns, so that the machine's noise
+                // falls on both alike. Between turns the poll is stopped, and "Get
+                // Version" starts it again on the tool's own period; its answer comes in
+                // (one byte a tick) before the window's turn is measured.
+                const int slice = seconds * 1000 / ROUNDS;
+                for (int r = 0; r < ROUNDS && click(IDC_GET_VERSION); ++r) {
+                    Wait(500);
                     shown = dialog.GetText(IDC_TEST_BOX);
-                    // The window and the yardstick take turns, so that the machine's
-                    // noise falls on both alike. The poll stops and starts again as an
-                    // operation stops and starts it.
-                    const int slice = seconds * 1000 / ROUNDS;
-                    for (int r = 0; r < ROUNDS; ++r) {
-                        Measure(&idle, view.Timer1(), ticks, slice);
-                        dialog.KillTimer();
-                        bare.Timer().start(static_cast<int>(POLL_PERIOD_MS));
-                        Measure(&yardstick, bare.Timer(), bare.Ticks(), slice);
-                        bare.Timer().stop();
-                        bare.PlainLoop(&plain, slice, POLL_PERIOD_MS);
-                        dialog.SetTimer(POLL_PERIOD_MS);
-                    }
+                    if (shown != "V2.10") break;
+                    Measure(&idle, view.Timer1(), ticks, slice);
+                    dialog.KillTimer();
+                    bare.Timer().start(static_cast<int>(POLL_MS));
+                    Measure(&yardstick, bare.Timer(), bare.Ticks(), slice);
+                    bare.Timer().stop();
+                    bare.PlainLoop(&plain, slice, POLL_MS);
                 }
             }
             view.close();
@@ -217,24 +218,29 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("idle window, receive poll on an open pseudo-terminal, offscreen\n");
-    std::printf("%-36s %8s %7s %8s %11s  %s\n", "", "poll ms", "wall s", "ticks/s", "CPU %/wall",
-                "target");
-    auto row = [](const char* name, const Phase& p, const char* target) {
-        std::printf("%-36s %8u %7.1f %8.1f %10.3f%%  %s\n", name, p.period, p.wallMs / 1000,
-                    p.TicksPerSecond(), p.Percent(), target);
+    std::printf("%-36s %8s %7s %8s %11s\n", "", "poll ms", "wall s", "ticks/s", "CPU %/wall");
+    auto row = [](const char* name, const Phase& p) {
+        std::printf("%-36s %8u %7.1f %8.1f %10.3f%%\n", name, p.period, p.wallMs / 1000,
+                    p.TicksPerSecond(), p.Percent());
     };
-    row("window, after \"Open\"", open, "");
-    row("window, after \"Get Version\"", idle, "< 1 %");
-    row("yardstick: Qt timer + 1 ms wait", yardstick, "");
-    row("floor: no Qt, sleep + 1 ms wait", plain, "");
+    row("window, after \"Open\"", open);
+    row("window, after \"Get Version\"", idle);
+    row("yardstick: Qt timer + 1 ms wait", yardstick);
+    row("floor: no Qt, sleep + 1 ms wait", plain);
     const double perTickUs = [&] {
         const double a = idle.ticks ? idle.cpuMs * 1000 / idle.ticks : 0;
         const double b = yardstick.ticks ? yardstick.cpuMs * 1000 / yardstick.ticks : 0;
         return a - b;
     }();
-    std::printf("window / yardstick: %.3f; the window's own share: %.3f %% (%.1f us a tick)\n",
-                idle.Percent() / yardstick.Percent(), idle.Percent() - yardstick.Percent(),
-                perTickUs);
-    std::printf("verdict: %s\n", idle.Percent() < TARGET_PERCENT ? "ok" : "ABOVE TARGET");
-    return idle.Percent() < TARGET_PERCENT ? 0 : 3;
+    std::printf("the window's own share: %.3f %% (%.1f us a tick)\n",
+                idle.Percent() - yardstick.Percent(), perTickUs);
+    const double ratio = idle.Percent() / yardstick.Percent();
+    const double rate = 1000.0 / POLL_MS;
+    const bool rateOk = std::abs(idle.TicksPerSecond() - rate) <= rate * RATE_TOLERANCE;
+    const bool cpuOk = ratio <= TARGET_RATIO;
+    std::printf(
+        "window / yardstick: %.3f (target <= %.2f); ticks/s %.1f (the poll's %u ms: %.0f)\n", ratio,
+        TARGET_RATIO, idle.TicksPerSecond(), POLL_MS, rate);
+    std::printf("verdict: %s\n", !rateOk ? "POLL OFF ITS PERIOD" : cpuOk ? "ok" : "ABOVE TARGET");
+    return rateOk && cpuOk ? 0 : 3;
 }

@@ -4,4 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 cd build
-ctest --output-on-failure -j"$(nproc)" --timeout 600
+ctest --output-on-failure -j"$(nproc)" --timeout 600 "$@"
