@@ -23,6 +23,7 @@ extern "C" {
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/hid_link.h"
@@ -41,9 +42,10 @@ std::string ErrorText(DWORD error) {
     return s;
 }
 
-HANDLE OpenPath(const std::string& path, DWORD access) {
-    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+HANDLE OpenPath(const std::string& path, DWORD access,
+                DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) {
+    return CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                       nullptr);
 }
 
 bool ReadAttributes(HANDLE h, uint16_t* vendorId, uint16_t* productId) {
@@ -69,8 +71,10 @@ bool ReadCaps(HANDLE h, uint16_t* input, uint16_t* output) {
 
 class Win32HidDevice final : public HidDevice {
 public:
-    explicit Win32HidDevice(HANDLE h) : m_h(h) {}
-    ~Win32HidDevice() override { CloseHandle(m_h); }
+    Win32HidDevice(HANDLE h, std::string path) : m_h(h), m_path(std::move(path)) {}
+    ~Win32HidDevice() override {
+        if (m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
+    }
     Win32HidDevice(const Win32HidDevice&) = delete;
     Win32HidDevice& operator=(const Win32HidDevice&) = delete;
 
@@ -86,6 +90,17 @@ public:
     }
     int Read(uint8_t* buffer, uint32_t length, uint32_t timeoutMs, bool* completedAtOnce) override {
         return Transfer(false, buffer, length, timeoutMs, completedAtOnce);
+    }
+    // Holding the reader is a handle that shares nothing: a second program's open for
+    // reading and writing then fails with a sharing violation. Our own shared handle would
+    // conflict with it too, so it is given up first; while another program holds the
+    // reader, each try finds it busy and the handle stays closed until one succeeds.
+    bool TryHold() override {
+        if (m_held) return true;
+        if (m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
+        m_h = OpenPath(m_path, GENERIC_READ | GENERIC_WRITE, 0);
+        m_held = m_h != INVALID_HANDLE_VALUE;
+        return m_held;
     }
 
 private:
@@ -119,6 +134,8 @@ private:
     }
 
     HANDLE m_h;
+    std::string m_path;
+    bool m_held = false;
 };
 
 class Win32HidBackend final : public HidBackend {
@@ -154,7 +171,7 @@ public:
             if (why) *why = ErrorText(GetLastError());
             return nullptr;
         }
-        return std::make_unique<Win32HidDevice>(h);
+        return std::make_unique<Win32HidDevice>(h, path);
     }
 
     bool PeekInterface(const std::string& path, HidInterfaceInfo* info) override {
