@@ -1,6 +1,7 @@
 #include "gui/dialog_view.h"
 
 #include <QAbstractButton>
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -19,7 +20,9 @@
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextLayout>
 #include <QValidator>
 #include <algorithm>
 #include <functional>
@@ -76,7 +79,54 @@ private:
     int m_depth;
 };
 
+// Qt lays out a whole block of text again for every character added to it, so text that
+// arrives without line breaks is kept in blocks of at most about this many characters:
+// a longer last block is split where its last line starts, which shows the same lines.
+constexpr int kMaxBlockChars = 1024;
+// Marks a block that continues the text of the one before it (no line break between).
+constexpr int kContinuesProperty = QTextFormat::UserProperty + 1;
+
+bool ContinuesLine(const QTextBlock& block) {
+    return block.blockFormat().boolProperty(kContinuesProperty);
+}
+
+QTextBlockFormat ContinuationFormat() {
+    QTextBlockFormat format;
+    format.setProperty(kContinuesProperty, true);
+    return format;
+}
+
+// Positions in the widget's document and in the text it shows (without the splits).
+int ShownPosition(const QTextDocument* doc, int widgetPos) {
+    int splits = 0;
+    for (QTextBlock b = doc->begin().next(); b.isValid() && b.position() <= widgetPos; b = b.next())
+        if (ContinuesLine(b)) ++splits;
+    return widgetPos - splits;
+}
+
+int WidgetPosition(const QTextDocument* doc, int shownPos) {
+    int splits = 0;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        if (b.position() > 0 && ContinuesLine(b)) ++splits;
+        const int start = b.position() - splits;
+        if (shownPos < start + b.length() || !b.next().isValid())
+            return std::min(b.position() + std::max(0, shownPos - start),
+                            b.position() + b.length() - 1);
+    }
+    return 0;
+}
+
 }  // namespace
+
+QString ShownTestBoxText(const QPlainTextEdit* box) {
+    QString text;
+    const QTextDocument* doc = box->document();
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        if (b != doc->begin() && !ContinuesLine(b)) text += u'\n';
+        text += b.text();
+    }
+    return text;
+}
 
 DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
     : QWidget(parent), m_template(tpl) {
@@ -151,7 +201,7 @@ void DialogView::Connect(size_t index) {
                 [this, index](const QString& text) { UserEdited(index, QStringToBytes(text)); });
     } else if (auto* box = qobject_cast<QPlainTextEdit*>(w)) {
         box->document()->setUndoRedoEnabled(false);
-        m_shownText[index] = RenderTestBox({});
+        m_shownText[index].text = RenderTestBox({});
         connect(box, &QPlainTextEdit::textChanged, this, [this, index] {
             if (!m_mirroring) UserEditedTestBox(index);
         });
@@ -183,6 +233,7 @@ void DialogView::Connect(size_t index) {
 void DialogView::Attach(ui::Dialog* dialog) {
     m_dialog = dialog;
     if (!m_dialog) return;
+    for (auto& entry : m_shownText) entry.second.revision = UINT64_MAX;  // another model's
     if (!m_dialog->Icon().empty()) {
         QPixmap pixmap;
         const auto& png = m_dialog->Icon();
@@ -315,33 +366,86 @@ void DialogView::Mirror(size_t index) {
 
 void DialogView::MirrorTestBox(size_t index, const ui::Control& c) {
     auto* box = static_cast<QPlainTextEdit*>(m_widgets[index]);
-    TestBoxText rendered = RenderTestBox(c.text);
-    const QString current = box->toPlainText();
-    if (current != rendered.display) {
-        if (m_userEditing) {
-            // The model changed what the user typed ('?' for a character that is no
-            // byte): show it and keep the caret where it was.
-            const int caret = box->textCursor().position();
-            box->setPlainText(rendered.display);
-            QTextCursor cursor = box->textCursor();
-            cursor.setPosition(std::min<int>(caret, static_cast<int>(rendered.display.size())));
-            box->setTextCursor(cursor);
-        } else {
-            if (!current.isEmpty() && rendered.display.startsWith(current)) {
-                // Received bytes mostly add to the end.
-                QTextCursor cursor(box->document());
-                cursor.movePosition(QTextCursor::End);
-                cursor.insertText(rendered.display.mid(current.size()));
+    ShownText& shown = m_shownText[index];
+    const int width = box->viewport()->width();
+    const bool sameWidth = shown.width == width;
+    if (!m_userEditing && sameWidth && shown.revision == c.textRevision) return;
+    if (!m_userEditing && sameWidth && shown.revision != UINT64_MAX &&
+        c.textRevision == shown.revision + 1 && c.keptBytes == shown.text.byteAt.back() &&
+        c.keptBytes <= c.text.size()) {
+        // Bytes added to what is shown (the receive poll): only they are rendered.
+        const qsizetype before = shown.text.display.size();
+        AppendTestBox(shown.text, c.text, c.keptBytes);
+        m_testBoxWork += c.text.size() - c.keptBytes;
+        AddToTestBox(box, shown.text.display, before);
+        box->moveCursor(QTextCursor::End);
+        box->ensureCursorVisible();
+    } else {
+        TestBoxText rendered = RenderTestBox(c.text);
+        m_testBoxWork += c.text.size();
+        const QString current = ShownTestBoxText(box);
+        if (current != rendered.display || !sameWidth) {
+            if (m_userEditing) {
+                // The model changed what the user typed ('?' for a character that is no
+                // byte): show it and keep the caret where it was.
+                const int caret = ShownPosition(box->document(), box->textCursor().position());
+                FillTestBox(box, rendered.display);
+                QTextCursor cursor = box->textCursor();
+                cursor.setPosition(WidgetPosition(
+                    box->document(),
+                    std::min<int>(caret, static_cast<int>(rendered.display.size()))));
+                box->setTextCursor(cursor);
             } else {
-                box->setPlainText(rendered.display);
+                if (sameWidth && !current.isEmpty() && rendered.display.startsWith(current))
+                    AddToTestBox(box, rendered.display, current.size());  // mostly added
+                else
+                    FillTestBox(box, rendered.display);
+                // New text is read at its end.
+                box->moveCursor(QTextCursor::End);
+                box->ensureCursorVisible();
             }
-            // New text is read at its end.
-            box->moveCursor(QTextCursor::End);
-            box->ensureCursorVisible();
-            box->verticalScrollBar()->setValue(box->verticalScrollBar()->maximum());
         }
+        shown.text = std::move(rendered);
     }
-    m_shownText[index] = std::move(rendered);
+    shown.revision = c.textRevision;
+    shown.width = width;
+}
+
+void DialogView::FillTestBox(QPlainTextEdit* box, const QString& display) {
+    box->clear();
+    AddToTestBox(box, display, 0);
+}
+
+void DialogView::AddToTestBox(QPlainTextEdit* box, const QString& display, qsizetype from) {
+    QTextDocument* doc = box->document();
+    QTextCursor cursor(doc);
+    cursor.movePosition(QTextCursor::End);
+    while (from < display.size()) {
+        // A line break starts a block of its own; a piece of a line is added a part at a
+        // time, so that no block grows far past the bound before it is split.
+        const qsizetype lineEnd = display.indexOf(u'\n', from);
+        if (lineEnd == from) {
+            cursor.insertBlock(QTextBlockFormat());
+            ++from;
+            continue;
+        }
+        const qsizetype end =
+            std::min(lineEnd < 0 ? display.size() : lineEnd, from + qsizetype{kMaxBlockChars / 2});
+        cursor.insertText(display.mid(from, end - from));
+        QTextBlock last = doc->lastBlock();
+        m_testBoxWork += static_cast<uint64_t>(end - from) + static_cast<uint64_t>(last.length());
+        from = end;
+        if (last.length() <= kMaxBlockChars) continue;
+        doc->documentLayout()->blockBoundingRect(last);  // lays it out when it is not
+        const QTextLayout* layout = last.layout();
+        if (!layout || layout->lineCount() < 2) continue;
+        const int lineStart = layout->lineAt(layout->lineCount() - 1).textStart();
+        if (lineStart <= 0) continue;
+        QTextCursor split(doc);
+        split.setPosition(last.position() + lineStart);
+        split.insertBlock(ContinuationFormat());
+        cursor.movePosition(QTextCursor::End);
+    }
 }
 
 void DialogView::TimerChanged(uint32_t periodMs) {
@@ -389,7 +493,8 @@ void DialogView::UserEditedTestBox(size_t index) {
     if (!m_dialog) return;
     auto* box = static_cast<QPlainTextEdit*>(m_widgets[index]);
     const ui::Control& c = m_dialog->AllControls()[index];
-    const std::string bytes = ApplyTestBoxEdit(c.text, m_shownText[index], box->toPlainText());
+    const std::string bytes =
+        ApplyTestBoxEdit(c.text, m_shownText[index].text, ShownTestBoxText(box));
     const bool tooLong = c.limit > 0 && bytes.size() > std::max<size_t>(c.limit, c.text.size());
     m_userEditing = true;
     if (!tooLong) UserEdited(index, bytes);
@@ -427,7 +532,10 @@ bool DialogView::HandleKey(QWidget* target, QKeyEvent* key) {
     if (index >= 0 && (key->modifiers() & Qt::ControlModifier)) {
         // Ctrl+Enter is the line break of a multi-line edit; plain Enter is the dialog's.
         if (auto* box = qobject_cast<QPlainTextEdit*>(m_widgets[static_cast<size_t>(index)])) {
-            box->insertPlainText(QStringLiteral("\n"));
+            // A block of its own, never one that continues the line before.
+            QTextCursor cursor = box->textCursor();
+            cursor.insertBlock(QTextBlockFormat());
+            box->setTextCursor(cursor);
             return true;
         }
     }
@@ -443,6 +551,15 @@ bool DialogView::HandleKey(QWidget* target, QKeyEvent* key) {
 
 bool DialogView::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    if (type == QEvent::Resize) {
+        // A test box's blocks are split where its lines wrap: a new width splits anew.
+        for (auto& [index, shown] : m_shownText) {
+            auto* box = static_cast<QPlainTextEdit*>(m_widgets[index]);
+            if (watched == box->viewport() && shown.width != box->viewport()->width())
+                Mirror(index);
+        }
+        return QWidget::eventFilter(watched, event);
+    }
     if (type != QEvent::KeyPress && type != QEvent::MouseButtonDblClick &&
         type != QEvent::MouseButtonPress)
         return QWidget::eventFilter(watched, event);

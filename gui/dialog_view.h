@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,7 +17,14 @@
 #include "ui/dialog.h"
 #include "ui/host.h"
 
+class QPlainTextEdit;
+
 namespace gui {
+
+// What a test box shows, read from its widget: long runs of text are kept in blocks of
+// bounded length (split where the box wraps a line anyway), and those splits are no line
+// breaks of the text.
+QString ShownTestBoxText(const QPlainTextEdit* box);
 
 class DialogView : public QWidget, public ui::Host {
     Q_OBJECT
@@ -42,6 +50,9 @@ public:
     QWidget* ControlWidget(int id) const;
     const std::vector<QWidget*>& TemplateWidgets() const { return m_widgets; }
     const QTimer& Timer1() const { return m_timer; }
+    // Characters the test boxes have rendered, inserted and had laid out again since the
+    // start: the work of showing text, which must follow the new text, not all of it.
+    uint64_t TestBoxWork() const { return m_testBoxWork; }
 
     // ui::Host
     void MessageBox(const std::string& text, const std::string& title, ui::MsgIcon icon) override;
@@ -68,6 +79,8 @@ private:
     void PaceClock();
     void Mirror(size_t index);
     void MirrorTestBox(size_t index, const ui::Control& c);
+    void FillTestBox(QPlainTextEdit* box, const QString& display);
+    void AddToTestBox(QPlainTextEdit* box, const QString& display, qsizetype from);
     void Connect(size_t index);
     void UserClicked(size_t index);
     void UserEdited(size_t index, const std::string& bytes);
@@ -78,9 +91,15 @@ private:
 
     const res::DialogTemplate& m_template;
     ui::Dialog* m_dialog = nullptr;
-    std::vector<QWidget*> m_widgets;            // template order, like the model's controls
-    std::map<int, size_t> m_index;              // id -> template position
-    std::map<size_t, TestBoxText> m_shownText;  // multi-line edits: what they show
+    std::vector<QWidget*> m_widgets;  // template order, like the model's controls
+    std::map<int, size_t> m_index;    // id -> template position
+    struct ShownText {
+        TestBoxText text;
+        uint64_t revision = UINT64_MAX;  // of the model's text it shows; MAX = unknown
+        int width = -1;                  // the width its blocks were split for
+    };
+    std::map<size_t, ShownText> m_shownText;  // multi-line edits: what they show
+    uint64_t m_testBoxWork = 0;
     QTimer m_timer;
     QElapsedTimer m_realTime;
     zarn::VirtualClock* m_clock = nullptr;
