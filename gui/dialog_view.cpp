@@ -234,11 +234,10 @@ void DialogView::Attach(ui::Dialog* dialog) {
     m_dialog = dialog;
     if (!m_dialog) return;
     for (auto& entry : m_shownText) entry.second.revision = UINT64_MAX;  // another model's
-    if (!m_dialog->Icon().empty()) {
-        QPixmap pixmap;
-        const auto& png = m_dialog->Icon();
-        if (pixmap.loadFromData(png.data(), static_cast<uint>(png.size()), "PNG"))
-            setWindowIcon(QIcon(pixmap));
+    // The program icon is already up; another one is decoded once here.
+    if (!m_dialog->Icon().empty() && m_dialog->Icon() != res::IconPng()) {
+        const QImage image = DecodePng(m_dialog->Icon());
+        if (!image.isNull()) setWindowIcon(QIcon(QPixmap::fromImage(image)));
     }
     for (size_t i = 0; i < m_widgets.size() && i < m_dialog->AllControls().size(); ++i) Mirror(i);
     TimerChanged(m_dialog->TimerPeriod());

@@ -1,8 +1,11 @@
 #include "gui/template_widgets.h"
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QGroupBox>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -75,19 +78,42 @@ QSize DialogClientSize(const res::DialogTemplate& tpl) {
 }
 
 QFont DialogFont(const res::DialogTemplate& tpl) {
+    // Only the faces the machine has, in order: each missing one would be looked up in
+    // vain whenever text is laid out.
+    QStringList families;
+    for (const QString& family :
+         {Utf8(tpl.fontName), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei"),
+          QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Droid Sans Fallback")}) {
+        if (QFontDatabase::hasFamily(family)) families << family;
+    }
     QFont font;
-    font.setFamilies({Utf8(tpl.fontName), QStringLiteral("SimSun"),
-                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"),
-                      QStringLiteral("Droid Sans Fallback")});
+    if (!families.isEmpty()) font.setFamilies(families);
     font.setPixelSize(FontPixels(tpl));
     return font;
 }
 
+QFont TestBoxFont(const QFont& dialogFont) {
+    QFont font = dialogFont;
+    QStringList families = font.families();
+    if (families.isEmpty()) families << font.family();
+    if (QFontDatabase::hasFamily(QLatin1String(kControlPicturesFamily)))
+        families << QLatin1String(kControlPicturesFamily);
+    font.setFamilies(families);
+    return font;
+}
+
+QImage DecodePng(const std::vector<uint8_t>& png) {
+    QByteArray bytes(reinterpret_cast<const char*>(png.data()), static_cast<qsizetype>(png.size()));
+    QBuffer buffer(&bytes);
+    // Named and not guessed: guessing asks every image plugin (and loads its libraries).
+    QImageReader reader(&buffer, "png");
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
+}
+
 QIcon ProgramIcon() {
-    const std::vector<uint8_t> png = res::IconPng();
-    QPixmap pixmap;
-    pixmap.loadFromData(png.data(), static_cast<uint>(png.size()), "PNG");
-    return QIcon(pixmap);
+    static const QImage image = DecodePng(res::IconPng());  // decoded once per run
+    return QIcon(QPixmap::fromImage(image));
 }
 
 QString Utf8(std::string_view text) {
@@ -103,6 +129,7 @@ QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits unit
         case res::Kind::Edit:
             if (control.style & res::STYLE_MULTILINE) {
                 auto* edit = new QPlainTextEdit(parent);
+                edit->setFont(TestBoxFont(parent->font()));
                 edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
                 edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
                 edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -4,10 +4,13 @@
 
 #include <QFont>
 #include <QIcon>
+#include <QImage>
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "res/resources.h"
 
@@ -32,6 +35,13 @@ QSize DialogClientSize(const res::DialogTemplate& tpl);
 // size the template's point size has at 96 dpi.
 QFont DialogFont(const res::DialogTemplate& tpl);
 
+// The family asked for the control-byte symbols (U+2400 to U+2421) of the test box: the
+// dialog's faces do not have them.
+inline constexpr char kControlPicturesFamily[] = "FreeSans";
+// The dialog's font, with that family added for the characters its faces lack.
+QFont TestBoxFont(const QFont& dialogFont);
+
+QImage DecodePng(const std::vector<uint8_t>& png);
 QIcon ProgramIcon();  // icon 128
 
 QString Utf8(std::string_view text);
