@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTextBlock>
@@ -137,12 +138,24 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
     setFont(DialogFont(tpl));
     setFixedSize(DialogClientSize(tpl));
 
+    InstallAccessibleRoles();
     const BaseUnits units = DialogBaseUnits(tpl);
     for (const res::ControlTemplate& t : tpl.controls) {
         QWidget* w = CreateControlWidget(t, units, this);
         if (t.id != res::IDC_STATIC && !m_index.count(t.id)) m_index[t.id] = m_widgets.size();
         m_widgets.push_back(w);
         Connect(m_widgets.size() - 1);
+    }
+
+    // Names for screen readers; a label beside a control is also its buddy, which is how
+    // a combo box is named on Linux (its name is its text).
+    for (size_t i = 0; i < m_widgets.size(); ++i) {
+        int label = -1;
+        if (const QString name = AccessibleNameOf(tpl, i, &label); !name.isEmpty())
+            m_widgets[i]->setAccessibleName(name);
+        if (auto* buddy =
+                label >= 0 ? qobject_cast<QLabel*>(m_widgets[static_cast<size_t>(label)]) : nullptr)
+            buddy->setBuddy(m_widgets[i]);
     }
 
     m_realTime.start();
@@ -285,7 +298,6 @@ int DialogView::Exec() {
     show();
     raise();
     activateWindow();
-    if (QWidget* w = ControlWidget(m_dialog->Focus())) w->setFocus(Qt::OtherFocusReason);
     QEventLoop loop;
     connect(this, &DialogView::dialogEnded, &loop, &QEventLoop::quit);
     if (!m_dialog->IsEnded()) loop.exec();
@@ -455,8 +467,15 @@ void DialogView::TimerChanged(uint32_t periodMs) {
 }
 
 void DialogView::FocusChanged(int id) {
-    if (QWidget* w = ControlWidget(id); w && w != QApplication::focusWidget())
-        w->setFocus(Qt::OtherFocusReason);
+    if (QWidget* w = ControlWidget(id); w && w != QApplication::focusWidget()) GiveFocus(w);
+}
+
+void DialogView::GiveFocus(QWidget* w) {
+    w->setFocus(Qt::OtherFocusReason);
+    // An edit the dialog gives the focus to has its text selected, so that the first
+    // keystroke replaces it (a limit of 1 would refuse it otherwise). A click keeps its
+    // caret where it was clicked: that focus comes from Qt, not through here.
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->selectAll();
 }
 
 // --- Widgets to model ---------------------------------------------------------------------
@@ -577,6 +596,13 @@ bool DialogView::eventFilter(QObject* watched, QEvent* event) {
     }
     if (HandleKey(target, static_cast<QKeyEvent*>(event))) return true;
     return QWidget::eventFilter(watched, event);
+}
+
+void DialogView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The dialog's first focus, as the dialog placed it.
+    if (m_dialog && !event->spontaneous())
+        if (QWidget* w = ControlWidget(m_dialog->Focus())) GiveFocus(w);
 }
 
 void DialogView::closeEvent(QCloseEvent* event) {

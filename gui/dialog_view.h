@@ -68,6 +68,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -77,6 +78,7 @@ private:
     template <class Action>
     void Run(Action&& action, bool busy = true);
     void PaceClock();
+    void GiveFocus(QWidget* w);
     void Mirror(size_t index);
     void MirrorTestBox(size_t index, const ui::Control& c);
     void FillTestBox(QPlainTextEdit* box, const QString& display);

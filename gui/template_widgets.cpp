@@ -1,5 +1,7 @@
 #include "gui/template_widgets.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
@@ -46,6 +48,54 @@ protected:
 private:
     static constexpr int kCaptionIndent = 7;
 };
+
+class RadioAccessible : public QAccessibleWidget {
+public:
+    explicit RadioAccessible(QRadioButton* radio)
+        : QAccessibleWidget(radio, QAccessible::RadioButton) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && accessibleName().isEmpty()) {
+            QString name = Radio()->text();
+            return name.remove(u'&').trimmed();
+        }
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State st = QAccessibleWidget::state();
+        st.checkable = true;
+        st.checked = Radio()->isChecked();
+        return st;
+    }
+    QStringList actionNames() const override {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& action) override {
+        if (action == pressAction())
+            Radio()->click();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+private:
+    QRadioButton* Radio() const { return static_cast<QRadioButton*>(widget()); }
+    QString accessibleName() const { return widget()->accessibleName(); }
+};
+
+QAccessibleInterface* AccessibleFactory(const QString&, QObject* object) {
+    // Asked when the widget is made, before the dialog turns autoExclusive off.
+    if (auto* radio = qobject_cast<QRadioButton*>(object)) return new RadioAccessible(radio);
+    return nullptr;
+}
+
+bool Overlaps(int a, int aLen, int b, int bLen) {
+    return a < b + bLen && b < a + aLen;
+}
+
+bool Inside(const res::Rect& inner, const res::Rect& outer) {
+    return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.w <= outer.x + outer.w &&
+           inner.y + inner.h <= outer.y + outer.h;
+}
 
 // MulDiv: rounded to the nearest, halves away from zero.
 int MulDiv(int value, int mul, int div) {
@@ -118,6 +168,54 @@ QIcon ProgramIcon() {
 
 QString Utf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString AccessibleNameOf(const res::DialogTemplate& tpl, size_t index, int* labelIndex) {
+    if (labelIndex) *labelIndex = -1;
+    const res::ControlTemplate& c = tpl.controls.at(index);
+    if (c.kind != res::Kind::Edit && c.kind != res::Kind::Combo && c.kind != res::Kind::Slider)
+        return {};
+    const res::ControlTemplate* group = nullptr;
+    for (const res::ControlTemplate& o : tpl.controls) {
+        if (o.kind == res::Kind::Group && Inside(c.rect, o.rect) &&
+            (!group || Inside(o.rect, group->rect)))
+            group = &o;
+    }
+    // Only captions in the same group box name the control.
+    const res::ControlTemplate* beside = nullptr;
+    const res::ControlTemplate* above = nullptr;
+    for (const res::ControlTemplate& o : tpl.controls) {
+        if (o.caption.empty() || (o.style & res::STYLE_HIDDEN)) continue;
+        if (group && !Inside(o.rect, group->rect)) continue;
+        const bool captioned =
+            o.kind == res::Kind::Label || o.kind == res::Kind::Check || o.kind == res::Kind::Radio;
+        if (captioned && Overlaps(o.rect.y, o.rect.h, c.rect.y, c.rect.h) &&
+            o.rect.x + o.rect.w <= c.rect.x + 2 && (!beside || o.rect.x > beside->rect.x))
+            beside = &o;
+        // A column label: above, over the middle of the control, at most two rows up.
+        const int middle = c.rect.x + c.rect.w / 2;
+        if (o.kind == res::Kind::Label && o.rect.x <= middle && middle < o.rect.x + o.rect.w &&
+            o.rect.y + o.rect.h <= c.rect.y && c.rect.y - o.rect.y <= 2 * 17 &&
+            (!above || o.rect.y > above->rect.y))
+            above = &o;
+    }
+    if (labelIndex && beside && beside->kind == res::Kind::Label)
+        *labelIndex = static_cast<int>(beside - tpl.controls.data());
+    if (beside && above) {
+        QString row = Utf8(beside->caption).trimmed();
+        if (row.endsWith(u':')) row.chop(1);
+        return row + u' ' + Utf8(above->caption).trimmed();
+    }
+    if (beside) return Utf8(beside->caption).trimmed();
+    if (above) return Utf8(above->caption).trimmed();
+    return group ? Utf8(group->caption).trimmed() : QString();
+}
+
+void InstallAccessibleRoles() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    QAccessible::installFactory(AccessibleFactory);
 }
 
 QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits units,

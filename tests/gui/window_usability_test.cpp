@@ -2,9 +2,13 @@
 // apart, controls a screen reader can name, and the first keystroke that is not refused.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTest>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -48,6 +52,105 @@ TEST_F(WindowUsabilityTest, EveryControlByteHasAGlyphOfItsOwn) {
     // Every face asked for is installed: none is looked up in vain.
     for (const QString& family : font.families())
         EXPECT_TRUE(QFontDatabase::hasFamily(family)) << family.toStdString();
+}
+
+QAccessible::Role RoleOf(res::Kind kind) {
+    switch (kind) {
+        case res::Kind::Edit:
+            return QAccessible::EditableText;
+        case res::Kind::Check:
+            return QAccessible::CheckBox;
+        case res::Kind::Radio:
+            return QAccessible::RadioButton;
+        case res::Kind::Button:
+            return QAccessible::Button;
+        case res::Kind::Combo:
+            return QAccessible::ComboBox;
+        case res::Kind::Slider:
+            return QAccessible::Slider;
+        case res::Kind::Label:
+            return QAccessible::StaticText;
+        case res::Kind::Group:
+            return QAccessible::Grouping;
+        case res::Kind::Icon:
+            return QAccessible::Graphic;
+    }
+    return QAccessible::NoRole;
+}
+
+TEST_F(WindowUsabilityTest, ScreenReadersHearEveryControlsRoleAndName) {
+    const std::map<int, std::string> names = {
+        {1000, "SS TRK1"},
+        {1004, "ES TRK2"},
+        {1023, "PREFIX(Max 15 Chars):"},
+        {1024, "SUFFIX(Max 15 Chars):"},
+        {1035, "Trim space between data, remains"},
+        {1050, "COM:"},
+        {1017, "USB Speed:"},
+        {1052, "Test Magnetic Reader"},
+        {1069, "Track 1 Start:"},
+        {1063, "Track 1 End:"},
+        {1064, "[Max:2 digits]  Track 2 End:"},
+        {1062, "usb"},
+        {1061, "serial port"},
+    };
+    const res::DialogTemplate& tpl = res::MainDialogTemplate();
+    for (size_t i = 0; i < tpl.controls.size(); ++i) {
+        const res::ControlTemplate& t = tpl.controls[i];
+        QWidget* w = view->TemplateWidgets()[i];
+        if (w->isHidden()) continue;
+        SCOPED_TRACE("control " + std::to_string(t.id) + " " + std::string(t.caption));
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->role(), RoleOf(t.kind));
+        const QString name = a->text(QAccessible::Name);
+        EXPECT_FALSE(name.isEmpty());
+        if (auto it = names.find(t.id); it != names.end()) {
+            // A combo box's name is its text; its label comes as the "labelled by" relation.
+            QString heard = name;
+            for (const auto& [other, relation] : a->relations(QAccessible::Label))
+                if (t.kind == res::Kind::Combo) heard = other->text(QAccessible::Name);
+            EXPECT_EQ(heard.toStdString(), it->second);
+        }
+        if (t.kind == res::Kind::Radio) {
+            EXPECT_TRUE(a->state().checkable);
+            EXPECT_EQ(a->state().checked, dlg.IsChecked(t.id));
+        }
+    }
+    // A screen reader's press on a radio button is the user's click.
+    QAccessibleInterface* serial =
+        QAccessible::queryAccessibleInterface(view->ControlWidget(IDC_SERIAL_PORT));
+    ASSERT_NE(serial->actionInterface(), nullptr);
+    EXPECT_TRUE(serial->actionInterface()->actionNames().contains(
+        QAccessibleActionInterface::pressAction()));
+    serial->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(g_connectionMode, CONNECTION_SERIAL);
+    EXPECT_TRUE(serial->state().checked);
+}
+
+TEST_F(WindowUsabilityTest, AnEditTheDialogFocusesHasItsTextSelected) {
+    // At start: the first keystroke replaces "%" (its limit is 1).
+    auto* first = qobject_cast<QLineEdit*>(view->ControlWidget(IDC_TRACK1_SS));
+    ASSERT_EQ(QApplication::focusWidget(), first);
+    EXPECT_EQ(first->selectedText(), QStringLiteral("%"));
+    QTest::keyClicks(first, "#");
+    EXPECT_EQ(dlg.GetText(IDC_TRACK1_SS), "#");
+
+    // The dialog puts the focus back on an edit (a failed data exchange does).
+    dlg.SetText(IDC_TRACK1_END, "12");
+    dlg.SetFocus(IDC_TRACK1_END);
+    auto* end = qobject_cast<QLineEdit*>(view->ControlWidget(IDC_TRACK1_END));
+    EXPECT_EQ(QApplication::focusWidget(), end);
+    EXPECT_EQ(end->selectedText(), QStringLiteral("12"));
+
+    // A click puts the caret where it was clicked, selecting nothing.
+    auto* prefix = qobject_cast<QLineEdit*>(view->ControlWidget(IDC_PREFIX));
+    dlg.SetText(IDC_PREFIX, "abcdef");
+    QTest::mouseClick(prefix, Qt::LeftButton, {},
+                      QPoint(prefix->width() - 3, prefix->height() / 2));
+    EXPECT_EQ(QApplication::focusWidget(), prefix);
+    EXPECT_FALSE(prefix->hasSelectedText());
+    EXPECT_EQ(prefix->cursorPosition(), 6);
 }
 
 }  // namespace
