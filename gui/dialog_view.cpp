@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QEventLoop>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -118,6 +119,17 @@ int WidgetPosition(const QTextDocument* doc, int shownPos) {
 }
 
 }  // namespace
+
+void WidenForTitle(QMessageBox& box) {
+    // A window manager cuts a title wider than the window; a message box is only as wide
+    // as its text. Room for the title and the frame's buttons beside it.
+    const QFontMetrics metrics(QApplication::font("QMdiSubWindowTitleBar"));
+    const int width = metrics.horizontalAdvance(box.windowTitle()) + 160;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    }
+}
 
 QString ShownTestBoxText(const QPlainTextEdit* box) {
     QString text;
@@ -622,6 +634,7 @@ void DialogView::MessageBox(const std::string& text, const std::string& title, u
     QMessageBox box(icon == ui::MsgIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon,
                     Utf8(title.empty() ? ui::Dialog::ProgramName() : title), Utf8(text),
                     QMessageBox::Ok, this);
+    WidenForTitle(box);
     box.exec();
 }
 

@@ -17,6 +17,7 @@
 #include "ui/dialog.h"
 #include "ui/host.h"
 
+class QMessageBox;
 class QPlainTextEdit;
 
 namespace gui {
@@ -25,6 +26,9 @@ namespace gui {
 // bounded length (split where the box wraps a line anyway), and those splits are no line
 // breaks of the text.
 QString ShownTestBoxText(const QPlainTextEdit* box);
+
+// Makes a message box wide enough to show its whole title.
+void WidenForTitle(QMessageBox& box);
 
 class DialogView : public QWidget, public ui::Host {
     Q_OBJECT

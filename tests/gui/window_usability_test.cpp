@@ -6,6 +6,7 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <map>
@@ -151,6 +152,15 @@ TEST_F(WindowUsabilityTest, AnEditTheDialogFocusesHasItsTextSelected) {
     EXPECT_EQ(QApplication::focusWidget(), prefix);
     EXPECT_FALSE(prefix->hasSelectedText());
     EXPECT_EQ(prefix->cursorPosition(), 6);
+}
+
+TEST(MessageBoxWidth, AShortTextStillShowsTheWholeTitle) {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("zarn60-tool with a long program name"),
+                    QStringLiteral("1"), QMessageBox::Ok);
+    gui::WidenForTitle(box);
+    box.show();
+    const QFontMetrics metrics(QApplication::font("QMdiSubWindowTitleBar"));
+    EXPECT_GE(box.width(), metrics.horizontalAdvance(box.windowTitle()) + 100);
 }
 
 }  // namespace
