@@ -537,7 +537,7 @@ void DialogView::RunSystemCommand(uint32_t command) {
 }
 
 void DialogView::contextMenuEvent(QContextMenuEvent* event) {
-    if (!m_dialog || m_dialog->SystemMenu().empty()) return;
+    if (!m_dialog || (m_dialog->SystemMenu().empty() && !m_simulator)) return;
     // The system menu's own items: there is no system menu on every desktop.
     QMenu menu(this);
     for (const ui::Dialog::MenuItem& item : m_dialog->SystemMenu()) {
@@ -548,7 +548,32 @@ void DialogView::contextMenuEvent(QContextMenuEvent* event) {
             menu.addAction(Utf8(item.text), this, [this, command] { RunSystemCommand(command); });
         }
     }
+    if (m_simulator) {
+        QMenu* cards = menu.addMenu(QStringLiteral("Swipe a test card"));
+        for (const TestCard& card : TestCards())
+            cards->addAction(QString::fromUtf8(card.name), this,
+                             [this, &card] { SwipeTestCard(card); });
+    }
     menu.exec(event->globalPos());
+}
+
+const std::vector<DialogView::TestCard>& DialogView::TestCards() {
+    // The simulated reader's own card first; the others show track 3, its trimming of
+    // spaces, and a card with one track only.
+    static const std::vector<TestCard> cards = {
+        {"Tracks 1 and 2", "B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|"},
+        {"Tracks 1, 2 and 3",
+         "B5500000000000004^ROE/JANE^3012101|5500000000000004=3012101|0112  3456  7890"},
+        {"Track 2 only", "|6011000000000004=2812101|"},
+    };
+    return cards;
+}
+
+void DialogView::SwipeTestCard(const TestCard& card) {
+    PaceClock();  // the card passes now
+    std::string error;
+    if (!m_simulator(std::string("card ") + card.tracks, &error) || !m_simulator("swipe", &error))
+        QMessageBox::warning(this, Utf8(ui::Dialog::ProgramName()), Utf8(error));
 }
 
 bool DialogView::HandleKey(QWidget* target, QKeyEvent* key) {

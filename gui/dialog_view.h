@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -45,6 +46,18 @@ public:
     // With the in-process simulation the clock is virtual: it is moved up to the real
     // time that has passed before each model call, so simulated answers arrive.
     void PaceVirtualClock(zarn::VirtualClock* clock);
+
+    // With a simulated reader: the window's right-click menu offers "Swipe a test card"
+    // with a few sample cards, which `simulator` (a `sim ...` command of the headless
+    // runner, without "sim ") passes through the reader's slot.
+    using Simulator = std::function<bool(const std::string& command, std::string* error)>;
+    void OfferTestCards(Simulator simulator) { m_simulator = std::move(simulator); }
+    struct TestCard {
+        const char* name;
+        const char* tracks;  // "T1|T2|T3" without sentinels
+    };
+    static const std::vector<TestCard>& TestCards();
+    void SwipeTestCard(const TestCard& card);
 
     // Shows the window and runs its events until the dialog has ended; the result.
     int Exec();
@@ -114,6 +127,7 @@ private:
     int m_busy = 0;
     bool m_userEditing = false;
     QWidget* m_doubleClicked = nullptr;
+    Simulator m_simulator;
 };
 
 }  // namespace gui
