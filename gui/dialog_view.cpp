@@ -26,6 +26,7 @@
 #include <QTextCursor>
 #include <QTextLayout>
 #include <QValidator>
+#include <QWindow>
 #include <algorithm>
 #include <functional>
 
@@ -149,6 +150,15 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
     setWindowIcon(ProgramIcon());
     setFont(DialogFont(tpl));
     setFixedSize(DialogClientSize(tpl));
+    if (!parent && QGuiApplication::platformName() == QLatin1String("xcb")) {
+        // Tell X11 window managers the window is a dialog (_NET_WM_WINDOW_TYPE_DIALOG)
+        // while it stays a window of its own with a task-bar button: Qt's X11 platform
+        // takes extra window types from this property when it makes the native window.
+        constexpr int kDialogWindowType = 0x80;
+        winId();
+        windowHandle()->setProperty("_q_xcb_wm_window_type", kDialogWindowType);
+        windowHandle()->destroy();  // made again, with the type, when it is shown
+    }
 
     InstallAccessibleRoles();
     const BaseUnits units = DialogBaseUnits(tpl);
