@@ -190,7 +190,14 @@ void CZARN60TOOLDlg::OnReceivePoll() {
     uint8_t byte = 0;
     if (SerialLink::ReadByte(LeadingNumber(ComText()), &byte, 1) != 0) return;
     g_strReceived.push_back(static_cast<char>(byte));
-    ShowStatus(g_strReceived);
+    // While the test box still shows exactly what was received before, adding the byte
+    // shows the same as replacing the whole text, and costs one byte instead of all.
+    const ui::Control& box = GetControl(IDC_TEST_BOX);
+    if (box.textRevision == m_receivedShownRevision && box.text.size() + 1 == g_strReceived.size())
+        AppendText(IDC_TEST_BOX, std::string(1, static_cast<char>(byte)));
+    else
+        ShowStatus(g_strReceived);
+    m_receivedShownRevision = GetControl(IDC_TEST_BOX).textRevision;
 }
 
 void CZARN60TOOLDlg::OnClear() {

@@ -62,6 +62,8 @@ public:
     std::string m_strPrefix, m_strSuffix, m_strTrimSpaces, m_strHiddenValue;
     std::string m_strTrack1End, m_strTrack2End, m_strTrack3End;
     std::vector<uint8_t> m_hIcon;  // icon 128 (PNG)
+    // The test box's text revision when the receive poll last showed g_strReceived in it.
+    uint64_t m_receivedShownRevision = UINT64_MAX;
 
     // Shows a status text: replaces the whole text of the test box.
     void ShowStatus(const std::string& text);

@@ -52,4 +52,6 @@ echo "== start-up =="
 run "$build/bench/zarn60-bench-start" ${runs:+--runs "$runs"} 2>/dev/null
 echo "== idle window =="
 run "$build/bench/zarn60-bench-idle" ${seconds:+--seconds "$seconds"} 2>/dev/null
+echo "== receive poll as the text grows =="
+run "$build/bench/zarn60-bench-poll" 2>/dev/null
 exit $worst

@@ -1,11 +1,13 @@
 #include "gui/dialog_view.h"
 
 #include <QAbstractButton>
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QEventLoop>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -17,10 +19,14 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextLayout>
 #include <QValidator>
+#include <QWindow>
 #include <algorithm>
 #include <functional>
 
@@ -76,7 +82,65 @@ private:
     int m_depth;
 };
 
+// Qt lays out a whole block of text again for every character added to it, so text that
+// arrives without line breaks is kept in blocks of at most about this many characters:
+// a longer last block is split where its last line starts, which shows the same lines.
+constexpr int kMaxBlockChars = 1024;
+// Marks a block that continues the text of the one before it (no line break between).
+constexpr int kContinuesProperty = QTextFormat::UserProperty + 1;
+
+bool ContinuesLine(const QTextBlock& block) {
+    return block.blockFormat().boolProperty(kContinuesProperty);
+}
+
+QTextBlockFormat ContinuationFormat() {
+    QTextBlockFormat format;
+    format.setProperty(kContinuesProperty, true);
+    return format;
+}
+
+// Positions in the widget's document and in the text it shows (without the splits).
+int ShownPosition(const QTextDocument* doc, int widgetPos) {
+    int splits = 0;
+    for (QTextBlock b = doc->begin().next(); b.isValid() && b.position() <= widgetPos; b = b.next())
+        if (ContinuesLine(b)) ++splits;
+    return widgetPos - splits;
+}
+
+int WidgetPosition(const QTextDocument* doc, int shownPos) {
+    int splits = 0;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        if (b.position() > 0 && ContinuesLine(b)) ++splits;
+        const int start = b.position() - splits;
+        if (shownPos < start + b.length() || !b.next().isValid())
+            return std::min(b.position() + std::max(0, shownPos - start),
+                            b.position() + b.length() - 1);
+    }
+    return 0;
+}
+
 }  // namespace
+
+void WidenForTitle(QMessageBox& box) {
+    // A window manager cuts a title wider than the window; a message box is only as wide
+    // as its text. Room for the title and the frame's buttons beside it.
+    const QFontMetrics metrics(QApplication::font("QMdiSubWindowTitleBar"));
+    const int width = metrics.horizontalAdvance(box.windowTitle()) + 160;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    }
+}
+
+QString ShownTestBoxText(const QPlainTextEdit* box) {
+    QString text;
+    const QTextDocument* doc = box->document();
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        if (b != doc->begin() && !ContinuesLine(b)) text += u'\n';
+        text += b.text();
+    }
+    return text;
+}
 
 DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
     : QWidget(parent), m_template(tpl) {
@@ -86,13 +150,34 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
     setWindowIcon(ProgramIcon());
     setFont(DialogFont(tpl));
     setFixedSize(DialogClientSize(tpl));
+    if (!parent && QGuiApplication::platformName() == QLatin1String("xcb")) {
+        // Tell X11 window managers the window is a dialog (_NET_WM_WINDOW_TYPE_DIALOG)
+        // while it stays a window of its own with a task-bar button: Qt's X11 platform
+        // takes extra window types from this property when it makes the native window.
+        constexpr int kDialogWindowType = 0x80;
+        winId();
+        windowHandle()->setProperty("_q_xcb_wm_window_type", kDialogWindowType);
+        windowHandle()->destroy();  // made again, with the type, when it is shown
+    }
 
+    InstallAccessibleRoles();
     const BaseUnits units = DialogBaseUnits(tpl);
     for (const res::ControlTemplate& t : tpl.controls) {
         QWidget* w = CreateControlWidget(t, units, this);
         if (t.id != res::IDC_STATIC && !m_index.count(t.id)) m_index[t.id] = m_widgets.size();
         m_widgets.push_back(w);
         Connect(m_widgets.size() - 1);
+    }
+
+    // Names for screen readers; a label beside a control is also its buddy, which is how
+    // a combo box is named on Linux (its name is its text).
+    for (size_t i = 0; i < m_widgets.size(); ++i) {
+        int label = -1;
+        if (const QString name = AccessibleNameOf(tpl, i, &label); !name.isEmpty())
+            m_widgets[i]->setAccessibleName(name);
+        if (auto* buddy =
+                label >= 0 ? qobject_cast<QLabel*>(m_widgets[static_cast<size_t>(label)]) : nullptr)
+            buddy->setBuddy(m_widgets[i]);
     }
 
     m_realTime.start();
@@ -151,7 +236,7 @@ void DialogView::Connect(size_t index) {
                 [this, index](const QString& text) { UserEdited(index, QStringToBytes(text)); });
     } else if (auto* box = qobject_cast<QPlainTextEdit*>(w)) {
         box->document()->setUndoRedoEnabled(false);
-        m_shownText[index] = RenderTestBox({});
+        m_shownText[index].text = RenderTestBox({});
         connect(box, &QPlainTextEdit::textChanged, this, [this, index] {
             if (!m_mirroring) UserEditedTestBox(index);
         });
@@ -183,11 +268,11 @@ void DialogView::Connect(size_t index) {
 void DialogView::Attach(ui::Dialog* dialog) {
     m_dialog = dialog;
     if (!m_dialog) return;
-    if (!m_dialog->Icon().empty()) {
-        QPixmap pixmap;
-        const auto& png = m_dialog->Icon();
-        if (pixmap.loadFromData(png.data(), static_cast<uint>(png.size()), "PNG"))
-            setWindowIcon(QIcon(pixmap));
+    for (auto& entry : m_shownText) entry.second.revision = UINT64_MAX;  // another model's
+    // The program icon is already up; another one is decoded once here.
+    if (!m_dialog->Icon().empty() && m_dialog->Icon() != res::IconPng()) {
+        const QImage image = DecodePng(m_dialog->Icon());
+        if (!image.isNull()) setWindowIcon(QIcon(QPixmap::fromImage(image)));
     }
     for (size_t i = 0; i < m_widgets.size() && i < m_dialog->AllControls().size(); ++i) Mirror(i);
     TimerChanged(m_dialog->TimerPeriod());
@@ -235,7 +320,6 @@ int DialogView::Exec() {
     show();
     raise();
     activateWindow();
-    if (QWidget* w = ControlWidget(m_dialog->Focus())) w->setFocus(Qt::OtherFocusReason);
     QEventLoop loop;
     connect(this, &DialogView::dialogEnded, &loop, &QEventLoop::quit);
     if (!m_dialog->IsEnded()) loop.exec();
@@ -315,33 +399,86 @@ void DialogView::Mirror(size_t index) {
 
 void DialogView::MirrorTestBox(size_t index, const ui::Control& c) {
     auto* box = static_cast<QPlainTextEdit*>(m_widgets[index]);
-    TestBoxText rendered = RenderTestBox(c.text);
-    const QString current = box->toPlainText();
-    if (current != rendered.display) {
-        if (m_userEditing) {
-            // The model changed what the user typed ('?' for a character that is no
-            // byte): show it and keep the caret where it was.
-            const int caret = box->textCursor().position();
-            box->setPlainText(rendered.display);
-            QTextCursor cursor = box->textCursor();
-            cursor.setPosition(std::min<int>(caret, static_cast<int>(rendered.display.size())));
-            box->setTextCursor(cursor);
-        } else {
-            if (!current.isEmpty() && rendered.display.startsWith(current)) {
-                // Received bytes mostly add to the end.
-                QTextCursor cursor(box->document());
-                cursor.movePosition(QTextCursor::End);
-                cursor.insertText(rendered.display.mid(current.size()));
+    ShownText& shown = m_shownText[index];
+    const int width = box->viewport()->width();
+    const bool sameWidth = shown.width == width;
+    if (!m_userEditing && sameWidth && shown.revision == c.textRevision) return;
+    if (!m_userEditing && sameWidth && shown.revision != UINT64_MAX &&
+        c.textRevision == shown.revision + 1 && c.keptBytes == shown.text.byteAt.back() &&
+        c.keptBytes <= c.text.size()) {
+        // Bytes added to what is shown (the receive poll): only they are rendered.
+        const qsizetype before = shown.text.display.size();
+        AppendTestBox(shown.text, c.text, c.keptBytes);
+        m_testBoxWork += c.text.size() - c.keptBytes;
+        AddToTestBox(box, shown.text.display, before);
+        box->moveCursor(QTextCursor::End);
+        box->ensureCursorVisible();
+    } else {
+        TestBoxText rendered = RenderTestBox(c.text);
+        m_testBoxWork += c.text.size();
+        const QString current = ShownTestBoxText(box);
+        if (current != rendered.display || !sameWidth) {
+            if (m_userEditing) {
+                // The model changed what the user typed ('?' for a character that is no
+                // byte): show it and keep the caret where it was.
+                const int caret = ShownPosition(box->document(), box->textCursor().position());
+                FillTestBox(box, rendered.display);
+                QTextCursor cursor = box->textCursor();
+                cursor.setPosition(WidgetPosition(
+                    box->document(),
+                    std::min<int>(caret, static_cast<int>(rendered.display.size()))));
+                box->setTextCursor(cursor);
             } else {
-                box->setPlainText(rendered.display);
+                if (sameWidth && !current.isEmpty() && rendered.display.startsWith(current))
+                    AddToTestBox(box, rendered.display, current.size());  // mostly added
+                else
+                    FillTestBox(box, rendered.display);
+                // New text is read at its end.
+                box->moveCursor(QTextCursor::End);
+                box->ensureCursorVisible();
             }
-            // New text is read at its end.
-            box->moveCursor(QTextCursor::End);
-            box->ensureCursorVisible();
-            box->verticalScrollBar()->setValue(box->verticalScrollBar()->maximum());
         }
+        shown.text = std::move(rendered);
     }
-    m_shownText[index] = std::move(rendered);
+    shown.revision = c.textRevision;
+    shown.width = width;
+}
+
+void DialogView::FillTestBox(QPlainTextEdit* box, const QString& display) {
+    box->clear();
+    AddToTestBox(box, display, 0);
+}
+
+void DialogView::AddToTestBox(QPlainTextEdit* box, const QString& display, qsizetype from) {
+    QTextDocument* doc = box->document();
+    QTextCursor cursor(doc);
+    cursor.movePosition(QTextCursor::End);
+    while (from < display.size()) {
+        // A line break starts a block of its own; a piece of a line is added a part at a
+        // time, so that no block grows far past the bound before it is split.
+        const qsizetype lineEnd = display.indexOf(u'\n', from);
+        if (lineEnd == from) {
+            cursor.insertBlock(QTextBlockFormat());
+            ++from;
+            continue;
+        }
+        const qsizetype end =
+            std::min(lineEnd < 0 ? display.size() : lineEnd, from + qsizetype{kMaxBlockChars / 2});
+        cursor.insertText(display.mid(from, end - from));
+        QTextBlock last = doc->lastBlock();
+        m_testBoxWork += static_cast<uint64_t>(end - from) + static_cast<uint64_t>(last.length());
+        from = end;
+        if (last.length() <= kMaxBlockChars) continue;
+        doc->documentLayout()->blockBoundingRect(last);  // lays it out when it is not
+        const QTextLayout* layout = last.layout();
+        if (!layout || layout->lineCount() < 2) continue;
+        const int lineStart = layout->lineAt(layout->lineCount() - 1).textStart();
+        if (lineStart <= 0) continue;
+        QTextCursor split(doc);
+        split.setPosition(last.position() + lineStart);
+        split.insertBlock(ContinuationFormat());
+        cursor.movePosition(QTextCursor::End);
+    }
 }
 
 void DialogView::TimerChanged(uint32_t periodMs) {
@@ -352,8 +489,15 @@ void DialogView::TimerChanged(uint32_t periodMs) {
 }
 
 void DialogView::FocusChanged(int id) {
-    if (QWidget* w = ControlWidget(id); w && w != QApplication::focusWidget())
-        w->setFocus(Qt::OtherFocusReason);
+    if (QWidget* w = ControlWidget(id); w && w != QApplication::focusWidget()) GiveFocus(w);
+}
+
+void DialogView::GiveFocus(QWidget* w) {
+    w->setFocus(Qt::OtherFocusReason);
+    // An edit the dialog gives the focus to has its text selected, so that the first
+    // keystroke replaces it (a limit of 1 would refuse it otherwise). A click keeps its
+    // caret where it was clicked: that focus comes from Qt, not through here.
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->selectAll();
 }
 
 // --- Widgets to model ---------------------------------------------------------------------
@@ -389,7 +533,8 @@ void DialogView::UserEditedTestBox(size_t index) {
     if (!m_dialog) return;
     auto* box = static_cast<QPlainTextEdit*>(m_widgets[index]);
     const ui::Control& c = m_dialog->AllControls()[index];
-    const std::string bytes = ApplyTestBoxEdit(c.text, m_shownText[index], box->toPlainText());
+    const std::string bytes =
+        ApplyTestBoxEdit(c.text, m_shownText[index].text, ShownTestBoxText(box));
     const bool tooLong = c.limit > 0 && bytes.size() > std::max<size_t>(c.limit, c.text.size());
     m_userEditing = true;
     if (!tooLong) UserEdited(index, bytes);
@@ -402,7 +547,7 @@ void DialogView::RunSystemCommand(uint32_t command) {
 }
 
 void DialogView::contextMenuEvent(QContextMenuEvent* event) {
-    if (!m_dialog || m_dialog->SystemMenu().empty()) return;
+    if (!m_dialog || (m_dialog->SystemMenu().empty() && !m_simulator)) return;
     // The system menu's own items: there is no system menu on every desktop.
     QMenu menu(this);
     for (const ui::Dialog::MenuItem& item : m_dialog->SystemMenu()) {
@@ -413,7 +558,32 @@ void DialogView::contextMenuEvent(QContextMenuEvent* event) {
             menu.addAction(Utf8(item.text), this, [this, command] { RunSystemCommand(command); });
         }
     }
+    if (m_simulator) {
+        QMenu* cards = menu.addMenu(QStringLiteral("Swipe a test card"));
+        for (const TestCard& card : TestCards())
+            cards->addAction(QString::fromUtf8(card.name), this,
+                             [this, &card] { SwipeTestCard(card); });
+    }
     menu.exec(event->globalPos());
+}
+
+const std::vector<DialogView::TestCard>& DialogView::TestCards() {
+    // The simulated reader's own card first; the others show track 3, its trimming of
+    // spaces, and a card with one track only.
+    static const std::vector<TestCard> cards = {
+        {"Tracks 1 and 2", "B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|"},
+        {"Tracks 1, 2 and 3",
+         "B5500000000000004^ROE/JANE^3012101|5500000000000004=3012101|0112  3456  7890"},
+        {"Track 2 only", "|6011000000000004=2812101|"},
+    };
+    return cards;
+}
+
+void DialogView::SwipeTestCard(const TestCard& card) {
+    PaceClock();  // the card passes now
+    std::string error;
+    if (!m_simulator(std::string("card ") + card.tracks, &error) || !m_simulator("swipe", &error))
+        QMessageBox::warning(this, Utf8(ui::Dialog::ProgramName()), Utf8(error));
 }
 
 bool DialogView::HandleKey(QWidget* target, QKeyEvent* key) {
@@ -427,7 +597,10 @@ bool DialogView::HandleKey(QWidget* target, QKeyEvent* key) {
     if (index >= 0 && (key->modifiers() & Qt::ControlModifier)) {
         // Ctrl+Enter is the line break of a multi-line edit; plain Enter is the dialog's.
         if (auto* box = qobject_cast<QPlainTextEdit*>(m_widgets[static_cast<size_t>(index)])) {
-            box->insertPlainText(QStringLiteral("\n"));
+            // A block of its own, never one that continues the line before.
+            QTextCursor cursor = box->textCursor();
+            cursor.insertBlock(QTextBlockFormat());
+            box->setTextCursor(cursor);
             return true;
         }
     }
@@ -443,6 +616,15 @@ bool DialogView::HandleKey(QWidget* target, QKeyEvent* key) {
 
 bool DialogView::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    if (type == QEvent::Resize) {
+        // A test box's blocks are split where its lines wrap: a new width splits anew.
+        for (auto& [index, shown] : m_shownText) {
+            auto* box = static_cast<QPlainTextEdit*>(m_widgets[index]);
+            if (watched == box->viewport() && shown.width != box->viewport()->width())
+                Mirror(index);
+        }
+        return QWidget::eventFilter(watched, event);
+    }
     if (type != QEvent::KeyPress && type != QEvent::MouseButtonDblClick &&
         type != QEvent::MouseButtonPress)
         return QWidget::eventFilter(watched, event);
@@ -463,6 +645,13 @@ bool DialogView::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+void DialogView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The dialog's first focus, as the dialog placed it.
+    if (m_dialog && !event->spontaneous())
+        if (QWidget* w = ControlWidget(m_dialog->Focus())) GiveFocus(w);
+}
+
 void DialogView::closeEvent(QCloseEvent* event) {
     if (!m_dialog || m_dialog->IsEnded()) {
         event->accept();
@@ -480,6 +669,7 @@ void DialogView::MessageBox(const std::string& text, const std::string& title, u
     QMessageBox box(icon == ui::MsgIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon,
                     Utf8(title.empty() ? ui::Dialog::ProgramName() : title), Utf8(text),
                     QMessageBox::Ok, this);
+    WidenForTitle(box);
     box.exec();
 }
 

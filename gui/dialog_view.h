@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,7 +18,18 @@
 #include "ui/dialog.h"
 #include "ui/host.h"
 
+class QMessageBox;
+class QPlainTextEdit;
+
 namespace gui {
+
+// What a test box shows, read from its widget: long runs of text are kept in blocks of
+// bounded length (split where the box wraps a line anyway), and those splits are no line
+// breaks of the text.
+QString ShownTestBoxText(const QPlainTextEdit* box);
+
+// Makes a message box wide enough to show its whole title.
+void WidenForTitle(QMessageBox& box);
 
 class DialogView : public QWidget, public ui::Host {
     Q_OBJECT
@@ -34,6 +47,18 @@ public:
     // time that has passed before each model call, so simulated answers arrive.
     void PaceVirtualClock(zarn::VirtualClock* clock);
 
+    // With a simulated reader: the window's right-click menu offers "Swipe a test card"
+    // with a few sample cards, which `simulator` (a `sim ...` command of the headless
+    // runner, without "sim ") passes through the reader's slot.
+    using Simulator = std::function<bool(const std::string& command, std::string* error)>;
+    void OfferTestCards(Simulator simulator) { m_simulator = std::move(simulator); }
+    struct TestCard {
+        const char* name;
+        const char* tracks;  // "T1|T2|T3" without sentinels
+    };
+    static const std::vector<TestCard>& TestCards();
+    void SwipeTestCard(const TestCard& card);
+
     // Shows the window and runs its events until the dialog has ended; the result.
     int Exec();
 
@@ -42,6 +67,9 @@ public:
     QWidget* ControlWidget(int id) const;
     const std::vector<QWidget*>& TemplateWidgets() const { return m_widgets; }
     const QTimer& Timer1() const { return m_timer; }
+    // Characters the test boxes have rendered, inserted and had laid out again since the
+    // start: the work of showing text, which must follow the new text, not all of it.
+    uint64_t TestBoxWork() const { return m_testBoxWork; }
 
     // ui::Host
     void MessageBox(const std::string& text, const std::string& title, ui::MsgIcon icon) override;
@@ -57,6 +85,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -66,8 +95,11 @@ private:
     template <class Action>
     void Run(Action&& action, bool busy = true);
     void PaceClock();
+    void GiveFocus(QWidget* w);
     void Mirror(size_t index);
     void MirrorTestBox(size_t index, const ui::Control& c);
+    void FillTestBox(QPlainTextEdit* box, const QString& display);
+    void AddToTestBox(QPlainTextEdit* box, const QString& display, qsizetype from);
     void Connect(size_t index);
     void UserClicked(size_t index);
     void UserEdited(size_t index, const std::string& bytes);
@@ -78,9 +110,15 @@ private:
 
     const res::DialogTemplate& m_template;
     ui::Dialog* m_dialog = nullptr;
-    std::vector<QWidget*> m_widgets;            // template order, like the model's controls
-    std::map<int, size_t> m_index;              // id -> template position
-    std::map<size_t, TestBoxText> m_shownText;  // multi-line edits: what they show
+    std::vector<QWidget*> m_widgets;  // template order, like the model's controls
+    std::map<int, size_t> m_index;    // id -> template position
+    struct ShownText {
+        TestBoxText text;
+        uint64_t revision = UINT64_MAX;  // of the model's text it shows; MAX = unknown
+        int width = -1;                  // the width its blocks were split for
+    };
+    std::map<size_t, ShownText> m_shownText;  // multi-line edits: what they show
+    uint64_t m_testBoxWork = 0;
     QTimer m_timer;
     QElapsedTimer m_realTime;
     zarn::VirtualClock* m_clock = nullptr;
@@ -89,6 +127,7 @@ private:
     int m_busy = 0;
     bool m_userEditing = false;
     QWidget* m_doubleClicked = nullptr;
+    Simulator m_simulator;
 };
 
 }  // namespace gui

@@ -19,21 +19,42 @@ QString QtPatterns(const QString& pattern) {
     return patterns.join(u' ');
 }
 
+// Qt collapses each run of blanks in a filter's name to one; a zero-width space between
+// the blanks keeps the run as the name was written.
+constexpr char16_t kZeroWidthSpace = 0x200B;
+
+QString KeepBlankRuns(const QString& name) {
+    QString kept;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        if (i > 0 && name[i] == u' ' && name[i - 1] == u' ') kept += QChar(kZeroWidthSpace);
+        kept += name[i];
+    }
+    return kept;
+}
+
 }  // namespace
+
+QString FilterDisplayName(const QString& nameFilter) {
+    QString name = nameFilter;
+    return name.remove(QChar(kZeroWidthSpace));
+}
 
 QStringList NameFilters(const std::string& filter) {
     const QStringList parts = Utf8(filter).split(u'|');
     QStringList filters;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        const QString& name = parts[i];
+        QString name = parts[i];
         if (name.isEmpty()) break;  // "||" closes the list
         const QString patterns = QtPatterns(parts[i + 1]);
-        // Qt takes the patterns from the last parentheses; a name that already shows
-        // exactly these patterns is kept as it reads.
-        if (name.endsWith(QLatin1Char('(') + patterns + QLatin1Char(')')))
-            filters << name;
-        else
-            filters << name + QStringLiteral(" (") + patterns + QLatin1Char(')');
+        // Qt takes the patterns from the last parentheses. A name that already shows its
+        // patterns there shows them once, as Qt matches them ("*.*" is every file, "*").
+        const QString shown = QLatin1Char('(') + parts[i + 1].trimmed() + QLatin1Char(')');
+        if (name.endsWith(shown))
+            name = name.left(name.size() - shown.size()) + QLatin1Char('(') + patterns +
+                   QLatin1Char(')');
+        else if (!name.endsWith(QLatin1Char('(') + patterns + QLatin1Char(')')))
+            name += QStringLiteral(" (") + patterns + QLatin1Char(')');
+        filters << KeepBlankRuns(name);
     }
     return filters;
 }

@@ -18,7 +18,11 @@ using ui::OFN_OVERWRITEPROMPT;
 // "name|pattern|name|pattern||" as Qt's name filters, in order. A pattern list may be
 // separated by ';'. "*.*" means every file, also one without a dot, as it did where the
 // filter comes from.
+// Runs of blanks in a name are kept (Qt would collapse them), and a name that shows its
+// patterns shows them once.
 QStringList NameFilters(const std::string& filter);
+// A name filter as the user reads it.
+QString FilterDisplayName(const QString& nameFilter);
 
 // Kind, title, filters, default suffix, initial name and prompts of the request.
 void ConfigureFileDialog(QFileDialog& dialog, const ui::FileDialogRequest& request);

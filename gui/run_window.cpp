@@ -1,6 +1,7 @@
 #include "gui/run_window.h"
 
 #include <QApplication>
+#include <sstream>
 
 #include "app/zarn60_tool_dlg.h"
 #include "gui/bench_hook.h"
@@ -10,7 +11,7 @@
 
 namespace gui {
 
-int RunWindow(int argc, char** argv, bool simulated) {
+int RunWindow(int argc, char** argv, const SimulatorCommand& simulator) {
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("zarn60-tool"));
     // Message boxes and file dialogs use the dialog's face too, so Chinese texts show.
@@ -18,7 +19,13 @@ int RunWindow(int argc, char** argv, bool simulated) {
 
     DialogView view(res::MainDialogTemplate());
     ExitAfterFirstPaintIfAsked(&view);
-    if (simulated) view.PaceVirtualClock(dynamic_cast<zarn::VirtualClock*>(&zarn::GetClock()));
+    if (simulator) {
+        view.PaceVirtualClock(dynamic_cast<zarn::VirtualClock*>(&zarn::GetClock()));
+        view.OfferTestCards([&simulator](const std::string& command, std::string* error) {
+            std::ostringstream out;
+            return simulator(command, out, error);
+        });
+    }
 
     CZARN60TOOLApp theApp;
     return theApp.InitInstance(view, [&view](CZARN60TOOLDlg& dialog) {

@@ -1,8 +1,13 @@
 #include "gui/template_widgets.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QGroupBox>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -44,6 +49,54 @@ private:
     static constexpr int kCaptionIndent = 7;
 };
 
+class RadioAccessible : public QAccessibleWidget {
+public:
+    explicit RadioAccessible(QRadioButton* radio)
+        : QAccessibleWidget(radio, QAccessible::RadioButton) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && accessibleName().isEmpty()) {
+            QString name = Radio()->text();
+            return name.remove(u'&').trimmed();
+        }
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State st = QAccessibleWidget::state();
+        st.checkable = true;
+        st.checked = Radio()->isChecked();
+        return st;
+    }
+    QStringList actionNames() const override {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& action) override {
+        if (action == pressAction())
+            Radio()->click();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+private:
+    QRadioButton* Radio() const { return static_cast<QRadioButton*>(widget()); }
+    QString accessibleName() const { return widget()->accessibleName(); }
+};
+
+QAccessibleInterface* AccessibleFactory(const QString&, QObject* object) {
+    // Asked when the widget is made, before the dialog turns autoExclusive off.
+    if (auto* radio = qobject_cast<QRadioButton*>(object)) return new RadioAccessible(radio);
+    return nullptr;
+}
+
+bool Overlaps(int a, int aLen, int b, int bLen) {
+    return a < b + bLen && b < a + aLen;
+}
+
+bool Inside(const res::Rect& inner, const res::Rect& outer) {
+    return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.w <= outer.x + outer.w &&
+           inner.y + inner.h <= outer.y + outer.h;
+}
+
 // MulDiv: rounded to the nearest, halves away from zero.
 int MulDiv(int value, int mul, int div) {
     const long long p = static_cast<long long>(value) * mul;
@@ -75,23 +128,94 @@ QSize DialogClientSize(const res::DialogTemplate& tpl) {
 }
 
 QFont DialogFont(const res::DialogTemplate& tpl) {
+    // Only the faces the machine has, in order: each missing one would be looked up in
+    // vain whenever text is laid out.
+    QStringList families;
+    for (const QString& family :
+         {Utf8(tpl.fontName), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei"),
+          QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Droid Sans Fallback")}) {
+        if (QFontDatabase::hasFamily(family)) families << family;
+    }
     QFont font;
-    font.setFamilies({Utf8(tpl.fontName), QStringLiteral("SimSun"),
-                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"),
-                      QStringLiteral("Droid Sans Fallback")});
+    if (!families.isEmpty()) font.setFamilies(families);
     font.setPixelSize(FontPixels(tpl));
     return font;
 }
 
+QFont TestBoxFont(const QFont& dialogFont) {
+    QFont font = dialogFont;
+    QStringList families = font.families();
+    if (families.isEmpty()) families << font.family();
+    if (QFontDatabase::hasFamily(QLatin1String(kControlPicturesFamily)))
+        families << QLatin1String(kControlPicturesFamily);
+    font.setFamilies(families);
+    return font;
+}
+
+QImage DecodePng(const std::vector<uint8_t>& png) {
+    QByteArray bytes(reinterpret_cast<const char*>(png.data()), static_cast<qsizetype>(png.size()));
+    QBuffer buffer(&bytes);
+    // Named and not guessed: guessing asks every image plugin (and loads its libraries).
+    QImageReader reader(&buffer, "png");
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
+}
+
 QIcon ProgramIcon() {
-    const std::vector<uint8_t> png = res::IconPng();
-    QPixmap pixmap;
-    pixmap.loadFromData(png.data(), static_cast<uint>(png.size()), "PNG");
-    return QIcon(pixmap);
+    static const QImage image = DecodePng(res::IconPng());  // decoded once per run
+    return QIcon(QPixmap::fromImage(image));
 }
 
 QString Utf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString AccessibleNameOf(const res::DialogTemplate& tpl, size_t index, int* labelIndex) {
+    if (labelIndex) *labelIndex = -1;
+    const res::ControlTemplate& c = tpl.controls.at(index);
+    if (c.kind != res::Kind::Edit && c.kind != res::Kind::Combo && c.kind != res::Kind::Slider)
+        return {};
+    const res::ControlTemplate* group = nullptr;
+    for (const res::ControlTemplate& o : tpl.controls) {
+        if (o.kind == res::Kind::Group && Inside(c.rect, o.rect) &&
+            (!group || Inside(o.rect, group->rect)))
+            group = &o;
+    }
+    // Only captions in the same group box name the control.
+    const res::ControlTemplate* beside = nullptr;
+    const res::ControlTemplate* above = nullptr;
+    for (const res::ControlTemplate& o : tpl.controls) {
+        if (o.caption.empty() || (o.style & res::STYLE_HIDDEN)) continue;
+        if (group && !Inside(o.rect, group->rect)) continue;
+        const bool captioned =
+            o.kind == res::Kind::Label || o.kind == res::Kind::Check || o.kind == res::Kind::Radio;
+        if (captioned && Overlaps(o.rect.y, o.rect.h, c.rect.y, c.rect.h) &&
+            o.rect.x + o.rect.w <= c.rect.x + 2 && (!beside || o.rect.x > beside->rect.x))
+            beside = &o;
+        // A column label: above, over the middle of the control, at most two rows up.
+        const int middle = c.rect.x + c.rect.w / 2;
+        if (o.kind == res::Kind::Label && o.rect.x <= middle && middle < o.rect.x + o.rect.w &&
+            o.rect.y + o.rect.h <= c.rect.y && c.rect.y - o.rect.y <= 2 * 17 &&
+            (!above || o.rect.y > above->rect.y))
+            above = &o;
+    }
+    if (labelIndex && beside && beside->kind == res::Kind::Label)
+        *labelIndex = static_cast<int>(beside - tpl.controls.data());
+    if (beside && above) {
+        QString row = Utf8(beside->caption).trimmed();
+        if (row.endsWith(u':')) row.chop(1);
+        return row + u' ' + Utf8(above->caption).trimmed();
+    }
+    if (beside) return Utf8(beside->caption).trimmed();
+    if (above) return Utf8(above->caption).trimmed();
+    return group ? Utf8(group->caption).trimmed() : QString();
+}
+
+void InstallAccessibleRoles() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    QAccessible::installFactory(AccessibleFactory);
 }
 
 QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits units,
@@ -103,6 +227,7 @@ QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits unit
         case res::Kind::Edit:
             if (control.style & res::STYLE_MULTILINE) {
                 auto* edit = new QPlainTextEdit(parent);
+                edit->setFont(TestBoxFont(parent->font()));
                 edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
                 edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
                 edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -4,10 +4,13 @@
 
 #include <QFont>
 #include <QIcon>
+#include <QImage>
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "res/resources.h"
 
@@ -32,6 +35,13 @@ QSize DialogClientSize(const res::DialogTemplate& tpl);
 // size the template's point size has at 96 dpi.
 QFont DialogFont(const res::DialogTemplate& tpl);
 
+// The family asked for the control-byte symbols (U+2400 to U+2421) of the test box: the
+// dialog's faces do not have them.
+inline constexpr char kControlPicturesFamily[] = "FreeSans";
+// The dialog's font, with that family added for the characters its faces lack.
+QFont TestBoxFont(const QFont& dialogFont);
+
+QImage DecodePng(const std::vector<uint8_t>& png);
 QIcon ProgramIcon();  // icon 128
 
 QString Utf8(std::string_view text);
@@ -39,6 +49,17 @@ QString Utf8(std::string_view text);
 // A plain widget for one control of a template, placed at its rectangle, in its initial
 // state (hidden, disabled) and with its caption. Group boxes are pushed to the back so
 // that they never take the clicks meant for the controls inside them.
+// The name a screen reader gives an edit, combo box or slider of `tpl`: the caption
+// beside it (a label, check box or radio button on its row, left of it), with the column
+// label above it when it sits in a grid ("SS TRK1"); else the caption of its group box.
+// Empty for other controls, which carry their own captions. `labelIndex`, when given, is
+// set to the label beside it (-1 for none).
+QString AccessibleNameOf(const res::DialogTemplate& tpl, size_t index, int* labelIndex = nullptr);
+
+// Screen readers hear radio buttons as radio buttons, also those that leave their
+// partners to the dialog (Qt would report those as check boxes).
+void InstallAccessibleRoles();
+
 QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits units, QWidget* parent);
 
 }  // namespace gui

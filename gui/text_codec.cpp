@@ -23,9 +23,17 @@ std::string QStringToBytes(const QString& text) {
 
 TestBoxText RenderTestBox(const std::string& bytes) {
     TestBoxText out;
-    out.display.reserve(static_cast<qsizetype>(bytes.size()));
-    out.byteAt.reserve(bytes.size() + 1);
-    for (size_t i = 0; i < bytes.size(); ++i) {
+    out.byteAt.push_back(0);
+    AppendTestBox(out, bytes, 0);
+    return out;
+}
+
+void AppendTestBox(TestBoxText& out, const std::string& bytes, size_t from) {
+    if (!out.byteAt.empty()) out.byteAt.pop_back();  // the end moves
+    size_t i = from;
+    // The LF of a CR LF pair split by the append belongs to the break already shown.
+    if (i > 0 && i < bytes.size() && bytes[i - 1] == '\r' && bytes[i] == '\n') ++i;
+    for (; i < bytes.size(); ++i) {
         const auto b = static_cast<unsigned char>(bytes[i]);
         out.byteAt.push_back(i);
         if (b == '\r' || b == '\n') {
@@ -40,7 +48,6 @@ TestBoxText RenderTestBox(const std::string& bytes) {
         }
     }
     out.byteAt.push_back(bytes.size());
-    return out;
 }
 
 std::string TestBoxInputToBytes(const QString& typed) {

@@ -21,6 +21,10 @@ struct TestBoxText {
     std::vector<size_t> byteAt;
 };
 TestBoxText RenderTestBox(const std::string& bytes);
+// `out` shows bytes[0, from); adds what bytes[from, end) shows, so that `out` equals
+// RenderTestBox(bytes). The work grows with the new bytes only (a CR shown before `from`
+// and an LF after it are still one line break).
+void AppendTestBox(TestBoxText& out, const std::string& bytes, size_t from);
 // What a user typed or pasted into the test box, back to bytes: a line break is CR LF,
 // a control symbol its byte.
 std::string TestBoxInputToBytes(const QString& typed);

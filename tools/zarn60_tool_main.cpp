@@ -208,7 +208,7 @@ int main(int argc, char** argv) {
     return gui::win32::RunWindow(simulation != nullptr);
 #endif
 #ifdef ZARN60_HAVE_GUI
-    if (haveDisplay) return gui::RunWindow(argc, argv, simulation != nullptr);
+    if (haveDisplay) return gui::RunWindow(argc, argv, simCommand);
     std::cerr << "zarn60-tool: no display";
 #else
     std::cerr << "zarn60-tool: built without the window" << (haveDisplay ? "" : " and no display");

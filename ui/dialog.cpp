@@ -18,6 +18,12 @@ bool LessNoCase(const std::string& a, const std::string& b) {
         [](unsigned char x, unsigned char y) { return std::tolower(x) < std::tolower(y); });
 }
 
+// Every text change but an append replaces the whole text as far as a view knows.
+void Rewritten(Control& c) {
+    ++c.textRevision;
+    c.keptBytes = 0;
+}
+
 bool IsTextKind(res::Kind k) {
     return k == res::Kind::Edit || k == res::Kind::Combo;
 }
@@ -164,8 +170,19 @@ std::string Dialog::GetText(int id) const {
 void Dialog::SetText(int id, const std::string& text) {
     Control& c = Ctl(id);
     c.text = text;
+    Rewritten(c);
     Changed(id);
     // Edits report every change of their text, also one the program makes.
+    if (c.kind == res::Kind::Edit) Notify(EN_CHANGE, id);
+}
+
+void Dialog::AppendText(int id, const std::string& bytes) {
+    Control& c = Ctl(id);
+    const size_t kept = c.text.size();
+    c.text += bytes;
+    ++c.textRevision;
+    c.keptBytes = kept;
+    Changed(id);
     if (c.kind == res::Kind::Edit) Notify(EN_CHANGE, id);
 }
 
@@ -194,6 +211,7 @@ void Dialog::ComboSetCurSel(int id, int index) {
         c.curSel = -1;
         c.text.clear();
     }
+    Rewritten(c);
     Changed(id);
 }
 
@@ -372,6 +390,7 @@ bool Dialog::UserType(int id, const std::string& bytes) {
     if (bytes.empty()) {
         // Delete on the whole selection.
         c.text.clear();
+        Rewritten(c);
         Changed(id);
         Notify(EN_CHANGE, id);
         return true;
@@ -385,6 +404,7 @@ bool Dialog::UserType(int id, const std::string& bytes) {
         if (selectionPending) cur.text.clear();
         selectionPending = false;
         cur.text.push_back(b);
+        Rewritten(cur);
         Changed(id);
         Notify(EN_CHANGE, id);
     }
@@ -400,6 +420,7 @@ bool Dialog::UserPaste(int id, const std::string& bytes) {
     if (c.limit > 0 && text.size() > static_cast<size_t>(c.limit))
         text.resize(static_cast<size_t>(c.limit));
     c.text = text;
+    Rewritten(c);
     Changed(id);
     Notify(EN_CHANGE, id);
     return true;
@@ -413,6 +434,7 @@ bool Dialog::UserEdit(int id, const std::string& bytes) {
         return false;
     SetFocus(id);
     c.text = bytes;
+    Rewritten(c);
     Changed(id);
     Notify(EN_CHANGE, id);
     return true;

@@ -46,6 +46,11 @@ struct Control {
     int groupLeader = res::IDC_STATIC;                       // radio: first radio of its group
     uint32_t style = 0;
     res::Rect rect{};
+    // Counts the changes of `text`; `keptBytes` is how many leading bytes the last change
+    // left as they were (all of the old text for AppendText, 0 for any other change), so
+    // that a view can add the new end instead of showing the whole text again.
+    uint64_t textRevision = 0;
+    size_t keptBytes = 0;
 };
 
 class Dialog {
@@ -81,6 +86,9 @@ public:
     std::string GetText(int id) const;
     // Sets the text as is (never cut to the limit); an edit raises EN_CHANGE.
     void SetText(int id, const std::string& text);
+    // Adds to the end of the text (an edit's change notification as SetText); the cost
+    // follows the added bytes, not the whole text.
+    void AppendText(int id, const std::string& bytes);
     void LimitText(int id, int limit);
     void ComboAddString(int id, const std::string& item);  // sorted when the combo is
     void ComboSetCurSel(int id, int index);

@@ -205,6 +205,27 @@ TEST_F(AppTest, ReceivePollShowsEveryByteAndClearStartsAfresh) {
     EXPECT_EQ(Text(IDC_TEST_BOX), "C");
 }
 
+TEST_F(AppTest, ReceivePollAddsTheByteOnlyWhileTheBoxShowsWhatWasReceived) {
+    dlg.UserClick(IDC_SERIAL_PORT);
+    dlg.UserClick(IDC_OPEN);
+    serial.Send(1, "ABCDE");
+    const auto& box = dlg.GetControl(IDC_TEST_BOX);
+    dlg.TimerTick();  // replaces "Port is opened now"
+    EXPECT_EQ(box.keptBytes, 0u);
+    dlg.TimerTick();
+    EXPECT_EQ(box.keptBytes, 1u);  // only "B" was added
+    dlg.UserEdit(IDC_TEST_BOX, "AB!");
+    dlg.TimerTick();
+    EXPECT_EQ(box.text, "ABC");
+    EXPECT_EQ(box.keptBytes, 0u);
+    g_strReceived = "xy";  // cleared and refilled behind the box's back
+    dlg.TimerTick();
+    EXPECT_EQ(box.text, "xyD");
+    dlg.TimerTick();
+    EXPECT_EQ(box.text, "xyDE");
+    EXPECT_EQ(box.keptBytes, 3u);
+}
+
 TEST_F(AppTest, ReceivePollFollowsTheComboTextWhateverTheMode) {
     dlg.UserClick(IDC_SERIAL_PORT);
     dlg.UserClick(IDC_OPEN);

@@ -106,11 +106,17 @@ TEST_F(HostTest, F1OpensTheAboutBoxAndItsCloseBoxOnlyClosesIt) {
 }
 
 TEST(FileDialogTest, FilterStringBecomesQtNameFilters) {
-    EXPECT_EQ(gui::NameFilters("Configuration file   (*.cfg)|*.cfg|All   Files   (*.*)|*.*||"),
-              (QStringList{QStringLiteral("Configuration file   (*.cfg)"),
-                           QStringLiteral("All   Files   (*.*) (*)")}));
+    // Blanks kept, and each pattern shown once, as Qt matches it.
+    QStringList shown;
+    for (const QString& f :
+         gui::NameFilters("Configuration file   (*.cfg)|*.cfg|All   Files   (*.*)|*.*||"))
+        shown << gui::FilterDisplayName(f);
+    EXPECT_EQ(shown, (QStringList{QStringLiteral("Configuration file   (*.cfg)"),
+                                  QStringLiteral("All   Files   (*)")}));
     EXPECT_EQ(gui::NameFilters("Pictures|*.png;*.jpg||"),
               QStringList{QStringLiteral("Pictures (*.png *.jpg)")});
+    EXPECT_EQ(gui::NameFilters("Text (*.txt)|*.txt||"),
+              QStringList{QStringLiteral("Text (*.txt)")});
     EXPECT_TRUE(gui::NameFilters("").isEmpty());
     EXPECT_TRUE(gui::NameFilters("||").isEmpty());
     // A name without its pattern is dropped rather than matching nothing.
@@ -135,8 +141,9 @@ TEST(FileDialogTest, SaveAndOpenDialogsAreSetUpFromTheRequest) {
     EXPECT_EQ(save.windowTitle(), QStringLiteral("数据保存为cfg文件"));
     EXPECT_EQ(save.defaultSuffix(), QStringLiteral("cfg"));
     EXPECT_FALSE(save.testOption(QFileDialog::DontConfirmOverwrite));
-    // Qt shows a filter's name with its blanks simplified.
-    EXPECT_EQ(save.selectedNameFilter(), QStringLiteral("Configuration file (*.cfg)"));
+    // The name as written, blanks and all, also after Qt has taken it.
+    EXPECT_EQ(gui::FilterDisplayName(save.selectedNameFilter()),
+              QStringLiteral("Configuration file   (*.cfg)"));
     EXPECT_EQ(save.nameFilters().size(), 2);
     EXPECT_EQ(save.findChild<QLineEdit*>()->text(), QStringLiteral("Setup.cfg"));
 

@@ -3,8 +3,11 @@
 // answers move while a person watches.
 #include <gtest/gtest.h>
 
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 #include <sstream>
 
@@ -75,6 +78,45 @@ TEST_F(SimulatedWindowTest, SerialCardDataArrivesThroughTheReceivePoll) {
     EXPECT_TRUE(TestBox().startsWith(QStringLiteral("%B4111111111111111^DOE/JOHN^2912101?\n")))
         << TestBox().toStdString();
     guitest::ExpectMirrors(*view, dlg);
+}
+
+TEST_F(SimulatedWindowTest, ASwipedTestCardArrivesThroughTheReceivePoll) {
+    view->OfferTestCards([this](const std::string& command, std::string* error) {
+        std::ostringstream out;
+        return simulation.Command(command, out, error);
+    });
+    Click(IDC_SERIAL_PORT);
+    QTest::mouseClick(view->ControlWidget(IDC_OPEN), Qt::LeftButton);
+    // The window's menu (not a control's) has the item beside About.
+    QStringList items;
+    // A menu is a popup, not a modal box: it is answered from the event loop it runs.
+    QTimer::singleShot(50, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) {
+            ADD_FAILURE() << "no menu";
+            return;
+        }
+        for (QAction* action : menu->actions()) {
+            items << action->text();
+            if (action->menu()) {
+                for (QAction* card : action->menu()->actions())
+                    if (card->text() == QStringLiteral("Tracks 1, 2 and 3")) card->trigger();
+            }
+        }
+        menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            view->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(view.get(), &event);
+    ASSERT_GE(items.size(), 2);
+    EXPECT_TRUE(items[items.size() - 2].startsWith(QStringLiteral("关于")));
+    EXPECT_EQ(items.last(), QStringLiteral("Swipe a test card"));
+    // Automatic output is on at the factory: the reader sends the card by itself.
+    EXPECT_TRUE(guitest::WaitFor(
+        [&] { return TestBox().contains(QStringLiteral("5500000000000004=3012101?")); }, 10000))
+        << TestBox().toStdString();
+    EXPECT_TRUE(TestBox().startsWith(QStringLiteral("%B5500000000000004^ROE/JANE^3012101?")))
+        << TestBox().toStdString();
 }
 
 }  // namespace

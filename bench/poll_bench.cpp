@@ -1,0 +1,113 @@
+// zarn60-bench-poll: how many received bytes per second the window's receive poll keeps
+// up with when the test box already holds 1 kB, 100 kB and 1 MB of text without line
+// breaks (card data as a reader sends it). The window is the real one (the Qt view on the
+// real dialog, offscreen); the port always has a byte waiting, and each tick is followed
+// by the event processing and painting it causes. The poll reads one byte a tick, so it
+// can never keep up with more than 1000 / 10 ms = 100 bytes/s; the line brings up to
+// 960 bytes/s (9600 baud, 10 bits a byte). Ratios are against both.
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/zarn60_tool_dlg.h"
+#include "gui/dialog_view.h"
+#include "link/serial_link.h"
+#include "res/resources.h"
+
+namespace {
+
+constexpr double kLineBytesPerSecond = 9600.0 / 10.0;
+constexpr double kPollCeiling = 1000.0 / 10.0;  // one byte per 10 ms tick
+
+const std::string kCard = "%B4111111111111111^DOE/JOHN^2912101?;4111111111111111=2912101?";
+
+// COM1 always has the next byte of card data waiting.
+class EndlessPort : public zarn::SerialPort {
+public:
+    bool ReadSettings() override { return true; }
+    bool ApplySettings(uint32_t, uint8_t, uint8_t) override { return true; }
+    void Purge() override {}
+    int WriteOne(uint8_t) override { return 1; }
+    int ReadOne(uint8_t* byte, uint32_t) override {
+        *byte = static_cast<uint8_t>(kCard[m_next++ % kCard.size()]);
+        return 1;
+    }
+
+private:
+    size_t m_next = 0;
+};
+
+class EndlessBackend : public zarn::SerialBackend {
+public:
+    std::unique_ptr<zarn::SerialPort> OpenPort(int number, zarn::SerialOpenError* error) override {
+        if (number == 1) return std::make_unique<EndlessPort>();
+        if (error) *error = zarn::SerialOpenError::NoDevice;
+        return nullptr;
+    }
+    std::vector<zarn::SerialPortInfo> ListPorts() override { return {}; }
+};
+
+double NowMs() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Seconds of real time one tick takes once the box holds `size` bytes.
+double SecondsPerTick(size_t size, int ticks) {
+    CZARN60TOOLDlg dlg;
+    gui::DialogView view(res::MainDialogTemplate());
+    dlg.SetHost(&view);
+    dlg.Create();
+    view.Attach(&dlg);
+    view.show();
+    QApplication::processEvents();
+    dlg.UserClick(IDC_SERIAL_PORT);
+    dlg.UserClick(IDC_OPEN);
+    // The received text as if it had come in byte by byte; the first tick shows it whole
+    // (the status text "Port is opened now" is up), as after any status text.
+    g_strReceived.clear();
+    while (g_strReceived.size() < size) g_strReceived += kCard;
+    g_strReceived.resize(size);
+    dlg.TimerTick();
+    QApplication::processEvents();
+
+    const double start = NowMs();
+    for (int i = 0; i < ticks; ++i) {
+        dlg.TimerTick();
+        QApplication::processEvents();
+    }
+    const double seconds = (NowMs() - start) / 1000.0;
+    dlg.SetHost(nullptr);
+    return seconds / ticks;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    EndlessBackend backend;
+    zarn::SetSerialBackend(&backend);
+
+    std::printf("%-10s %12s %14s %14s %12s\n", "text", "ms/byte", "bytes/s able", "kept up/poll",
+                "vs line");
+    for (size_t size : {size_t{1000}, size_t{100000}, size_t{1000000}}) {
+        const double perTick = SecondsPerTick(size, 500);
+        const double able = 1.0 / perTick;
+        const double keptUp = std::min(able, kPollCeiling);
+        std::printf("%-10s %12.3f %14.0f %14.3f %12.3f\n",
+                    size >= 1000000  ? "1 MB"
+                    : size >= 100000 ? "100 kB"
+                                     : "1 kB",
+                    perTick * 1000.0, able, keptUp / kPollCeiling, able / kLineBytesPerSecond);
+    }
+    std::printf(
+        "kept up/poll: share of the poll's own 100 bytes/s it keeps up with (1.000 = "
+        "all); vs line: what it could take against the line's 960 bytes/s\n");
+    zarn::SetSerialBackend(nullptr);
+    return 0;
+}

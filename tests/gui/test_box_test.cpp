@@ -1,0 +1,123 @@
+// The test box as received bytes keep arriving: what it shows stays what the whole text
+// shows, and showing one more byte costs the same however long the text has grown.
+#include <gtest/gtest.h>
+
+#include <QAbstractTextDocumentLayout>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/zarn60_tool_dlg.h"
+#include "gui/dialog_view.h"
+#include "gui/text_codec.h"
+#include "gui_test_support.h"
+
+namespace {
+
+TEST(TestBoxRender, AddingBytesShowsWhatTheWholeTextShows) {
+    const std::vector<std::string> texts = {
+        std::string("AB\r\nCD", 6),          // CR LF split by an append between CR and LF
+        std::string("\r\r\n\n\r", 5),        // lone CRs and LFs around a pair
+        std::string("\x02%B41\x03\x7f", 8),  // control bytes and DEL as symbols
+        std::string("\0x\0", 3),             // zero bytes
+        std::string("abc\r", 4),             // a CR at the very end
+    };
+    for (const std::string& bytes : texts) {
+        const gui::TestBoxText whole = gui::RenderTestBox(bytes);
+        for (size_t from = 0; from <= bytes.size(); ++from) {
+            SCOPED_TRACE(::testing::PrintToString(bytes) + " added from " + std::to_string(from));
+            gui::TestBoxText shown = gui::RenderTestBox(bytes.substr(0, from));
+            gui::AppendTestBox(shown, bytes, from);
+            EXPECT_EQ(shown.display, whole.display);
+            EXPECT_EQ(shown.byteAt, whole.byteAt);
+        }
+    }
+}
+
+class TestBoxGrowthTest : public ::testing::Test {
+protected:
+    void SetUp() override { guitest::ShowMainWindow(dlg, view); }
+    void TearDown() override { guitest::CloseMainWindow(dlg, view); }
+
+    QPlainTextEdit* Box() {
+        return qobject_cast<QPlainTextEdit*>(view->ControlWidget(IDC_TEST_BOX));
+    }
+
+    // The box's work per byte for `count` bytes added to a text of `size` bytes.
+    double WorkPerAddedByte(size_t size, size_t count) {
+        dlg.SetText(IDC_TEST_BOX, Received(size));
+        const uint64_t before = view->TestBoxWork();
+        for (size_t i = 0; i < count; ++i)
+            dlg.AppendText(IDC_TEST_BOX, Received(size + i + 1).substr(size + i));
+        return static_cast<double>(view->TestBoxWork() - before) / static_cast<double>(count);
+    }
+
+    // Card data as a reader sends it, without line breaks.
+    static std::string Received(size_t size) {
+        static const std::string card =
+            "%B4111111111111111^DOE/JOHN^2912101?;4111111111111111=2912101?";
+        std::string text;
+        while (text.size() < size) text += card;
+        text.resize(size);
+        return text;
+    }
+
+    // The lines as the box lays them out, each as the text it shows.
+    static QStringList VisualLines(QPlainTextEdit* box) {
+        QStringList lines;
+        for (QTextBlock b = box->document()->begin(); b.isValid(); b = b.next()) {
+            box->document()->documentLayout()->blockBoundingRect(b);
+            const QTextLayout* layout = b.layout();
+            for (int i = 0; i < layout->lineCount(); ++i)
+                lines << b.text().mid(layout->lineAt(i).textStart(),
+                                      layout->lineAt(i).textLength());
+        }
+        return lines;
+    }
+
+    CZARN60TOOLDlg dlg;
+    std::unique_ptr<gui::DialogView> view;
+};
+
+TEST_F(TestBoxGrowthTest, OneMoreByteCostsTheSameAtAnyLength) {
+    const double small = WorkPerAddedByte(1000, 300);
+    const double large = WorkPerAddedByte(200000, 300);
+    EXPECT_LT(large, small * 1.5 + 64)
+        << "work per byte: " << small << " at 1 kB, " << large << " at 200 kB";
+    EXPECT_LT(large, 4096);
+    guitest::ExpectMirrors(*view, dlg);
+}
+
+TEST_F(TestBoxGrowthTest, LongTextShowsTheLinesOneBlockWouldShow) {
+    // Spaces give word wraps, the long run a wrap anywhere; the status text and the line
+    // breaks start lines of their own.
+    std::string text = "Port is opened now\r\n";
+    for (int i = 0; i < 40; ++i) text += "%B4111 1111^DOE/JOHN^2912101? ";
+    text += Received(6000) + "\r\nend";
+    dlg.SetText(IDC_TEST_BOX, text.substr(0, 100));
+    for (size_t i = 100; i < text.size(); i += 7) dlg.AppendText(IDC_TEST_BOX, text.substr(i, 7));
+    ASSERT_GT(Box()->blockCount(), 4) << "long runs are split into blocks";
+    guitest::ExpectMirrors(*view, dlg);
+
+    QPlainTextEdit oneBlock;
+    oneBlock.setFont(Box()->font());
+    oneBlock.setLineWrapMode(Box()->lineWrapMode());
+    oneBlock.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    oneBlock.resize(Box()->size());
+    oneBlock.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&oneBlock));
+    oneBlock.setPlainText(gui::RenderTestBox(text).display);
+    ASSERT_EQ(oneBlock.viewport()->width(), Box()->viewport()->width());
+    EXPECT_EQ(VisualLines(Box()), VisualLines(&oneBlock));
+
+    // Typing at the end of a split line keeps the bytes of the whole text.
+    Box()->moveCursor(QTextCursor::End);
+    QTest::keyClicks(Box(), "!");
+    EXPECT_EQ(dlg.GetText(IDC_TEST_BOX), text + "!");
+}
+
+}  // namespace
