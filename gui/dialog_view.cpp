@@ -17,6 +17,7 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QShowEvent>
@@ -148,8 +149,13 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowTitle(Utf8(tpl.caption));
     setWindowIcon(ProgramIcon());
-    setFont(DialogFont(tpl));
-    setFixedSize(DialogClientSize(tpl));
+    // A screen too small for the dialog (a small panel, a high scale factor) gets it laid
+    // out smaller rather than with controls out of reach.
+    const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    const int fontPixels =
+        screen ? FittingFontPixels(tpl, screen->availableGeometry().size()) : DialogFontPixels(tpl);
+    setFont(DialogFont(tpl, fontPixels));
+    setFixedSize(DialogClientSize(tpl, fontPixels));
     if (!parent && QGuiApplication::platformName() == QLatin1String("xcb")) {
         // Tell X11 window managers the window is a dialog (_NET_WM_WINDOW_TYPE_DIALOG)
         // while it stays a window of its own with a task-bar button: Qt's X11 platform
@@ -161,7 +167,7 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
     }
 
     InstallAccessibleRoles();
-    const BaseUnits units = DialogBaseUnits(tpl);
+    const BaseUnits units = DialogBaseUnits(tpl, fontPixels);
     for (const res::ControlTemplate& t : tpl.controls) {
         QWidget* w = CreateControlWidget(t, units, this);
         if (t.id != res::IDC_STATIC && !m_index.count(t.id)) m_index[t.id] = m_widgets.size();

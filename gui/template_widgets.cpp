@@ -103,16 +103,29 @@ int MulDiv(int value, int mul, int div) {
     return static_cast<int>(p >= 0 ? (2 * p + div) / (2 * div) : -((-2 * p + div) / (2 * div)));
 }
 
-int FontPixels(const res::DialogTemplate& tpl) {
-    return MulDiv(tpl.fontPoints, 96, 72);
+int FontPixels(const res::DialogTemplate& tpl, int fontPixels) {
+    return fontPixels > 0 ? fontPixels : DialogFontPixels(tpl);
 }
 
 }  // namespace
 
-BaseUnits DialogBaseUnits(const res::DialogTemplate& tpl) {
+int DialogFontPixels(const res::DialogTemplate& tpl) {
+    return MulDiv(tpl.fontPoints, 96, 72);
+}
+
+BaseUnits DialogBaseUnits(const res::DialogTemplate& tpl, int fontPixels) {
     // The Song face has half-width Latin letters: the average character is half the height.
-    const int height = FontPixels(tpl);
+    const int height = FontPixels(tpl, fontPixels);
     return BaseUnits{height / 2, height};
+}
+
+int FittingFontPixels(const res::DialogTemplate& tpl, QSize available) {
+    int pixels = DialogFontPixels(tpl);
+    while (pixels > kSmallestFontPixels &&
+           !QRect(QPoint(0, 0), available)
+                .contains(QRect(QPoint(0, 0), DialogClientSize(tpl, pixels) + kFrameAllowance)))
+        --pixels;
+    return pixels;
 }
 
 QRect DialogUnitsToPixels(const res::Rect& r, BaseUnits units) {
@@ -123,11 +136,13 @@ QRect DialogUnitsToPixels(const res::Rect& r, BaseUnits units) {
     return QRect(left, top, right - left, bottom - top);
 }
 
-QSize DialogClientSize(const res::DialogTemplate& tpl) {
-    return DialogUnitsToPixels(res::Rect{0, 0, tpl.width, tpl.height}, DialogBaseUnits(tpl)).size();
+QSize DialogClientSize(const res::DialogTemplate& tpl, int fontPixels) {
+    return DialogUnitsToPixels(res::Rect{0, 0, tpl.width, tpl.height},
+                               DialogBaseUnits(tpl, fontPixels))
+        .size();
 }
 
-QFont DialogFont(const res::DialogTemplate& tpl) {
+QFont DialogFont(const res::DialogTemplate& tpl, int fontPixels) {
     // Only the faces the machine has, in order: each missing one would be looked up in
     // vain whenever text is laid out.
     QStringList families;
@@ -138,7 +153,7 @@ QFont DialogFont(const res::DialogTemplate& tpl) {
     }
     QFont font;
     if (!families.isEmpty()) font.setFamilies(families);
-    font.setPixelSize(FontPixels(tpl));
+    font.setPixelSize(FontPixels(tpl, fontPixels));
     return font;
 }
 

@@ -25,15 +25,27 @@ struct BaseUnits {
     int x = 6;
     int y = 12;
 };
-BaseUnits DialogBaseUnits(const res::DialogTemplate& tpl);
+// fontPixels: the dialog font's pixel height; 0 is the template's own (DialogFontPixels).
+BaseUnits DialogBaseUnits(const res::DialogTemplate& tpl, int fontPixels = 0);
+int DialogFontPixels(const res::DialogTemplate& tpl);  // the template's point size at 96 dpi
 
 // Each edge is mapped on its own and rounded, as the original platform maps rectangles.
 QRect DialogUnitsToPixels(const res::Rect& r, BaseUnits units);
-QSize DialogClientSize(const res::DialogTemplate& tpl);
+QSize DialogClientSize(const res::DialogTemplate& tpl, int fontPixels = 0);
+
+// What a window manager's title bar and borders add around a window, at most.
+inline constexpr QSize kFrameAllowance{16, 40};
+// Below this the dialog's texts could no longer be read.
+inline constexpr int kSmallestFontPixels = 6;
+// The font height at which the dialog, with its frame, fits `available` (a screen's
+// available area): the template's own when it fits, else the largest smaller one, so that
+// every control stays on the screen. The layout is made again at that size, from the
+// dialog units, so it stays as sharp as at full size.
+int FittingFontPixels(const res::DialogTemplate& tpl, QSize available);
 
 // The template's face when the machine has it, else a CJK-capable one, at the pixel
 // size the template's point size has at 96 dpi.
-QFont DialogFont(const res::DialogTemplate& tpl);
+QFont DialogFont(const res::DialogTemplate& tpl, int fontPixels = 0);
 
 // The family asked for the control-byte symbols (U+2400 to U+2421) of the test box: the
 // dialog's faces do not have them.
