@@ -396,10 +396,13 @@ void DialogView::Mirror(size_t index) {
         }
     }
     --m_mirroring;
-    // Inside a handler nothing else gets to paint before it returns.
-    if (m_dialog->InHandler() && isVisible() && w->isVisible()) {
+    // Inside a handler nothing else gets to paint before it returns: the test box shows
+    // each status at once, as the original repaints it; other controls catch up when the
+    // handler returns (painting each of them mid-exchange only slowed the exchange).
+    auto* area = qobject_cast<QPlainTextEdit*>(w);
+    if (area && m_dialog->InHandler() && isVisible() && w->isVisible()) {
         w->repaint();
-        if (auto* area = qobject_cast<QPlainTextEdit*>(w)) area->viewport()->repaint();
+        area->viewport()->repaint();
     }
 }
 
