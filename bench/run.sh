@@ -26,7 +26,7 @@ while [[ $# -gt 0 ]]; do
     esac
 done
 
-for program in zarn60-bench-ops zarn60-bench-start zarn60-bench-idle; do
+for program in zarn60-bench-ops zarn60-bench-start zarn60-bench-idle zarn60-bench-poll; do
     if [[ ! -x $build/bench/$program ]]; then
         echo "bench/run.sh: $build/bench/$program is missing: build the project first" >&2
         exit 1
