@@ -16,10 +16,8 @@ using serialtest::PtyPeer;
 
 namespace {
 
-// Bytes written to the pty's master reach the port's side through the kernel's line
-// discipline worker, which a busy machine can hold back for tens of milliseconds.
 void Settle() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 class SerialDialog : public ::testing::Test {
