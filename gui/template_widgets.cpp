@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QHash>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
@@ -142,6 +143,19 @@ QSize DialogClientSize(const res::DialogTemplate& tpl, int fontPixels) {
         .size();
 }
 
+namespace {
+
+// Asking fontconfig whether a family is installed costs as much as laying out a line, so
+// each answer is kept for the run (the dialog's font is asked for more than once).
+bool Installed(const QString& family) {
+    static QHash<QString, bool> known;
+    auto it = known.constFind(family);
+    if (it == known.constEnd()) it = known.insert(family, QFontDatabase::hasFamily(family));
+    return *it;
+}
+
+}  // namespace
+
 QFont DialogFont(const res::DialogTemplate& tpl, int fontPixels) {
     // Only the faces the machine has, in order: each missing one would be looked up in
     // vain whenever text is laid out.
@@ -149,7 +163,7 @@ QFont DialogFont(const res::DialogTemplate& tpl, int fontPixels) {
     for (const QString& family :
          {Utf8(tpl.fontName), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei"),
           QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Droid Sans Fallback")}) {
-        if (QFontDatabase::hasFamily(family)) families << family;
+        if (Installed(family)) families << family;
     }
     QFont font;
     if (!families.isEmpty()) font.setFamilies(families);
@@ -161,7 +175,7 @@ QFont TestBoxFont(const QFont& dialogFont) {
     QFont font = dialogFont;
     QStringList families = font.families();
     if (families.isEmpty()) families << font.family();
-    if (QFontDatabase::hasFamily(QLatin1String(kControlPicturesFamily)))
+    if (Installed(QLatin1String(kControlPicturesFamily)))
         families << QLatin1String(kControlPicturesFamily);
     font.setFamilies(families);
     return font;
