@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +20,7 @@
 #include "link/serial_link.h"
 #include "runner/runner.h"
 #include "sim/inprocess.h"
+#include "tools/stdio_streams.h"
 #include "ui/dialog.h"
 #ifdef ZARN60_HAVE_GUI
 #include "gui/run_window.h"
@@ -59,9 +59,10 @@ std::string Shown(const std::string& word) {
 // The listings and the runner write to standard output; a failed write (a full disk, a
 // closed pipe) must not end as success.
 int Finished(int status) {
-    std::cout.flush();
-    if (std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
-    std::cerr << "zarn60-tool: cannot write to standard output: " << std::strerror(errno) << "\n";
+    tools::Out().flush();
+    if (tools::Out().good() && std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+    tools::Err() << "zarn60-tool: cannot write to standard output: " << std::strerror(errno)
+                 << "\n";
     return status == 0 ? 1 : status;
 }
 
@@ -71,19 +72,19 @@ bool OpenScript(const std::string& path, std::ifstream* in) {
     struct stat st;
     if (::stat(path.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) {
-            std::cerr << "zarn60-tool: cannot run script " << path << ": it is a folder\n";
+            tools::Err() << "zarn60-tool: cannot run script " << path << ": it is a folder\n";
             return false;
         }
         if (S_ISREG(st.st_mode) && st.st_size > runner::kMaxScriptSize) {
-            std::cerr << "zarn60-tool: cannot run script " << path
-                      << ": larger than 16 MiB, no script is that long\n";
+            tools::Err() << "zarn60-tool: cannot run script " << path
+                         << ": larger than 16 MiB, no script is that long\n";
             return false;
         }
     }
     in->open(path, std::ios::binary);
     if (!*in) {
-        std::cerr << "zarn60-tool: cannot open script " << path << ": " << std::strerror(errno)
-                  << "\n";
+        tools::Err() << "zarn60-tool: cannot open script " << path << ": " << std::strerror(errno)
+                     << "\n";
         return false;
     }
     return true;
@@ -100,34 +101,34 @@ std::string ProgramName(const char* argv0) {
 
 int ListPorts() {
     auto ports = zarn::GetSerialBackend().ListPorts();
-    if (ports.empty()) std::cout << "no serial ports found\n";
+    if (ports.empty()) tools::Out() << "no serial ports found\n";
     for (const auto& p : ports) {
-        std::cout << "COM" << p.number << "\t" << p.device;
+        tools::Out() << "COM" << p.number << "\t" << p.device;
         if (p.state != zarn::SerialOpenError::None) {
-            std::cout << "\t" << zarn::SerialOpenErrorText(p.state);
-            if (!p.detail.empty()) std::cout << " (" << p.detail << ")";
+            tools::Out() << "\t" << zarn::SerialOpenErrorText(p.state);
+            if (!p.detail.empty()) tools::Out() << " (" << p.detail << ")";
         }
-        std::cout << "\n";
+        tools::Out() << "\n";
     }
     return Finished(0);
 }
 
 int ListDevices() {
     auto devices = zarn::DescribeHidInterfaces();
-    if (devices.empty()) std::cout << "no HID interfaces found\n";
+    if (devices.empty()) tools::Out() << "no HID interfaces found\n";
     for (const auto& d : devices) {
         char ids[32] = "????:????";
         if (d.haveIds) std::snprintf(ids, sizeof ids, "%04x:%04x", d.vendorId, d.productId);
-        std::cout << ids << "\t" << d.path;
+        tools::Out() << ids << "\t" << d.path;
         if (d.openable) {
-            std::cout << "\tinput " << d.inputLength << " output " << d.outputLength;
+            tools::Out() << "\tinput " << d.inputLength << " output " << d.outputLength;
             if (d.haveIds && (d.vendorId == 0x0801 || d.vendorId == 0x0802) &&
                 d.productId == 0x0005)
-                std::cout << "\tZARN60 reader";
+                tools::Out() << "\tZARN60 reader";
         } else {
-            std::cout << "\tcannot open: " << d.whyNot;
+            tools::Out() << "\tcannot open: " << d.whyNot;
         }
-        std::cout << "\n";
+        tools::Out() << "\n";
     }
     return Finished(0);
 }
@@ -146,8 +147,8 @@ int main(int argc, char** argv) {
             simulate = true;
         } else if (a == "--script") {
             if (i + 1 >= argc) {
-                std::cerr << "zarn60-tool: --script needs a file (or - for standard input); "
-                             "see zarn60-tool --help\n";
+                tools::Err() << "zarn60-tool: --script needs a file (or - for standard input); "
+                                "see zarn60-tool --help\n";
                 return 2;
             }
             script = argv[++i];
@@ -156,14 +157,14 @@ int main(int argc, char** argv) {
         } else if (a == "--list-devices") {
             listDevices = true;
         } else if (a == "--help" || a == "-h") {
-            Usage(std::cout);
+            Usage(tools::Out());
             return Finished(0);
         } else if (a == "--version") {
-            std::cout << "zarn60-tool " ZARN60_VERSION "\n";
+            tools::Out() << "zarn60-tool " ZARN60_VERSION "\n";
             return Finished(0);
         } else {
-            std::cerr << "zarn60-tool: unknown option " << Shown(a)
-                      << " (zarn60-tool --help lists the options)\n";
+            tools::Err() << "zarn60-tool: unknown option " << Shown(a)
+                         << " (zarn60-tool --help lists the options)\n";
             return 2;
         }
     }
@@ -187,14 +188,15 @@ int main(int argc, char** argv) {
         // The runner's output is a pinned byte format: no CR added before each LF, and no
         // Ctrl-Z taken as the end of a script read from standard input (CRs there are
         // dropped by the runner itself).
-        std::cout.flush();
+        tools::Out().flush();
         _setmode(_fileno(stdout), _O_BINARY);
         _setmode(_fileno(stdin), _O_BINARY);
 #endif
-        if (*script == "-") return Finished(runner::RunScript(std::cin, std::cout, simCommand));
+        if (*script == "-")
+            return Finished(runner::RunScript(tools::In(), tools::Out(), simCommand));
         std::ifstream in;
         if (!OpenScript(*script, &in)) return 2;
-        return Finished(runner::RunScript(in, std::cout, simCommand));
+        return Finished(runner::RunScript(in, tools::Out(), simCommand));
     }
 
     const char* display = std::getenv("DISPLAY");
@@ -209,17 +211,18 @@ int main(int argc, char** argv) {
 #endif
 #ifdef ZARN60_HAVE_GUI
     if (haveDisplay) return gui::RunWindow(argc, argv, simCommand);
-    std::cerr << "zarn60-tool: no display";
+    tools::Err() << "zarn60-tool: no display";
 #else
-    std::cerr << "zarn60-tool: built without the window" << (haveDisplay ? "" : " and no display");
+    tools::Err() << "zarn60-tool: built without the window"
+                 << (haveDisplay ? "" : " and no display");
 #endif
     if (!simulation) {
-        std::cerr << "; run it on a desktop, or headless with --script FILE\n";
+        tools::Err() << "; run it on a desktop, or headless with --script FILE\n";
         return 1;
     }
-    std::cerr << "; showing the main operations headless instead\n";
-    const int status = Finished(runner::RunAccount(std::cout, simCommand));
-    std::cout << "For the window, run zarn60-tool --simulate where a display is (DISPLAY or "
-                 "WAYLAND_DISPLAY set).\n";
+    tools::Err() << "; showing the main operations headless instead\n";
+    const int status = Finished(runner::RunAccount(tools::Out(), simCommand));
+    tools::Out() << "For the window, run zarn60-tool --simulate where a display is (DISPLAY or "
+                    "WAYLAND_DISPLAY set).\n";
     return Finished(status);
 }
