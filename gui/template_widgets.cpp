@@ -287,7 +287,13 @@ QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits unit
         }
         case res::Kind::Combo: {
             auto* combo = new QComboBox(parent);
-            combo->setEditable(control.style & res::STYLE_DROPDOWN);
+            if (control.style & res::STYLE_DROPDOWN) {
+                // Given its edit this way rather than by setEditable(), which also builds
+                // the drop-down list's view at once: that is made when it first drops down.
+                auto* edit = new QLineEdit(combo);
+                edit->setPalette(combo->palette());
+                combo->setLineEdit(edit);
+            }
             combo->setInsertPolicy(QComboBox::NoInsert);
             // The template's height includes the drop-down list; the box itself is one
             // line of the font high.
