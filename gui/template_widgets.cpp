@@ -34,10 +34,8 @@ protected:
         QPainter painter(this);
         const QFontMetrics fm(font());
         const QRect frame = rect().adjusted(0, fm.height() / 2, -2, -2);
-        painter.setPen(palette().color(QPalette::Dark));
-        painter.drawRect(frame);
-        painter.setPen(palette().color(QPalette::Light));
-        painter.drawRect(frame.translated(1, 1));
+        Outline(painter, frame, palette().color(QPalette::Dark));
+        Outline(painter, frame.translated(1, 1), palette().color(QPalette::Light));
         if (title().isEmpty()) return;
         const QRect caption(kCaptionIndent, 0, fm.horizontalAdvance(title()) + 4, fm.height());
         painter.fillRect(caption, palette().color(QPalette::Window));
@@ -47,6 +45,17 @@ protected:
     }
 
 private:
+    // What drawRect(r) paints with a one-pixel pen (r.width() + 1 pixels across), as four
+    // solid fills: the line stroker costs far more for the same pixels.
+    static void Outline(QPainter& painter, const QRect& r, const QColor& color) {
+        const int right = r.x() + r.width();
+        const int bottom = r.y() + r.height();
+        painter.fillRect(QRect(r.x(), r.y(), r.width() + 1, 1), color);
+        painter.fillRect(QRect(r.x(), bottom, r.width() + 1, 1), color);
+        painter.fillRect(QRect(r.x(), r.y(), 1, r.height() + 1), color);
+        painter.fillRect(QRect(right, r.y(), 1, r.height() + 1), color);
+    }
+
     static constexpr int kCaptionIndent = 7;
 };
 
