@@ -459,6 +459,7 @@ void DialogView::FillTestBox(QPlainTextEdit* box, const QString& display) {
 }
 
 void DialogView::AddToTestBox(QPlainTextEdit* box, const QString& display, qsizetype from) {
+    if (from < display.size()) UseTestBoxFont(box);
     QTextDocument* doc = box->document();
     QTextCursor cursor(doc);
     cursor.movePosition(QTextCursor::End);

@@ -190,6 +190,12 @@ QFont TestBoxFont(const QFont& dialogFont) {
     return font;
 }
 
+void UseTestBoxFont(QPlainTextEdit* box) {
+    if (!box->parentWidget()) return;
+    const QFont wanted = TestBoxFont(box->parentWidget()->font());
+    if (box->font() != wanted) box->setFont(wanted);
+}
+
 QImage DecodePng(const std::vector<uint8_t>& png) {
     QByteArray bytes(reinterpret_cast<const char*>(png.data()), static_cast<qsizetype>(png.size()));
     QBuffer buffer(&bytes);
@@ -264,8 +270,8 @@ QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits unit
     switch (control.kind) {
         case res::Kind::Edit:
             if (control.style & res::STYLE_MULTILINE) {
+                // Its font comes with its first text (UseTestBoxFont).
                 auto* edit = new QPlainTextEdit(parent);
-                edit->setFont(TestBoxFont(parent->font()));
                 edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
                 edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
                 edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

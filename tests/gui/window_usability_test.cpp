@@ -31,11 +31,13 @@ protected:
 };
 
 TEST_F(WindowUsabilityTest, EveryControlByteHasAGlyphOfItsOwn) {
-    const QFont font = view->ControlWidget(IDC_TEST_BOX)->font();
     std::string bytes;
     for (int b = 0; b < 0x20; ++b)
         if (b != '\r' && b != '\n') bytes.push_back(static_cast<char>(b));
     bytes.push_back(0x7F);
+    // The box takes its font with its first text.
+    dlg.SetText(IDC_TEST_BOX, bytes);
+    const QFont font = view->ControlWidget(IDC_TEST_BOX)->font();
     const QString shown = gui::RenderTestBox(bytes).display;
     ASSERT_EQ(shown.size(), static_cast<qsizetype>(bytes.size()));
     for (QChar ch : shown) {
