@@ -18,6 +18,8 @@
 #include <QRadioButton>
 #include <QSlider>
 
+#include "gui/rgba_png.h"
+
 namespace gui {
 
 namespace {
@@ -197,6 +199,8 @@ void UseTestBoxFont(QPlainTextEdit* box) {
 }
 
 QImage DecodePng(const std::vector<uint8_t>& png) {
+    QImage image;
+    if (DecodeRgbaPng(png, &image)) return image;
     QByteArray bytes(reinterpret_cast<const char*>(png.data()), static_cast<qsizetype>(png.size()));
     QBuffer buffer(&bytes);
     // Named and not guessed: guessing asks every image plugin (and loads its libraries).
