@@ -412,6 +412,10 @@ void DialogView::MirrorTestBox(size_t index, const ui::Control& c) {
     const int width = box->viewport()->width();
     const bool sameWidth = shown.width == width;
     if (!m_userEditing && sameWidth && shown.revision == c.textRevision) return;
+    if (!shown.fontGiven && !c.text.empty()) {
+        UseTestBoxFont(box);
+        shown.fontGiven = true;
+    }
     if (!m_userEditing && sameWidth && shown.revision != UINT64_MAX &&
         c.textRevision == shown.revision + 1 && c.keptBytes == shown.text.byteAt.back() &&
         c.keptBytes <= c.text.size()) {
@@ -459,7 +463,6 @@ void DialogView::FillTestBox(QPlainTextEdit* box, const QString& display) {
 }
 
 void DialogView::AddToTestBox(QPlainTextEdit* box, const QString& display, qsizetype from) {
-    if (from < display.size()) UseTestBoxFont(box);
     QTextDocument* doc = box->document();
     QTextCursor cursor(doc);
     cursor.movePosition(QTextCursor::End);

@@ -116,6 +116,7 @@ private:
         TestBoxText text;
         uint64_t revision = UINT64_MAX;  // of the model's text it shows; MAX = unknown
         int width = -1;                  // the width its blocks were split for
+        bool fontGiven = false;          // UseTestBoxFont done (with its first text)
     };
     std::map<size_t, ShownText> m_shownText;  // multi-line edits: what they show
     uint64_t m_testBoxWork = 0;

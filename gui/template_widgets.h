@@ -54,7 +54,7 @@ QFont DialogFont(const res::DialogTemplate& tpl, int fontPixels = 0);
 inline constexpr char kControlPicturesFamily[] = "FreeSans";
 // The dialog's font, with that family added for the characters its faces lack.
 QFont TestBoxFont(const QFont& dialogFont);
-// Gives the test box that font, once. The box gets it with its first text rather than
+// Gives the test box that font. The view calls it with the box's first text rather than
 // when it is made: an empty box shows no character, and laying it out in a font of its
 // own was a measurable part of the window's start-up.
 void UseTestBoxFont(QPlainTextEdit* box);
