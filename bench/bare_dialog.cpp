@@ -5,7 +5,7 @@
 #include <QApplication>
 #include <QDialog>
 
-#include "gui/bench_hook.h"
+#include "gui/qt/bench_hook.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -4,7 +4,7 @@
 #include <QAbstractButton>
 #include <string>
 
-#include "gui/dialog_view.h"
+#include "gui/qt/dialog_view.h"
 
 namespace bench {
 

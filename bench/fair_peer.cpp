@@ -7,8 +7,8 @@
 #include <QLabel>
 #include <QWidget>
 
-#include "gui/bench_hook.h"
-#include "gui/template_widgets.h"
+#include "gui/qt/bench_hook.h"
+#include "gui/qt/template_widgets.h"
 #include "res/resources.h"
 
 int main(int argc, char** argv) {

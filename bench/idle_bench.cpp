@@ -25,8 +25,8 @@
 #include "app/zarn60_tool_dlg.h"
 #include "bench/child.h"
 #include "bench/click.h"
-#include "gui/dialog_view.h"
-#include "gui/template_widgets.h"
+#include "gui/qt/dialog_view.h"
+#include "gui/qt/template_widgets.h"
 #include "res/resources.h"
 
 namespace {

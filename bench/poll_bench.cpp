@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/zarn60_tool_dlg.h"
-#include "gui/dialog_view.h"
+#include "gui/qt/dialog_view.h"
 #include "link/serial_link.h"
 #include "res/resources.h"
 

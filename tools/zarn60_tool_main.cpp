@@ -23,7 +23,7 @@
 #include "tools/stdio_streams.h"
 #include "ui/dialog.h"
 #ifdef ZARN60_HAVE_GUI
-#include "gui/run_window.h"
+#include "gui/qt/run_window.h"
 #endif
 #ifdef ZARN60_HAVE_WIN32_GUI
 #include "gui/win32/run_window.h"

@@ -6,7 +6,7 @@
 #include <QSize>
 #include <string>
 
-#include "gui/template_widgets.h"
+#include "gui/qt/template_widgets.h"
 #include "res/resources.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <QSlider>
 #include <QTest>
 
-#include "gui/template_widgets.h"
-#include "gui/text_codec.h"
+#include "gui/qt/template_widgets.h"
+#include "gui/qt/text_codec.h"
 
 namespace guitest {
 

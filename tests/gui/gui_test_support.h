@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "app/zarn60_tool_dlg.h"
-#include "gui/dialog_view.h"
+#include "gui/qt/dialog_view.h"
 #include "link/clock.h"
 #include "res/resources.h"
 #include "ui/dialog.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "gui/rgba_png.h"
-#include "gui/template_widgets.h"
+#include "gui/qt/rgba_png.h"
+#include "gui/qt/template_widgets.h"
 #include "res/resources.h"
 
 namespace {

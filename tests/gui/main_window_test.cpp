@@ -23,9 +23,9 @@
 #include <memory>
 
 #include "app/zarn60_tool_dlg.h"
-#include "gui/dialog_view.h"
-#include "gui/template_widgets.h"
-#include "gui/text_codec.h"
+#include "gui/qt/dialog_view.h"
+#include "gui/qt/template_widgets.h"
+#include "gui/qt/text_codec.h"
 #include "gui_test_support.h"
 
 namespace {

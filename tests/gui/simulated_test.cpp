@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "app/zarn60_tool_dlg.h"
-#include "gui/dialog_view.h"
+#include "gui/qt/dialog_view.h"
 #include "gui_test_support.h"
 #include "sim/inprocess.h"
 

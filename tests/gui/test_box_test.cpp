@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "app/zarn60_tool_dlg.h"
-#include "gui/dialog_view.h"
-#include "gui/text_codec.h"
+#include "gui/qt/dialog_view.h"
+#include "gui/qt/text_codec.h"
 #include "gui_test_support.h"
 
 namespace {

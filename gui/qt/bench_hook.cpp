@@ -1,4 +1,4 @@
-#include "gui/bench_hook.h"
+#include "gui/qt/bench_hook.h"
 
 #include <QApplication>
 #include <QEvent>

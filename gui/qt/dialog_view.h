@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "gui/text_codec.h"
+#include "gui/qt/text_codec.h"
 #include "link/clock.h"
 #include "res/resources.h"
 #include "ui/dialog.h"

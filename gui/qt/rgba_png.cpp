@@ -1,4 +1,4 @@
-#include "gui/rgba_png.h"
+#include "gui/qt/rgba_png.h"
 
 #include <QByteArray>
 #include <cstdlib>

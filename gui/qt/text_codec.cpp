@@ -1,4 +1,4 @@
-#include "gui/text_codec.h"
+#include "gui/qt/text_codec.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "gui/template_widgets.h"
+#include "gui/qt/template_widgets.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -18,7 +18,7 @@
 #include <QRadioButton>
 #include <QSlider>
 
-#include "gui/rgba_png.h"
+#include "gui/qt/rgba_png.h"
 
 namespace gui {
 

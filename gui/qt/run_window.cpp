@@ -1,12 +1,12 @@
-#include "gui/run_window.h"
+#include "gui/qt/run_window.h"
 
 #include <QApplication>
 #include <sstream>
 
 #include "app/zarn60_tool_dlg.h"
-#include "gui/bench_hook.h"
-#include "gui/dialog_view.h"
-#include "gui/template_widgets.h"
+#include "gui/qt/bench_hook.h"
+#include "gui/qt/dialog_view.h"
+#include "gui/qt/template_widgets.h"
 #include "link/clock.h"
 
 namespace gui {

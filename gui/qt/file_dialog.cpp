@@ -1,9 +1,9 @@
-#include "gui/file_dialog.h"
+#include "gui/qt/file_dialog.h"
 
 #include <QFile>
 #include <QFileDialog>
 
-#include "gui/template_widgets.h"
+#include "gui/qt/template_widgets.h"
 
 namespace gui {
 

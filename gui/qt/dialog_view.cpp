@@ -1,4 +1,4 @@
-#include "gui/dialog_view.h"
+#include "gui/qt/dialog_view.h"
 
 #include <QAbstractButton>
 #include <QAbstractTextDocumentLayout>
@@ -32,8 +32,8 @@
 #include <functional>
 
 #include "app/zarn60_tool_dlg.h"
-#include "gui/file_dialog.h"
-#include "gui/template_widgets.h"
+#include "gui/qt/file_dialog.h"
+#include "gui/qt/template_widgets.h"
 
 namespace gui {
 
