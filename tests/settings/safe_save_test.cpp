@@ -112,6 +112,16 @@ TEST_F(SafeSaveTest, ALinkPlantedByAnotherUserInAStickyFolderIsNotFollowed) {
     EXPECT_EQ(Slurp(important), "precious");
     EXPECT_EQ(Stat(important).st_uid, USER_A);
     EXPECT_TRUE(fs::is_symlink(link));
+
+    // Nor is a planted link to a file that does not exist yet: its target is not created.
+    const fs::path wanted = home / "new.cfg";
+    const fs::path dangling = shared / "new.cfg";
+    ASSERT_EQ(AsUser(USER_B, false, [&] { return ::symlink(wanted.c_str(), dangling.c_str()); }),
+              0);
+    EXPECT_EQ(
+        AsUser(USER_A, false, [&] { return WriteSettingsFile(dangling, Pattern(1)) ? 1 : 0; }), 0);
+    EXPECT_FALSE(WriteSettingsFile(dangling, Pattern(2))) << "as root";
+    EXPECT_FALSE(fs::exists(wanted));
 }
 
 // Saving over a file that a rename would take from its owner, its group, its mode or its
