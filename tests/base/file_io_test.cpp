@@ -1,6 +1,7 @@
-// ReadRegularFile on every kind of thing a name can lead to: only regular files are read,
-// anything else is refused without being opened (inotify would see the open) and with its
-// reason, and a name swapped under a running load never gets a FIFO opened.
+// ReadRegularFile and WriteFileSafely on every kind of thing a name can lead to: only
+// regular files are read or saved, anything else is refused without being opened (inotify
+// would see the open) and with its reason, and a name swapped under a running read never
+// gets a FIFO opened.
 #include "base/file_io.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,7 @@ namespace {
 
 using settingstest::Spit;
 
-class ReadRegularFileTest : public testsupport::WithTempDir<> {};
+class FileIoTest : public testsupport::WithTempDir<> {};
 
 struct Case {
     const char* what;
@@ -35,7 +36,7 @@ struct Case {
     std::string error;  // when not ok
 };
 
-TEST_F(ReadRegularFileTest, ReadsRegularFilesAndRefusesEverythingElseByItsReason) {
+TEST_F(FileIoTest, ReadsRegularFilesAndRefusesEverythingElseByItsReason) {
     const std::string hundred(100, 'x');
     const Case cases[] = {
         {"short file", [](const fs::path& d) { Spit(d / "f", "abc"); }, 56, true, "abc", 3, ""},
@@ -93,7 +94,7 @@ TEST_F(ReadRegularFileTest, ReadsRegularFilesAndRefusesEverythingElseByItsReason
     }
 }
 
-TEST_F(ReadRegularFileTest, UnreadableFileIsPermissionDenied) {
+TEST_F(FileIoTest, UnreadableFileIsPermissionDenied) {
     const fs::path file = m_dir / "secret";
     Spit(file, "x");
     ::chmod(file.c_str(), 0200);
@@ -119,7 +120,7 @@ TEST_F(ReadRegularFileTest, UnreadableFileIsPermissionDenied) {
 // A name swapped back and forth between a regular file and a link to a FIFO while it is
 // read: a check of the name followed by an open of the name opens the FIFO whenever the
 // swap falls between the two; deciding on the opened reference never does.
-TEST_F(ReadRegularFileTest, NameSwappedToAFifoDuringReadsNeverOpensIt) {
+TEST_F(FileIoTest, NameSwappedToAFifoDuringReadsNeverOpensIt) {
     const fs::path fifo = m_dir / "fifo";
     const fs::path name = m_dir / "Setup.cfg";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -154,6 +155,43 @@ TEST_F(ReadRegularFileTest, NameSwappedToAFifoDuringReadsNeverOpensIt) {
     swapper.join();
     EXPECT_GT(reads, 0);
     EXPECT_EQ(watch.Opens(), 0) << "the FIFO was opened";
+}
+
+// A refused save names its reason, opens nothing that is no regular file, and leaves the
+// target as it was.
+TEST_F(FileIoTest, ARefusedSaveSaysWhyAndChangesNothing) {
+    struct SaveCase {
+        const char* what;
+        std::function<void(const fs::path& dir)> make;  // makes dir/"f"
+        std::string path;                               // below dir
+        std::string error;
+    } cases[] = {
+        {"folder", [](const fs::path& d) { fs::create_directory(d / "f"); }, "f", "is a folder"},
+        {"FIFO", [](const fs::path& d) { ::mkfifo((d / "f").c_str(), 0600); }, "f",
+         "not a regular file"},
+        {"link to a device", [](const fs::path& d) { fs::create_symlink("/dev/null", d / "f"); },
+         "f", "not a regular file"},
+        {"missing folder", [](const fs::path&) {}, "no/f", "no such file"},
+        {"empty path", [](const fs::path&) {}, "", "no such file"},
+    };
+    int n = 0;
+    for (const SaveCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path dir = m_dir / ("s" + std::to_string(n++));
+        fs::create_directory(dir);
+        c.make(dir);
+        const std::string path = c.path.empty() ? "" : (dir / c.path).string();
+        basetest::OpenWatch watch((dir / "f").string());
+        std::string error;
+        EXPECT_FALSE(zarn::files::WriteFileSafely(path, "bytes", &error));
+        EXPECT_EQ(error, c.error);
+        if (watch.Valid()) {
+            EXPECT_EQ(watch.Opens(), 0) << "refused, but opened";
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
+                  fs::exists(fs::symlink_status(dir / "f")) ? 1 : 0)
+            << "something was left in the folder";
+    }
 }
 
 }  // namespace
