@@ -229,8 +229,8 @@ public:
         sigset_t pending;
         if (!m_wasPending && sigismember(&m_old, SIGXFSZ) == 0 && sigpending(&pending) == 0 &&
             sigismember(&pending, SIGXFSZ) == 1) {
-            const struct timespec now {};
-            sigtimedwait(&m_set, nullptr, &now);
+            const struct timespec noWait {};
+            sigtimedwait(&m_set, nullptr, &noWait);
         }
         pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
     }
