@@ -8,6 +8,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "base/file_io.h"
 #include "protocol/factory_images.h"
 #include "settings_file/settings_file.h"
 
@@ -97,7 +98,7 @@ void SaveSettings(const std::string& path, const Settings& settings) {
         if (!WriteSettingsFile(path, settings.image))
             throw Error(EXIT_FILE, path + ": cannot write the settings file");
     } else if (EndsWith(path, ".json")) {
-        if (!WriteFileSafely(path, JsonText(ToJson(settings))))
+        if (!zarn::files::WriteFileSafely(path, JsonText(ToJson(settings))))
             throw Error(EXIT_FILE, path + ": cannot write the file");
     } else {
         throw Error(EXIT_USAGE, path + ": a configuration file ends in .cfg or .json");
