@@ -22,6 +22,10 @@ constexpr uint32_t kSerialAnswerGapMs = 200;
 constexpr uint32_t kVersionFirstByteMs = 1000;
 // More than any answer of the reader; a reader that sends more is cut off here.
 constexpr size_t kSerialAnswerMaxBytes = 65536;
+// A line is quiet when no byte came for this long (some 30 byte times at 9600 baud); a
+// reader still talking after kQuietMaxMs is not waited for any longer.
+constexpr uint32_t kQuietMs = 30;
+constexpr uint32_t kQuietMaxMs = 500;
 
 std::string BaseName(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -123,8 +127,28 @@ void ReaderLink::PortOpenFailed() const {
     throw Error(EXIT_LINK, m_where + ": cannot open the port: " + zarn::OpenFailureText(why));
 }
 
+bool ReaderLink::QuietLine(uint32_t maxMs) {
+    if (SerialLink::Open(m_com, 9600, 8, 0) != 0) PortOpenFailed();
+    zarn::Clock& clock = zarn::GetClock();
+    const uint32_t start = clock.NowMs();
+    uint8_t byte = 0;
+    for (;;) {
+        // Only a whole quiet spell counts, and it must fit in the time given.
+        if (clock.NowMs() - start + kQuietMs > maxMs) return false;
+        if (SerialLink::ReadByte(m_com, &byte, kQuietMs) != 0) return true;
+    }
+}
+
+void ReaderLink::QuietLineOrFail() {
+    if (!QuietLine(kQuietMaxMs))
+        throw Error(EXIT_LINK, m_where +
+                                   ": the reader keeps sending; its answer could not be told "
+                                   "apart from what it sent before");
+}
+
 ConfigReadImage ReaderLink::ReadConfig() {
     ConfigReadImage image{};
+    if (!m_usb) QuietLineOrFail();
     const ConfigReadOutcome outcome =
         m_usb ? ReadConfigOverHid(UPLOAD_REPORT_PAUSE_MS, image) : ReadConfigFromPort(m_com, image);
     switch (outcome) {
@@ -148,6 +172,7 @@ ConfigReadImage ReaderLink::ReadConfig() {
 
 void ReaderLink::WriteImage(const ConfigWriteImage& image, bool factory) {
     ConfigWriteOutcome outcome;
+    if (!m_usb) QuietLineOrFail();
     if (m_usb) {
         outcome = WriteConfigOverHid(image, true);
     } else {
@@ -204,8 +229,14 @@ std::string ReaderLink::CollectSerial(uint32_t firstMs) {
 
 std::string ReaderLink::ReadVersion() {
     if (!m_usb) {
+        // Bytes from before are not the version; a reader that keeps sending gets its
+        // request all the same, within the same time.
+        const uint32_t start = zarn::GetClock().NowMs();
+        QuietLine(kQuietMaxMs);
         if (SendCommandToPort(m_com, CMD_GET_VERSION) != SPECIAL_OK) PortOpenFailed();
-        std::string text = CollectSerial(kVersionFirstByteMs);
+        const uint32_t spent = zarn::GetClock().NowMs() - start;
+        std::string text =
+            CollectSerial(kVersionFirstByteMs - std::min(spent, kVersionFirstByteMs));
         if (text.empty())
             throw Error(EXIT_LINK, m_where + ": the reader did not answer the version request");
         return text;
@@ -225,8 +256,11 @@ std::string ReaderLink::ReadVersion() {
 
 std::string ReaderLink::ReadCard(uint32_t timeoutMs) {
     if (!m_usb) {
+        const uint32_t start = zarn::GetClock().NowMs();
+        QuietLine(std::min(kQuietMaxMs, timeoutMs / 2));
         if (SendCommandToPort(m_com, CMD_READ_CARD) != SPECIAL_OK) PortOpenFailed();
-        std::string data = CollectSerial(timeoutMs);
+        const uint32_t spent = zarn::GetClock().NowMs() - start;
+        std::string data = CollectSerial(timeoutMs - std::min(spent, timeoutMs));
         if (data.empty())
             throw Error(EXIT_LINK, m_where + ": no card data within " +
                                        std::to_string(timeoutMs / 1000) + " s");

@@ -62,6 +62,13 @@ public:
 
 private:
     [[noreturn]] void PortOpenFailed() const;
+    // Opens the port and drops what the reader still sends from before (the tail of an
+    // earlier answer arrives after the next open's purge, at line speed), until the line
+    // has been quiet for a while or maxMs passed. False when it never went quiet.
+    bool QuietLine(uint32_t maxMs);
+    // Before an exchange whose answer is taken by position: a line that does not go quiet
+    // would shift it, so that is an error.
+    void QuietLineOrFail();
     [[noreturn]] void NoReader() const;
     // Bytes arriving on the serial port: the first within firstMs, then until a gap, and
     // never past firstMs from the start nor beyond a bounded count, so that a reader that

@@ -8,12 +8,16 @@
 
 #include <climits>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "link/clock.h"
 #include "link/hid_link.h"
 #include "link/serial_link.h"
+#include "protocol/factory_images.h"
+#include "sim/inprocess.h"
+#include "sim/reader.h"
 
 namespace {
 
@@ -230,3 +234,28 @@ TEST_F(CliReaderLink, AReaderThatKeepsTalkingCannotHoldACommand) {
 }
 
 }  // namespace
+
+// A reader that sends more bytes after each answer than the exchange takes: the tail of
+// one answer arrives after the next exchange's open, and would shift its answer. Every
+// command either gets the reader's own bytes or fails; none succeeds on shifted data.
+TEST(CliReaderLinkExtraBytes, LeftoverReplyBytesNeverShiftAnAnswer) {
+    for (const char* extra : {"extra 1", "extra 5", "extra 8", "extra 60"}) {
+        SCOPED_TRACE(extra);
+        sim::InProcessSimulation simulation;
+        std::ostringstream out;
+        std::string error;
+        ASSERT_TRUE(simulation.Command(std::string("mode ") + extra, out, &error)) << error;
+        cli::ReaderLink link({false, "", 1, ""});
+        const ConfigReadImage factory = sim::ReaderReadImage(sim::UsbFactoryImage());
+        for (int round = 0; round < 3; ++round) EXPECT_EQ(link.ReadConfig(), factory);
+
+        ReaderConfig wanted = ParseConfigWriteImage(FactoryWriteImageSerial());
+        wanted.optionFlags = 0x04;
+        wanted.startSentinel[0] = '!';
+        const ConfigWriteImage image = MakeConfigWriteImage(wanted);
+        link.WriteImage(image, false);
+        EXPECT_EQ(link.ReadConfig(), sim::ReaderReadImage(image)) << "the read-back was shifted";
+        EXPECT_EQ(link.ReadVersion().substr(0, 5), "V2.10");
+        EXPECT_EQ(link.ReadConfig(), sim::ReaderReadImage(image));
+    }
+}
