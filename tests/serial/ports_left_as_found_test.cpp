@@ -37,7 +37,8 @@ std::string WriteScript(const std::string& text) {
 // `whileRunning` runs once the line is raw (the program has opened it). Returns the wait
 // status.
 int RunProgram(const std::vector<std::string>& argv, const PtyPeer& peer,
-               const std::function<void(pid_t)>& whileRunning = {}, bool brokenPipe = false) {
+               const std::function<void(pid_t)>& whileRunning = {}, bool brokenPipe = false,
+               int ignored = 0) {
     int pipeFds[2] = {-1, -1};
     if (brokenPipe && ::pipe(pipeFds) != 0) return -1;
     const pid_t pid = ::fork();
@@ -49,6 +50,7 @@ int RunProgram(const std::vector<std::string>& argv, const PtyPeer& peer,
         if (brokenPipe) ::close(pipeFds[0]);
         // The signals' default actions, whatever the test runner changed; no core files.
         for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
+        if (ignored) ::signal(ignored, SIG_IGN);  // as nohup starts a program
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -94,6 +96,7 @@ TEST(PortsLeftAsFound, ScriptEndAndEndingSignalsPutTheLineBack) {
         std::string script;
         int signal;  // sent while the program waits; 0 = none
         bool brokenPipe = false;
+        bool ignoredAtStart = false;  // the signal was ignored when the program started
     };
     std::vector<Case> cases = {
         {"script end", {}, opens + "click 1015\n", 0},
@@ -106,6 +109,9 @@ TEST(PortsLeftAsFound, ScriptEndAndEndingSignalsPutTheLineBack) {
     // an exchange of zarn60.
     const int ending[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGABRT, SIGUSR1, SIGUSR2, SIGPIPE,
                           SIGALRM, SIGTERM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGSYS};
+    // A signal the program was started to ignore stays ignored: the script runs to its end.
+    cases.push_back(
+        {"SIGHUP ignored from the start", {}, opens + "wait 500\n", SIGHUP, false, true});
     for (int sig : ending) {
         cases.push_back({std::string("zarn60-tool, ") + ::strsignal(sig), {}, wait, sig});
         cases.push_back({std::string("zarn60 read-card, ") + ::strsignal(sig), readCard, "", sig});
@@ -125,12 +131,13 @@ TEST(PortsLeftAsFound, ScriptEndAndEndingSignalsPutTheLineBack) {
             argv = {ZARN60_TOOL_PATH, "--script", script};
         }
 
+        const auto send = [&](pid_t pid) { ::kill(pid, c.signal); };
         const int status = c.brokenPipe ? RunProgram(
                                               argv, peer, [](pid_t) {}, true)
-                           : c.signal
-                               ? RunProgram(argv, peer, [&](pid_t pid) { ::kill(pid, c.signal); })
-                               : RunProgram(argv, peer);
-        if (c.signal) {
+                           : c.ignoredAtStart ? RunProgram(argv, peer, send, false, c.signal)
+                           : c.signal         ? RunProgram(argv, peer, send)
+                                              : RunProgram(argv, peer);
+        if (c.signal && !c.ignoredAtStart) {
             // Ended by the signal, as it would have been without the clean-up.
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
         } else {
