@@ -1,24 +1,31 @@
 #include "cli/reader_link.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <memory>
 
+#include "link/clock.h"
 #include "link/hid_link.h"
-#include "link/posix/serial_posix.h"
 #include "link/serial_link.h"
 #include "protocol/read_exchange.h"
+#include "protocol/reader_hid.h"
 #include "protocol/special_exchange.h"
 #include "protocol/write_exchange.h"
 
 namespace cli {
 namespace {
 
-// A device path given with --port is served under this COM number, the last one, so that
-// the backend that opens numbered ports opens it unchanged.
+// A device given with --port is opened under this COM number, the last one: the exchanges
+// address ports by number, and the port table opens this number's device by its name.
 constexpr int kPathPort = PORT_COUNT;
 
 constexpr uint32_t kSerialAnswerGapMs = 200;
 constexpr uint32_t kVersionFirstByteMs = 1000;
+// More than any answer of the reader; a reader that sends more is cut off here.
+constexpr size_t kSerialAnswerMaxBytes = 65536;
+// A line is quiet when no byte came for this long (some 30 byte times at 9600 baud); a
+// reader still talking after kQuietMaxMs is not waited for any longer.
+constexpr uint32_t kQuietMs = 30;
+constexpr uint32_t kQuietMaxMs = 500;
 
 std::string BaseName(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -50,32 +57,33 @@ private:
 
 std::unique_ptr<OneNodeBackend> g_nodeBackend;
 
-std::string SerialDevice(int com) {
-    return zarn::posix::SerialDevicePath(com);
-}
-
 }  // namespace
 
 bool IsReaderInterface(const zarn::HidInterfaceInfo& d) {
-    return d.haveIds && (d.vendorId == 0x0801 || d.vendorId == 0x0802) && d.productId == 0x0005;
+    return d.haveIds && IsReaderId(d.vendorId, d.productId);
 }
 
 ReaderLink::ReaderLink(const LinkOptions& options) {
-    const int chosen = int(options.usb) + int(options.com != 0) + int(!options.port.empty());
+    // A link option that was given names that link, whatever its value: a bad value is
+    // refused, never taken for "none given" and the default link.
+    const bool com = options.comGiven || options.com != 0;
+    const bool port = options.portGiven || !options.port.empty();
+    const int chosen = int(options.usb) + int(com) + int(port);
     if (chosen > 1) throw Error(EXIT_USAGE, "choose one link: --usb, --com or --port");
-    if (options.com != 0) {
+    if (com) {
         if (options.com < 1 || options.com > PORT_COUNT)
             throw Error(EXIT_USAGE, "--com " + std::to_string(options.com) +
                                         ": COM numbers go from 1 to " + std::to_string(PORT_COUNT));
         m_usb = false;
         m_com = options.com;
-        const std::string device = SerialDevice(m_com);
+        const std::string device = zarn::PortTable::Device(m_com);
         m_where = "COM" + std::to_string(m_com) + (device.empty() ? "" : " (" + device + ")");
-    } else if (!options.port.empty()) {
+    } else if (port) {
+        if (options.port.empty()) throw Error(EXIT_USAGE, "--port: no device named");
         m_usb = false;
         m_com = kPathPort;
-        const std::string name = "ZARN60_COM" + std::to_string(kPathPort);
-        ::setenv(name.c_str(), options.port.c_str(), 1);
+        m_pathPort = true;
+        zarn::PortTable::SetDevice(kPathPort, options.port);
         m_where = options.port;
     } else {
         m_where = "USB";
@@ -92,30 +100,55 @@ ReaderLink::~ReaderLink() {
         zarn::SetHidBackend(nullptr);
         g_nodeBackend.reset();
     }
+    if (m_pathPort) zarn::PortTable::SetDevice(kPathPort, {});
 }
 
 void ReaderLink::NoReader() const {
-    // A reader that is present but cannot be opened says why (permission, busy).
-    for (const auto& d : zarn::DescribeHidInterfaces()) {
-        if (IsReaderInterface(d) && !d.openable)
+    // The reason is the failed open's own: nothing is enumerated again to guess it.
+    const zarn::OpenFailure why = ReaderHidSession::LastOpenFailure();
+    switch (why.error) {
+        case zarn::OpenError::None:
+        case zarn::OpenError::NoDevice:
+            break;
+        case zarn::OpenError::InUse:
+            throw Error(EXIT_LINK, m_where + ": the reader is in use by another program" +
+                                       (why.detail.empty() ? "" : " (" + why.detail + ")"));
+        default:
             throw Error(EXIT_LINK,
-                        m_where + ": the reader at " + d.path + " cannot be opened: " + d.whyNot);
+                        m_where + ": the reader cannot be opened: " + zarn::OpenFailureText(why));
     }
     throw Error(EXIT_LINK, m_where + ": no reader found (vendor 0801 or 0802, product 0005)");
 }
 
 void ReaderLink::PortOpenFailed() const {
-    std::string why = "no such device";
-    for (const auto& p : zarn::GetSerialBackend().ListPorts()) {
-        if (p.number != m_com) continue;
-        why = zarn::SerialOpenErrorText(p.state);
-        if (!p.detail.empty()) why += " (" + p.detail + ")";
+    // The reason is the failed open's own: no other port is opened to guess it.
+    zarn::OpenFailure why = SerialLink::LastOpenError(m_com);
+    if (why.error == zarn::OpenError::None) why.error = zarn::OpenError::Other;
+    throw Error(EXIT_LINK, m_where + ": cannot open the port: " + zarn::OpenFailureText(why));
+}
+
+bool ReaderLink::QuietLine(uint32_t maxMs) {
+    if (SerialLink::Open(m_com, 9600, 8, 0) != 0) PortOpenFailed();
+    zarn::Clock& clock = zarn::GetClock();
+    const uint32_t start = clock.NowMs();
+    uint8_t byte = 0;
+    for (;;) {
+        // Only a whole quiet spell counts, and it must fit in the time given.
+        if (clock.NowMs() - start + kQuietMs > maxMs) return false;
+        if (SerialLink::ReadByte(m_com, &byte, kQuietMs) != 0) return true;
     }
-    throw Error(EXIT_LINK, m_where + ": cannot open the port: " + why);
+}
+
+void ReaderLink::QuietLineOrFail() {
+    if (!QuietLine(kQuietMaxMs))
+        throw Error(EXIT_LINK, m_where +
+                                   ": the reader keeps sending; its answer could not be told "
+                                   "apart from what it sent before");
 }
 
 ConfigReadImage ReaderLink::ReadConfig() {
     ConfigReadImage image{};
+    if (!m_usb) QuietLineOrFail();
     const ConfigReadOutcome outcome =
         m_usb ? ReadConfigOverHid(UPLOAD_REPORT_PAUSE_MS, image) : ReadConfigFromPort(m_com, image);
     switch (outcome) {
@@ -139,6 +172,7 @@ ConfigReadImage ReaderLink::ReadConfig() {
 
 void ReaderLink::WriteImage(const ConfigWriteImage& image, bool factory) {
     ConfigWriteOutcome outcome;
+    if (!m_usb) QuietLineOrFail();
     if (m_usb) {
         outcome = WriteConfigOverHid(image, true);
     } else {
@@ -178,20 +212,31 @@ void ReaderLink::WriteImage(const ConfigWriteImage& image, bool factory) {
 }
 
 std::string ReaderLink::CollectSerial(uint32_t firstMs) {
+    zarn::Clock& clock = zarn::GetClock();
+    const uint32_t start = clock.NowMs();
     std::string data;
-    uint8_t byte = 0;
-    uint32_t wait = firstMs;
-    while (SerialLink::ReadByte(m_com, &byte, wait) == 0) {
+    while (data.size() < kSerialAnswerMaxBytes) {
+        const uint32_t elapsed = clock.NowMs() - start;
+        if (elapsed >= firstMs) break;
+        const uint32_t left = firstMs - elapsed;
+        const uint32_t wait = data.empty() ? left : std::min(left, kSerialAnswerGapMs);
+        uint8_t byte = 0;
+        if (SerialLink::ReadByte(m_com, &byte, wait) != 0) break;
         data += static_cast<char>(byte);
-        wait = kSerialAnswerGapMs;
     }
     return data;
 }
 
 std::string ReaderLink::ReadVersion() {
     if (!m_usb) {
+        // Bytes from before are not the version; a reader that keeps sending gets its
+        // request all the same, within the same time.
+        const uint32_t start = zarn::GetClock().NowMs();
+        QuietLine(kQuietMaxMs);
         if (SendCommandToPort(m_com, CMD_GET_VERSION) != SPECIAL_OK) PortOpenFailed();
-        std::string text = CollectSerial(kVersionFirstByteMs);
+        const uint32_t spent = zarn::GetClock().NowMs() - start;
+        std::string text =
+            CollectSerial(kVersionFirstByteMs - std::min(spent, kVersionFirstByteMs));
         if (text.empty())
             throw Error(EXIT_LINK, m_where + ": the reader did not answer the version request");
         return text;
@@ -211,8 +256,11 @@ std::string ReaderLink::ReadVersion() {
 
 std::string ReaderLink::ReadCard(uint32_t timeoutMs) {
     if (!m_usb) {
+        const uint32_t start = zarn::GetClock().NowMs();
+        QuietLine(std::min(kQuietMaxMs, timeoutMs / 2));
         if (SendCommandToPort(m_com, CMD_READ_CARD) != SPECIAL_OK) PortOpenFailed();
-        std::string data = CollectSerial(timeoutMs);
+        const uint32_t spent = zarn::GetClock().NowMs() - start;
+        std::string data = CollectSerial(timeoutMs - std::min(spent, timeoutMs));
         if (data.empty())
             throw Error(EXIT_LINK, m_where + ": no card data within " +
                                        std::to_string(timeoutMs / 1000) + " s");

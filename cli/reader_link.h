@@ -26,11 +26,15 @@ private:
 struct LinkOptions {
     bool usb = false;
     std::string usbNode;  // empty: the first reader found with either vendor id
-    int com = 0;          // 1 to 200
-    std::string port;     // a serial device path
+    int com = 0;          // 1 to 200; 0 = not given, unless comGiven
+    std::string port;     // a serial device (path, or \\.\COM12 on Windows); empty = not given
+    // Set when the option was given at all: a given --com 0 or --port '' is then refused
+    // as a bad choice instead of being taken for "no link named" (and USB).
+    bool comGiven = false;
+    bool portGiven = false;
 };
 
-// Vendor id 0801 or 0802, product id 0005.
+// Ids that are the reader's (IsReaderId) and known.
 bool IsReaderInterface(const zarn::HidInterfaceInfo& info);
 
 class ReaderLink {
@@ -52,17 +56,28 @@ public:
     // `factory` picks the factory exchange's serial reply time.
     void WriteImage(const ConfigWriteImage& image, bool factory);
     std::string ReadVersion();
-    // Waits up to timeoutMs for card data.
+    // Waits up to timeoutMs for card data; returns within it over a serial port whatever
+    // the reader sends.
     std::string ReadCard(uint32_t timeoutMs);
 
 private:
     [[noreturn]] void PortOpenFailed() const;
+    // Opens the port and drops what the reader still sends from before (the tail of an
+    // earlier answer arrives after the next open's purge, at line speed), until the line
+    // has been quiet for a while or maxMs passed. False when it never went quiet.
+    bool QuietLine(uint32_t maxMs);
+    // Before an exchange whose answer is taken by position: a line that does not go quiet
+    // would shift it, so that is an error.
+    void QuietLineOrFail();
     [[noreturn]] void NoReader() const;
-    // Bytes arriving on the serial port: the first within firstMs, then until a gap.
+    // Bytes arriving on the serial port: the first within firstMs, then until a gap, and
+    // never past firstMs from the start nor beyond a bounded count, so that a reader that
+    // keeps sending cannot hold the command.
     std::string CollectSerial(uint32_t firstMs);
 
     bool m_usb = true;
     int m_com = 0;
+    bool m_pathPort = false;
     std::string m_where;
 };
 

@@ -36,8 +36,16 @@ HidBackend& PlatformHidBackend() {
 }
 #endif
 
+std::unique_ptr<HidDevice> HidBackend::OpenDevice(const std::string& path, OpenFailure* why) {
+    std::string text;
+    std::unique_ptr<HidDevice> device = OpenInterface(path, &text);
+    if (why) *why = device ? OpenFailure{} : OpenFailure{OpenError::Other, text};
+    return device;
+}
+
 namespace {
 HidBackend* g_hidBackend = nullptr;
+thread_local OpenFailure t_lastOpen;
 
 // Two programs on one reader would each read the other's answers: an exchange owns the
 // reader from its open to its close, and a second one waits a little for it, on the
@@ -107,25 +115,50 @@ HidHandle Open(uint16_t vendorId, uint16_t productId) {
 }
 
 HidHandle OpenInstance(uint16_t vendorId, uint16_t productId, uint16_t instance) {
+    using zarn::OpenError;
+    using zarn::OpenFailure;
+    OpenFailure& last = zarn::t_lastOpen;
     if (instance == 0) {
 #ifdef _WIN32
         SetLastError(ERROR_INVALID_PARAMETER);
 #endif
         errno = EINVAL;
+        last = {OpenError::Other, "instance 0"};
         return INVALID_HID_HANDLE;
     }
     zarn::HidBackend& backend = zarn::GetHidBackend();
     unsigned remaining = instance;
+    // No interface with the ids, unless one that could not be opened shows them.
+    OpenFailure failure{OpenError::NoDevice, {}};
     for (const std::string& path : backend.EnumerateInterfaces()) {
         // Interfaces that cannot be opened, or whose ids cannot be read, are skipped;
         // every interface opened here and not returned is closed again at once.
-        std::unique_ptr<zarn::HidDevice> device = backend.OpenInterface(path, nullptr);
-        if (!device) continue;
+        OpenFailure why;
+        std::unique_ptr<zarn::HidDevice> device = backend.OpenDevice(path, &why);
+        if (!device) {
+            // What the backend can learn without opening tells whether this was the reader:
+            // then its failure is the reason, not "no device".
+            zarn::HidInterfaceInfo peeked;
+            if (failure.error == OpenError::NoDevice && backend.PeekInterface(path, &peeked) &&
+                peeked.haveIds && peeked.vendorId == vendorId && peeked.productId == productId) {
+                failure = why;
+                if (failure.error == OpenError::None) failure.error = OpenError::Other;
+                failure.detail = path + (failure.detail.empty() ? "" : ": " + failure.detail);
+            }
+            continue;
+        }
         uint16_t vid = 0, pid = 0;
         if (!device->GetAttributes(&vid, &pid) || vid != vendorId || pid != productId) continue;
-        if (--remaining == 0)
-            return zarn::HoldWithin(*device) ? device.release() : INVALID_HID_HANDLE;
+        if (--remaining == 0) {
+            if (!zarn::HoldWithin(*device)) {
+                last = {OpenError::InUse, path + ": another program holds it"};
+                return INVALID_HID_HANDLE;
+            }
+            last = {};
+            return device.release();
+        }
     }
+    last = failure;
     return INVALID_HID_HANDLE;
 }
 
@@ -166,6 +199,10 @@ int ReadReport(HidHandle handle, uint8_t* buffer, uint32_t length, uint32_t* rea
 
 void Close(HidHandle handle) {
     delete handle;
+}
+
+zarn::OpenFailure LastOpenError() {
+    return zarn::t_lastOpen;
 }
 
 }  // namespace HidLink

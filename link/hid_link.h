@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "link/open_failure.h"
+
 namespace zarn {
 class HidDevice;
 }
@@ -25,7 +27,7 @@ namespace HidLink {
 
 // First present interface with these ids, or INVALID_HID_HANDLE. The handle holds the
 // reader for this program until it is closed: while another program holds it, the open
-// waits up to HID_HOLD_WAIT_MS and then fails.
+// waits up to HID_HOLD_WAIT_MS and then fails (LastOpenError: InUse).
 HidHandle Open(uint16_t vendorId, uint16_t productId);
 // The n-th present interface (1 = first) in enumeration order; instance 0 is refused.
 HidHandle OpenInstance(uint16_t vendorId, uint16_t productId, uint16_t instance);
@@ -40,6 +42,11 @@ int WriteReport(HidHandle handle, const uint8_t* buffer, uint32_t length, uint32
 int ReadReport(HidHandle handle, uint8_t* buffer, uint32_t length, uint32_t* read,
                uint32_t timeoutMs);
 void Close(HidHandle handle);
+// Why the last Open or OpenInstance on this thread returned INVALID_HID_HANDLE: NoDevice
+// when no interface with the ids was there; InUse when another program held it past the
+// wait; the interface's own failure (NoPermission, ...) when one with the ids could not be
+// opened. Error None after an open that succeeded.
+zarn::OpenFailure LastOpenError();
 
 }  // namespace HidLink
 
@@ -85,6 +92,9 @@ public:
     virtual std::vector<std::string> EnumerateInterfaces() = 0;
     // Null when the interface cannot be opened; *why (if given) then says why.
     virtual std::unique_ptr<HidDevice> OpenInterface(const std::string& path, std::string* why) = 0;
+    // As OpenInterface, with the kind of failure. The default gives OpenInterface's text
+    // as an Other failure.
+    virtual std::unique_ptr<HidDevice> OpenDevice(const std::string& path, OpenFailure* why);
     // What can be learnt about an interface without opening it (ids, report lengths),
     // for listings; false when nothing can. The default learns nothing.
     virtual bool PeekInterface(const std::string& path, HidInterfaceInfo* info) {

@@ -19,6 +19,17 @@ Table& Ports() {
     return *table;
 }
 
+// Per number: the device given to PortTable::SetDevice (empty: the backend's own), and why
+// the last open failed.
+struct EntryInfo {
+    std::string device;
+    OpenFailure lastOpen;
+};
+std::array<EntryInfo, PORT_COUNT>& Infos() {
+    static auto* infos = new std::array<EntryInfo, PORT_COUNT>();
+    return *infos;
+}
+
 SerialBackend* g_backend = nullptr;
 
 bool InRange(int port) {
@@ -36,6 +47,19 @@ bool Past(uint32_t now, uint32_t deadline) {
 
 }  // namespace
 
+std::unique_ptr<SerialPort> SerialBackend::OpenDevice(const std::string& device, OpenFailure* why) {
+    if (why) *why = {OpenError::NoDevice, device + ": this link opens its ports by number only"};
+    return nullptr;
+}
+
+std::unique_ptr<SerialPort> SerialBackend::OpenPort(int number, SerialOpenError* error) {
+    const std::string device = DeviceOf(number);
+    OpenFailure why{OpenError::NoDevice, {}};
+    std::unique_ptr<SerialPort> port = device.empty() ? nullptr : OpenDevice(device, &why);
+    if (error) *error = port ? OpenError::None : why.error;
+    return port;
+}
+
 SerialBackend& GetSerialBackend() {
     return g_backend ? *g_backend : OsSerialBackend();
 }
@@ -48,6 +72,19 @@ namespace PortTable {
 
 bool IsOpen(int port) {
     return Entry(port) != nullptr;
+}
+
+std::string Device(int port) {
+    if (!InRange(port)) return {};
+    const std::string& given = Infos()[port - 1].device;
+    return given.empty() ? GetSerialBackend().DeviceOf(port) : given;
+}
+
+bool SetDevice(int port, const std::string& device) {
+    if (!InRange(port)) return false;
+    Ports()[port - 1].reset();
+    Infos()[port - 1] = {device, {}};
+    return true;
 }
 
 void CloseAll() {
@@ -70,22 +107,28 @@ PortsLeftAsFound::~PortsLeftAsFound() {
 void RestorePortsOnSignals() {}
 #endif
 
-const char* SerialOpenErrorText(SerialOpenError e) {
+const char* OpenErrorText(OpenError e) {
     switch (e) {
-        case SerialOpenError::None:
+        case OpenError::None:
             return "ok";
-        case SerialOpenError::NoDevice:
+        case OpenError::NoDevice:
             return "no device";
-        case SerialOpenError::InUse:
+        case OpenError::InUse:
             return "in use";
-        case SerialOpenError::NoPermission:
+        case OpenError::NoPermission:
             return "no permission";
-        case SerialOpenError::NotATerminal:
+        case OpenError::NotATerminal:
             return "not a terminal";
-        case SerialOpenError::Other:
+        case OpenError::Other:
             break;
     }
     return "cannot open";
+}
+
+std::string OpenFailureText(const OpenFailure& failure) {
+    std::string text = OpenErrorText(failure.error);
+    if (!failure.detail.empty()) text += " (" + failure.detail + ")";
+    return text;
 }
 
 }  // namespace zarn
@@ -95,20 +138,44 @@ namespace SerialLink {
 int Open(int port, uint32_t baudRate, uint8_t byteSize, uint8_t parity) {
     if (!zarn::InRange(port)) return -1;
     auto& entry = zarn::Ports()[port - 1];
+    zarn::EntryInfo& info = zarn::Infos()[port - 1];
     // The previous handle goes first, so that our own hold never refuses the reopen.
     entry.reset();
 
-    zarn::SerialOpenError error = zarn::SerialOpenError::None;
-    entry = zarn::GetSerialBackend().OpenPort(port, &error);
-    if (!entry) return -1;
+    zarn::SerialBackend& backend = zarn::GetSerialBackend();
+    zarn::OpenFailure why{zarn::OpenError::NoDevice, {}};
+    if (!info.device.empty()) {
+        entry = backend.OpenDevice(info.device, &why);
+    } else if (const std::string device = backend.DeviceOf(port); !device.empty()) {
+        entry = backend.OpenDevice(device, &why);
+    } else {
+        entry = backend.OpenPort(port, &why.error);
+        if (!entry && why.error == zarn::OpenError::None) why.error = zarn::OpenError::Other;
+    }
+    if (!entry) {
+        info.lastOpen = why;
+        return -1;
+    }
     // Settings that cannot be read leave the handle in the table until the next open.
-    if (!entry->ReadSettings()) return -1;
+    if (!entry->ReadSettings()) {
+        info.lastOpen = {zarn::OpenError::Other, "its line settings cannot be read"};
+        return -1;
+    }
     if (!entry->ApplySettings(baudRate, byteSize, parity)) {
         entry.reset();
+        info.lastOpen = {zarn::OpenError::Other, "its line settings cannot be applied"};
         return -1;
     }
     entry->Purge();
+    info.lastOpen = {};
     return 0;
+}
+
+zarn::OpenFailure LastOpenError(int port) {
+    if (!zarn::InRange(port))
+        return {zarn::OpenError::NoDevice,
+                "COM numbers go from 1 to " + std::to_string(PORT_COUNT)};
+    return zarn::Infos()[port - 1].lastOpen;
 }
 
 int WriteByte(int port, int value) {

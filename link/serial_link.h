@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "link/open_failure.h"
+
 constexpr int PORT_COUNT = 200;
 constexpr uint32_t SERIAL_WRITE_DEADLINE_MS = 3500;
 
@@ -16,6 +18,9 @@ namespace SerialLink {
 int Open(int port, uint32_t baudRate, uint8_t byteSize, uint8_t parity);
 int WriteByte(int port, int value);
 int ReadByte(int port, uint8_t* byte, uint32_t timeoutMs);
+// Why the last Open of this port number failed; error None after one that succeeded and
+// for a number never opened. A number outside 1 to 200 gives NoDevice.
+zarn::OpenFailure LastOpenError(int port);
 
 }  // namespace SerialLink
 
@@ -42,21 +47,38 @@ public:
     virtual int ReadOne(uint8_t* byte, uint32_t timeoutMs) = 0;
 };
 
-enum class SerialOpenError { None, NoDevice, InUse, NoPermission, NotATerminal, Other };
+using SerialOpenError = OpenError;
 
+// A port as a listing sees it, without opening it: opening a line raises its modem lines
+// and resets some boards, so a listing only looks.
 struct SerialPortInfo {
     int number = 0;
     std::string device;
-    SerialOpenError state = SerialOpenError::None;  // None = could be opened
+    // What can be known without opening: NoPermission, InUse (where the system tells, for
+    // instance another program's lock), NotATerminal, NoDevice (no hardware behind it).
+    // None = present and nothing known stops an open; only an open can tell for sure.
+    SerialOpenError state = SerialOpenError::None;
     std::string detail;
 };
 
 class SerialBackend {
 public:
     virtual ~SerialBackend() = default;
-    // Null when the port cannot be opened; *error says why.
-    virtual std::unique_ptr<SerialPort> OpenPort(int number, SerialOpenError* error) = 0;
-    // The numbers whose device exists, with the device and whether it can be opened.
+    // The device behind a COM number, which OpenDevice opens: a path on POSIX
+    // ("/dev/ttyS2"), a name on Windows ("\\.\COM3"). Empty when the number has none,
+    // and for a backend that knows its ports by number only (it opens them in OpenPort).
+    virtual std::string DeviceOf(int number) {
+        (void)number;
+        return {};
+    }
+    // Opens a port by its device. Null when it cannot be opened; *why says why. The
+    // default knows no devices by name.
+    virtual std::unique_ptr<SerialPort> OpenDevice(const std::string& device, OpenFailure* why);
+    // Opens COM `number`; null when it cannot be opened, *error says why. The default
+    // opens DeviceOf(number).
+    virtual std::unique_ptr<SerialPort> OpenPort(int number, SerialOpenError* error);
+    // The numbers whose device exists, with what can be known about them without opening
+    // any (see SerialPortInfo).
     virtual std::vector<SerialPortInfo> ListPorts() = 0;
 };
 
@@ -70,6 +92,14 @@ SerialBackend& OsSerialBackend();
 // puts back the line settings found at its open and clears its exclusive flag.
 namespace PortTable {
 bool IsOpen(int port);
+// The device COM `port` opens: the one given to SetDevice, else the backend's DeviceOf.
+// Empty for a number outside 1 to 200 or without a device.
+std::string Device(int port);
+// From now on COM `port` opens `device` (a path on POSIX, a name such as "\\.\COM12" on
+// Windows) through the backend's OpenDevice; an empty device gives the number back to the
+// backend's own. A port open under the number is closed first. False for a number
+// outside 1 to 200.
+bool SetDevice(int port, const std::string& device);
 void CloseAll();
 }  // namespace PortTable
 
@@ -90,6 +120,8 @@ public:
 // the program as it would have. Signals the program was started to ignore stay ignored.
 void RestorePortsOnSignals();
 
-const char* SerialOpenErrorText(SerialOpenError e);
+inline const char* SerialOpenErrorText(SerialOpenError e) {
+    return OpenErrorText(e);
+}
 
 }  // namespace zarn

@@ -3,10 +3,32 @@
 #include <algorithm>
 #include <cstring>
 
+namespace {
+thread_local zarn::OpenFailure t_lastOpenFailure;
+}
+
+bool IsReaderId(uint16_t vendorId, uint16_t productId) {
+    return (vendorId == READER_VENDOR_ID || vendorId == READER_VENDOR_ID_2) &&
+           productId == READER_PRODUCT_ID;
+}
+
 ReaderHidSession::ReaderHidSession() {
     m_handle = HidLink::Open(READER_VENDOR_ID, READER_PRODUCT_ID);
-    if (m_handle == INVALID_HID_HANDLE)
-        m_handle = HidLink::Open(READER_VENDOR_ID_2, READER_PRODUCT_ID);
+    if (m_handle != INVALID_HID_HANDLE) {
+        t_lastOpenFailure = {};
+        return;
+    }
+    const zarn::OpenFailure first = HidLink::LastOpenError();
+    m_handle = HidLink::Open(READER_VENDOR_ID_2, READER_PRODUCT_ID);
+    const zarn::OpenFailure second = HidLink::LastOpenError();
+    if (m_handle != INVALID_HID_HANDLE)
+        t_lastOpenFailure = {};
+    else
+        t_lastOpenFailure = second.error == zarn::OpenError::NoDevice ? first : second;
+}
+
+zarn::OpenFailure ReaderHidSession::LastOpenFailure() {
+    return t_lastOpenFailure;
 }
 
 ReaderHidSession::~ReaderHidSession() {

@@ -12,6 +12,9 @@ constexpr uint16_t READER_VENDOR_ID = 0x0801;
 constexpr uint16_t READER_VENDOR_ID_2 = 0x0802;
 constexpr uint16_t READER_PRODUCT_ID = 0x0005;
 
+// The reader's ids: vendor READER_VENDOR_ID or READER_VENDOR_ID_2, product READER_PRODUCT_ID.
+bool IsReaderId(uint16_t vendorId, uint16_t productId);
+
 // Report byte 0 is the report id, bytes 1 to 8 the payload.
 constexpr size_t REPORT_PAYLOAD_SIZE = 8;
 constexpr size_t MIN_REPORT_LENGTH = 1 + REPORT_PAYLOAD_SIZE;
@@ -26,6 +29,11 @@ public:
     ReaderHidSession& operator=(const ReaderHidSession&) = delete;
 
     bool IsOpen() const { return m_handle != INVALID_HID_HANDLE; }
+    // Why the last session on this thread found no reader to open: of its two opens'
+    // reasons the one that tells more (a reader in use, or one this user may not open,
+    // under one vendor id beats "no device" under the other). Error None after a session
+    // that opened.
+    static zarn::OpenFailure LastOpenFailure();
 
     // Reads both report lengths and sizes the buffer to hold at least 9, L and N bytes.
     // False when L, or N if input reports will be read, is below 9 (0 included:

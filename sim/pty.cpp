@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "link/clock.h"
@@ -26,6 +27,23 @@ uint32_t NowMs() {
 }
 
 }  // namespace
+
+const std::vector<int>& StopSignals() {
+    static const std::vector<int> signals = {
+        SIGHUP,    SIGINT,  SIGQUIT, SIGABRT, SIGUSR2,   SIGPIPE,
+        SIGALRM,   SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF,
+#ifdef SIGSTKFLT
+        SIGSTKFLT,
+#endif
+#ifdef SIGIO
+        SIGIO,
+#endif
+#ifdef SIGPWR
+        SIGPWR,
+#endif
+    };
+    return signals;
+}
 
 PtyReader::PtyReader() = default;
 

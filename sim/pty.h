@@ -5,10 +5,17 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "sim/reader.h"
 
 namespace sim {
+
+// The signals that stop zarn60-sim in order (the line hung up, the served trees unmounted
+// and removed) instead of ending it where it stands: every catchable signal whose default
+// ends a program, but the faults (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS) and
+// SIGUSR1, which swipes a card.
+const std::vector<int>& StopSignals();
 
 class PtyReader {
 public:

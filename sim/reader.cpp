@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "protocol/factory_images.h"
+
 namespace sim {
 namespace {
 
@@ -32,15 +34,7 @@ ConfigReadImage ReaderReadImage(const ConfigWriteImage& kept) {
 }
 
 ConfigWriteImage UsbFactoryImage() {
-    ReaderConfig c;
-    c.trackEnable = {1, 1, 1};
-    c.startSentinel = {'%', ';', '+'};
-    c.endSentinel = {'?', '?', '?'};
-    c.packetTerminator = TERM_NONE;
-    c.trackTerminator = {TERM_CRLF, TERM_CRLF, TERM_CRLF};
-    c.usbSpeed = 6;
-    c.usbHidModeOff = 1;
-    return MakeConfigWriteImage(c);
+    return FactoryWriteImageHid();
 }
 
 Reader::Reader() : m_card(DefaultCard()), m_kept(UsbFactoryImage()) {}

@@ -65,7 +65,8 @@ using cardfmt::ParseCardTracks;
 // checksum, USB HID mode byte, reserved); byte 55 is the XOR of bytes 0-54.
 ConfigReadImage ReaderReadImage(const ConfigWriteImage& kept);
 
-// The USB factory configuration the reader starts in.
+// The USB factory configuration the reader starts in: the one the tool sends as the
+// factory settings over USB.
 ConfigWriteImage UsbFactoryImage();
 
 class Reader {

@@ -42,8 +42,7 @@ int ServeSerial(const sim::SimOptions& options) {
         return 1;
     }
     sim::ApplySimOptions(options, &pty.GetReader());
-    Handle(SIGINT, OnStop);
-    Handle(SIGTERM, OnStop);
+    for (int sig : sim::StopSignals()) Handle(sig, OnStop);
     Handle(SIGUSR1, OnSwipe);
 
     std::cout << "ZARN60_COM" << options.com << "=" << pty.SlavePath() << std::endl;

@@ -18,6 +18,7 @@
 
 #include "link/hid_link.h"
 #include "link/serial_link.h"
+#include "protocol/reader_hid.h"
 #include "runner/runner.h"
 #include "sim/inprocess.h"
 #include "tools/stdio_streams.h"
@@ -122,9 +123,7 @@ int ListDevices() {
         tools::Out() << ids << "\t" << d.path;
         if (d.openable) {
             tools::Out() << "\tinput " << d.inputLength << " output " << d.outputLength;
-            if (d.haveIds && (d.vendorId == 0x0801 || d.vendorId == 0x0802) &&
-                d.productId == 0x0005)
-                tools::Out() << "\tZARN60 reader";
+            if (d.haveIds && IsReaderId(d.vendorId, d.productId)) tools::Out() << "\tZARN60 reader";
         } else {
             tools::Out() << "\tcannot open: " << d.whyNot;
         }

@@ -443,7 +443,23 @@ private:
     uint8_t m_scratch[MAX_REPORT_BYTES];
 };
 
-std::string OpenFailure(int err, const std::string& path) {
+zarn::OpenError ErrorOfErrno(int err) {
+    switch (err) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return zarn::OpenError::NoDevice;
+        case EACCES:
+        case EPERM:
+            return zarn::OpenError::NoPermission;
+        case EBUSY:
+            return zarn::OpenError::InUse;
+        default:
+            return zarn::OpenError::Other;
+    }
+}
+
+std::string OpenFailureText(int err, const std::string& path) {
     std::string text = std::strerror(err);
     if (err == EACCES || err == EPERM)
         text += " (no permission for " + path + ": install udev/70-zarn60.rules)";
@@ -473,17 +489,27 @@ public:
     }
 
     std::unique_ptr<HidDevice> OpenInterface(const std::string& path, std::string* why) override {
+        zarn::OpenFailure failure;
+        std::unique_ptr<HidDevice> device = OpenDevice(path, &failure);
+        if (!device && why) *why = failure.detail;
+        return device;
+    }
+
+    std::unique_ptr<HidDevice> OpenDevice(const std::string& path,
+                                          zarn::OpenFailure* why) override {
         int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
         if (fd < 0) {
-            if (why) *why = OpenFailure(errno, path);
+            const int e = errno;
+            if (why) *why = {ErrorOfErrno(e), OpenFailureText(e, path)};
             return nullptr;
         }
         struct stat st {};
         if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
             ::close(fd);
-            if (why) *why = "not a device node";
+            if (why) *why = {zarn::OpenError::Other, "not a device node"};
             return nullptr;
         }
+        if (why) *why = {};
         return std::make_unique<HidrawDevice>(fd, path);
     }
 

@@ -4,10 +4,14 @@
 // - Opening a tty may wait for carrier and may make it the controlling terminal: open
 //   with O_NOCTTY | O_NONBLOCK and stay non-blocking; every wait is a poll() with a
 //   time-out, so no call can hang past the time-outs the link promises.
-// - TIOCEXCL does not stop root (CAP_SYS_ADMIN), and it survives our close on a
-//   pseudo-terminal whose master stays open: we also take an flock() so that a second
-//   opener in this program, or another program that locks, is refused, and we drop
-//   TIOCEXCL again before closing so that our own reopen is not refused.
+// - TIOCEXCL does not stop root (CAP_SYS_ADMIN): a line that another program holds
+//   exclusively opens for root all the same. After the open we ask the flag (TIOCGEXCL)
+//   and give such a line up as in use without touching it; its flag stays the other
+//   program's. We clear only the flag we set ourselves.
+// - TIOCEXCL survives our close on a pseudo-terminal whose master stays open: we also take
+//   an flock() so that a second opener in this program, or another program that locks,
+//   is refused, and we drop TIOCEXCL again before closing so that our own reopen is not
+//   refused.
 // - A fresh tty is cooked: echo, CR/LF translation, signal characters and XON/XOFF would
 //   eat or alter bytes of the reader's binary images, so the line is set raw. CLOCAL is
 //   set because the reader wires no carrier line, and a dropped DCD must not hang up.
@@ -16,14 +20,16 @@
 //   asked, so the format is checked after setting it on real lines only.
 // - close() waits for pending output to drain (up to 30 s on some UARTs): pending bytes
 //   are discarded first, as the next open of the port would do anyway.
-// - Opening a tty is the only way to learn whether it is in use, so the listing probes by
-//   opening; it never probes what is not a character device.
+// - Opening a tty raises DTR and RTS, and many boards reset on DTR: the listing never
+//   opens a line. It tells what the system shows without an open: the device node and
+//   its mode (stat, access), a UART that is not there (sysfs type 0), and another
+//   program's flock (/proc/locks). Whether another program holds the line exclusively
+//   without a lock, and whether its settings can be applied, only an open can tell.
 // - A tty keeps its settings and its exclusive flag after the last close: a closed port gets
 //   back the settings found at its open, and a signal that ends the program does the same
 //   for every line still open, from a handler that only uses async-signal-safe calls on a
-//   table it never has to lock.
-#include "link/posix/serial_posix.h"
-
+//   table it never has to lock. Every catchable signal whose default action ends the
+//   program is covered, SIGPIPE included (the program then still ends by it, quietly).
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -44,6 +50,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "link/serial_link.h"
@@ -86,7 +94,22 @@ void PutBack(int fd, const struct termios& settings) {
     ::ioctl(fd, TIOCNXCL);
 }
 
-const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Every catchable signal whose default action ends the program (terminate or core dump).
+// SIGKILL and SIGSTOP cannot be caught; SIGCHLD, SIGCONT, SIGURG and SIGWINCH are ignored by
+// default and SIGTSTP, SIGTTIN and SIGTTOU only stop it.
+const int kEndingSignals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1, SIGSEGV,
+    SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGIO
+    SIGIO,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
 
 void PutBackLinesAndEnd(int sig) {
     const int saved = errno;
@@ -147,7 +170,7 @@ OpenResult Fail(SerialOpenError error, std::string detail, int fd = -1) {
 }
 
 // Opens a device for exclusive use as a serial line.
-OpenResult OpenDevice(const std::string& path) {
+OpenResult OpenLine(const std::string& path) {
     if (path.empty()) return Fail(SerialOpenError::NoDevice, "no device for this number");
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) {
@@ -175,6 +198,13 @@ OpenResult OpenDevice(const std::string& path) {
     // Our own terminal would be left raw under the shell: never take it as a reader line.
     if (::tcgetsid(fd) != -1)
         return Fail(SerialOpenError::InUse, "the terminal this program runs in", fd);
+#ifdef TIOCGEXCL
+    // Only root gets this far into a line another program holds exclusively: give it up
+    // unchanged, its flag included.
+    int exclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
+        return Fail(SerialOpenError::InUse, "opened exclusively elsewhere", fd);
+#endif
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         int e = errno;
         if (e == EWOULDBLOCK || e == EAGAIN)
@@ -399,11 +429,106 @@ private:
     FoundLine* m_line = nullptr;
 };
 
+// The holder of an flock on this inode, from /proc/locks ("1: FLOCK ADVISORY WRITE 123
+// 00:1b:3 0 EOF": process, then device major:minor in hex and inode); 0 when none is shown.
+long FlockHolder(const struct stat& st) {
+#ifndef __linux__
+    (void)st;
+    return 0;
+#else
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    char want[64];
+    std::snprintf(want, sizeof want, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    while (std::getline(locks, line)) {
+        std::istringstream in(line);
+        std::string number, kind, mode, access, pid, where;
+        if (!(in >> number >> kind)) continue;
+        if (kind == "->") continue;  // a waiter, not a holder
+        if (!(in >> mode >> access >> pid >> where)) continue;
+        if (kind == "FLOCK" && where == want) return std::strtol(pid.c_str(), nullptr, 10);
+    }
+    return 0;
+#endif
+}
+
+// A serial8250 port without a UART behind it shows type 0 in sysfs (opening it fails with
+// EIO): /sys/class/tty/ttyS5/type.
+bool NoUartBehind(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.compare(0, 4, "ttyS") != 0) return false;
+    std::ifstream type("/sys/class/tty/" + name + "/type");
+    int value = -1;
+    return (type >> value) && value == 0;
+}
+
+// The class the kernel files a character device under (/sys/dev/char/M:m/subsystem:
+// "tty", "mem", ...); empty when sysfs does not show it (pseudo-terminals, other systems).
+std::string DeviceClass(const struct stat& st) {
+#ifdef __linux__
+    char link[64];
+    std::snprintf(link, sizeof link, "/sys/dev/char/%u:%u/subsystem", major(st.st_rdev),
+                  minor(st.st_rdev));
+    char target[512];
+    const ssize_t n = ::readlink(link, target, sizeof target - 1);
+    if (n <= 0) return {};
+    target[n] = '\0';
+    const char* slash = std::strrchr(target, '/');
+    return slash ? slash + 1 : target;
+#else
+    (void)st;
+    return {};
+#endif
+}
+
+// What the system shows about a line without opening it.
+SerialPortInfo LookAt(int number, const std::string& path, const struct stat& st) {
+    SerialPortInfo info;
+    info.number = number;
+    info.device = path;
+    std::string deviceClass;
+    if (!S_ISCHR(st.st_mode)) {
+        info.state = SerialOpenError::NotATerminal;
+        info.detail = S_ISDIR(st.st_mode) ? "a directory" : "not a character device";
+    } else if (deviceClass = DeviceClass(st); !deviceClass.empty() && deviceClass != "tty") {
+        info.state = SerialOpenError::NotATerminal;
+        info.detail = "a " + deviceClass + " device, not a line";
+    } else if (NoUartBehind(path)) {
+        info.state = SerialOpenError::NoDevice;
+        info.detail = "no UART behind it";
+    } else if (::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
+        const int e = errno;
+        info.state = ErrorOfErrno(e);
+        info.detail = info.state == SerialOpenError::NoPermission ? AccessHint(st)
+                                                                  : std::string(std::strerror(e));
+    } else if (const long holder = FlockHolder(st); holder > 0) {
+        info.state = SerialOpenError::InUse;
+        info.detail = holder == static_cast<long>(::getpid())
+                          ? std::string("held by this program")
+                          : "locked by process " + std::to_string(holder);
+    }
+    return info;
+}
+
 class PosixSerialBackend final : public SerialBackend {
 public:
-    std::unique_ptr<SerialPort> OpenPort(int number, SerialOpenError* error) override {
-        OpenResult r = OpenDevice(posix::SerialDevicePath(number));
-        if (error) *error = r.error;
+    // ZARN60_COM<n> when set and not empty; otherwise COM1-32 are /dev/ttyS0-31, COM33-64
+    // /dev/ttyUSB0-31 and COM65-96 /dev/ttyACM0-31.
+    std::string DeviceOf(int number) override {
+        if (number < 1 || number > PORT_COUNT) return {};
+        const std::string name = "ZARN60_COM" + std::to_string(number);
+        if (const char* env = std::getenv(name.c_str()); env && *env) return env;
+        if (number <= 32) return "/dev/ttyS" + std::to_string(number - 1);
+        if (number <= 64) return "/dev/ttyUSB" + std::to_string(number - 33);
+        if (number <= 96) return "/dev/ttyACM" + std::to_string(number - 65);
+        return {};
+    }
+
+    std::unique_ptr<SerialPort> OpenDevice(const std::string& device, OpenFailure* why) override {
+        OpenResult r = OpenLine(device);
+        if (why) *why = {r.error, r.detail};
         if (r.fd < 0) return nullptr;
         return std::make_unique<PosixSerialPort>(r.fd);
     }
@@ -411,36 +536,27 @@ public:
     std::vector<SerialPortInfo> ListPorts() override {
         std::vector<SerialPortInfo> ports;
         for (int n = 1; n <= PORT_COUNT; ++n) {
-            std::string path = posix::SerialDevicePath(n);
+            const std::string path = DeviceOf(n);
             if (path.empty()) continue;
             struct stat st;
-            if (::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) continue;
-            OpenResult r = OpenDevice(path);
-            if (r.fd >= 0) {
-                ::ioctl(r.fd, TIOCNXCL);
-                ::close(r.fd);
+            if (::stat(path.c_str(), &st) != 0) {
+                const int e = errno;
+                if (e == ENOENT || e == ENOTDIR) continue;
+                SerialPortInfo info;
+                info.number = n;
+                info.device = path;
+                info.state = ErrorOfErrno(e);
+                info.detail = std::strerror(e);
+                ports.push_back(info);
+                continue;
             }
-            ports.push_back({n, path, r.error, r.detail});
+            ports.push_back(LookAt(n, path, st));
         }
         return ports;
     }
 };
 
 }  // namespace
-
-namespace posix {
-
-std::string SerialDevicePath(int number) {
-    if (number < 1 || number > PORT_COUNT) return {};
-    const std::string name = "ZARN60_COM" + std::to_string(number);
-    if (const char* env = std::getenv(name.c_str()); env && *env) return env;
-    if (number <= 32) return "/dev/ttyS" + std::to_string(number - 1);
-    if (number <= 64) return "/dev/ttyUSB" + std::to_string(number - 33);
-    if (number <= 96) return "/dev/ttyACM" + std::to_string(number - 65);
-    return {};
-}
-
-}  // namespace posix
 
 SerialBackend& OsSerialBackend() {
     static PosixSerialBackend backend;

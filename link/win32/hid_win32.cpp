@@ -166,11 +166,27 @@ public:
     }
 
     std::unique_ptr<HidDevice> OpenInterface(const std::string& path, std::string* why) override {
+        OpenFailure failure;
+        std::unique_ptr<HidDevice> device = OpenDevice(path, &failure);
+        if (!device && why) *why = failure.detail;
+        return device;
+    }
+
+    std::unique_ptr<HidDevice> OpenDevice(const std::string& path, OpenFailure* why) override {
         HANDLE h = OpenPath(path, GENERIC_READ | GENERIC_WRITE);
         if (h == INVALID_HANDLE_VALUE) {
-            if (why) *why = ErrorText(GetLastError());
+            const DWORD e = GetLastError();
+            if (why) {
+                // Another program's hold shares nothing: a sharing violation.
+                const OpenError kind = e == ERROR_SHARING_VIOLATION ? OpenError::InUse
+                                       : e == ERROR_ACCESS_DENIED   ? OpenError::NoPermission
+                                       : e == ERROR_FILE_NOT_FOUND  ? OpenError::NoDevice
+                                                                    : OpenError::Other;
+                *why = {kind, ErrorText(e)};
+            }
             return nullptr;
         }
+        if (why) *why = {};
         return std::make_unique<Win32HidDevice>(h, path);
     }
 

@@ -12,6 +12,12 @@
 //   and MAXDWORD is the one combination that returns at once when a byte waits and
 //   otherwise waits up to the constant; a constant of 0 or MAXDWORD means something else,
 //   so 0 asks for an immediate return and MAXDWORD is clamped.
+// - A port keeps its DCB and time-outs after the last handle closes: the settings and
+//   time-outs found at the open are put back before the handle is closed, so that the
+//   next program finds the port as we found it.
+// - Opening a port moves its modem lines: the listing never opens one. QueryDosDevice
+//   tells whether a COM name exists without opening it; whether another program holds
+//   it only an open can tell.
 #include <windows.h>
 
 #include <cstdio>
@@ -25,19 +31,18 @@ namespace {
 constexpr DWORD kQueueSize = 2048;
 constexpr DWORD kWriteAttemptMs = 50;
 
-HANDLE OpenCom(int number, DWORD* error) {
-    char path[32];
-    std::snprintf(path, sizeof path, "\\\\.\\COM%01d", number);
-    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    *error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-    return h;
+std::string ComName(int number) {
+    char name[32];
+    std::snprintf(name, sizeof name, "\\\\.\\COM%01d", number);
+    return name;
 }
 
 SerialOpenError ErrorOf(DWORD e) {
     switch (e) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
+        case ERROR_BAD_NETPATH:
+        case ERROR_INVALID_NAME:
             return SerialOpenError::NoDevice;
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
@@ -47,15 +52,28 @@ SerialOpenError ErrorOf(DWORD e) {
     }
 }
 
+// "COM12" of "\\.\COM12"; the name QueryDosDevice knows.
+std::string DosName(const std::string& device) {
+    const std::string prefix = "\\\\.\\";
+    return device.compare(0, prefix.size(), prefix) == 0 ? device.substr(prefix.size()) : device;
+}
+
 class Win32SerialPort final : public SerialPort {
 public:
     explicit Win32SerialPort(HANDLE h) : m_h(h) {
+        m_foundTimeoutsKnown = GetCommTimeouts(m_h, &m_foundTimeouts) != 0;
         SetupComm(m_h, kQueueSize, kQueueSize);  // result not needed: defaults also work
         m_timeouts.ReadIntervalTimeout = MAXDWORD;
         m_timeouts.WriteTotalTimeoutConstant = kWriteAttemptMs;
         SetCommTimeouts(m_h, &m_timeouts);
     }
-    ~Win32SerialPort() override { CloseHandle(m_h); }
+    ~Win32SerialPort() override {
+        // Pending output would hold the close up; it is dropped, as the next open would.
+        PurgeComm(m_h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+        if (m_haveFound) SetCommState(m_h, &m_found);
+        if (m_foundTimeoutsKnown) SetCommTimeouts(m_h, &m_foundTimeouts);
+        CloseHandle(m_h);
+    }
     Win32SerialPort(const Win32SerialPort&) = delete;
     Win32SerialPort& operator=(const Win32SerialPort&) = delete;
 
@@ -63,6 +81,11 @@ public:
         m_dcb = DCB{};
         m_dcb.DCBlength = sizeof(DCB);
         m_haveSettings = GetCommState(m_h, &m_dcb) != 0;
+        // The first settings read are the ones the port had before this program came.
+        if (m_haveSettings && !m_haveFound) {
+            m_found = m_dcb;
+            m_haveFound = true;
+        }
         return m_haveSettings;
     }
 
@@ -118,6 +141,10 @@ private:
     HANDLE m_h;
     DCB m_dcb{};
     bool m_haveSettings = false;
+    DCB m_found{};
+    bool m_haveFound = false;
+    COMMTIMEOUTS m_foundTimeouts{};
+    bool m_foundTimeoutsKnown = false;
     COMMTIMEOUTS m_timeouts{};
     bool m_timeoutSet = false;
     uint32_t m_timeoutFor = 0;
@@ -125,32 +152,40 @@ private:
 
 class Win32SerialBackend final : public SerialBackend {
 public:
-    std::unique_ptr<SerialPort> OpenPort(int number, SerialOpenError* error) override {
-        DWORD e = 0;
-        HANDLE h = OpenCom(number, &e);
-        if (error) *error = h == INVALID_HANDLE_VALUE ? ErrorOf(e) : SerialOpenError::None;
-        if (h == INVALID_HANDLE_VALUE) return nullptr;
+    std::string DeviceOf(int number) override {
+        if (number < 1 || number > PORT_COUNT) return {};
+        return ComName(number);
+    }
+
+    std::unique_ptr<SerialPort> OpenDevice(const std::string& device, OpenFailure* why) override {
+        HANDLE h = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            const DWORD e = GetLastError();
+            if (why) *why = {ErrorOf(e), device + ": error " + std::to_string(e)};
+            return nullptr;
+        }
+        // A file or another device opens too; only a port answers GetCommState.
+        DCB dcb{};
+        dcb.DCBlength = sizeof(DCB);
+        if (!GetCommState(h, &dcb)) {
+            CloseHandle(h);
+            if (why) *why = {SerialOpenError::NotATerminal, device + ": not a COM port"};
+            return nullptr;
+        }
+        if (why) *why = {};
         return std::make_unique<Win32SerialPort>(h);
     }
 
     std::vector<SerialPortInfo> ListPorts() override {
         std::vector<SerialPortInfo> ports;
         for (int n = 1; n <= PORT_COUNT; ++n) {
-            DWORD e = 0;
-            HANDLE h = OpenCom(n, &e);
+            const std::string device = ComName(n);
+            char target[512];
+            if (QueryDosDeviceA(DosName(device).c_str(), target, sizeof target) == 0) continue;
             SerialPortInfo info;
             info.number = n;
-            info.device = "\\\\.\\COM" + std::to_string(n);
-            if (h != INVALID_HANDLE_VALUE) {
-                DCB dcb{};
-                dcb.DCBlength = sizeof(DCB);
-                if (!GetCommState(h, &dcb)) info.state = SerialOpenError::NotATerminal;
-                CloseHandle(h);
-            } else {
-                info.state = ErrorOf(e);
-                if (info.state == SerialOpenError::NoDevice) continue;
-                info.detail = "error " + std::to_string(e);
-            }
+            info.device = device;
             ports.push_back(info);
         }
         return ports;

@@ -10,6 +10,7 @@
 
 #include "sim/fuse/hid_node_server.h"
 #include "sim/options.h"
+#include "sim/pty.h"
 #include "sim/reader.h"
 
 namespace sim {
@@ -25,8 +26,7 @@ int ServeUsb(const SimOptions& options, std::ostream& out) {
     // that the server's threads never receive them.
     sigset_t signals, previous;
     sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
+    for (int sig : StopSignals()) sigaddset(&signals, sig);
     sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, &previous);
 
@@ -71,7 +71,7 @@ int ServeUsb(const SimOptions& options, std::ostream& out) {
                                       [](Reader& reader, uint32_t now) { reader.Swipe(now); });
                     continue;
                 }
-                break;  // SIGINT, SIGTERM
+                break;  // one of StopSignals()
             }
         }
         // The server's destructor unmounts and removes both trees.

@@ -11,6 +11,7 @@
 
 #include "link/clock.h"
 #include "link/hid_link.h"
+#include "protocol/reader_hid.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ struct FakeInterface {
     int result = 1;         // what a transfer returns
     bool atOnce = true;     // whether it completed without waiting
     int heldElsewhere = 0;  // hold attempts that find another program holding it
+    zarn::OpenError refusal = zarn::OpenError::NoPermission;  // why it cannot be opened
 };
 
 class FakeBackend;
@@ -90,6 +92,16 @@ public:
             return std::make_unique<FakeDevice>(this, i);
         }
         return nullptr;
+    }
+    std::unique_ptr<zarn::HidDevice> OpenDevice(const std::string& path,
+                                                zarn::OpenFailure* why) override {
+        std::string text;
+        std::unique_ptr<zarn::HidDevice> device = OpenInterface(path, &text);
+        if (!device) {
+            for (const auto& i : interfaces)
+                if (i.path == path) *why = {i.refusal, text};
+        }
+        return device;
     }
     bool PeekInterface(const std::string& path, zarn::HidInterfaceInfo* info) override {
         for (const auto& i : interfaces) {
@@ -281,6 +293,63 @@ TEST_F(HidLinkRules, AReaderHeldElsewhereIsWaitedForBrieflyThenRefused) {
         EXPECT_EQ(h != INVALID_HID_HANDLE, c.opens);
         EXPECT_EQ(clock.NowMs() - start, c.waitedMs);
         HidLink::Close(h);
+        EXPECT_EQ(backend.live, 0);
+    }
+}
+
+// A failed open keeps its reason: the caller learns "in use" or "no permission" from the
+// open itself, not from looking at the devices again. The reader's session keeps the
+// reason of whichever vendor id had a reader.
+TEST_F(HidLinkRules, AFailedOpenKeepsWhyItFailed) {
+    using E = zarn::OpenError;
+    zarn::VirtualClock clock(0);
+    zarn::ScopedClock useClock(clock);
+    auto unopenable = [&](const std::string& path, uint16_t vid, E why) {
+        FakeInterface i = Itf(path, vid);
+        i.openable = false;
+        i.refusal = why;
+        return i;
+    };
+    auto held = [&](const std::string& path, uint16_t vid) {
+        FakeInterface i = Itf(path, vid);
+        i.heldElsewhere = INT_MAX;
+        return i;
+    };
+    struct Case {
+        const char* name;
+        std::vector<FakeInterface> interfaces;
+        E link;     // HidLink::Open(0x0801, 0x0005)
+        E session;  // ReaderHidSession: 0801, then 0802
+    } cases[] = {
+        {"nothing there", {}, E::NoDevice, E::NoDevice},
+        {"only other devices", {Itf("kbd", 0x1234)}, E::NoDevice, E::NoDevice},
+        {"another device refused",
+         {unopenable("kbd", 0x1234, E::NoPermission)},
+         E::NoDevice,
+         E::NoDevice},
+        {"reader refused",
+         {unopenable("r", 0x0801, E::NoPermission)},
+         E::NoPermission,
+         E::NoPermission},
+        {"reader held elsewhere", {held("r", 0x0801)}, E::InUse, E::InUse},
+        {"second vendor id refused",
+         {unopenable("r2", 0x0802, E::NoPermission)},
+         E::NoDevice,
+         E::NoPermission},
+        {"second vendor id held", {held("r2", 0x0802)}, E::NoDevice, E::InUse},
+        {"reader there", {Itf("r", 0x0801)}, E::None, E::None},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        backend.interfaces = c.interfaces;
+        HidHandle h = HidLink::Open(0x0801, 0x0005);
+        EXPECT_EQ(HidLink::LastOpenError().error, c.link);
+        HidLink::Close(h);
+        {
+            ReaderHidSession session;
+            EXPECT_EQ(session.IsOpen(), c.session == E::None);
+        }
+        EXPECT_EQ(ReaderHidSession::LastOpenFailure().error, c.session);
         EXPECT_EQ(backend.live, 0);
     }
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "link/clock.h"
 #include "link/serial_link.h"
@@ -20,6 +22,7 @@ struct Script {
     int opens = 0;
     uint32_t baud = 0;
     int byteSize = -1, parity = -1;
+    std::vector<std::string> devicesOpened;
     std::function<int(uint8_t)> write = [](uint8_t) { return 1; };
     std::function<int(uint8_t*, uint32_t)> read = [](uint8_t* b, uint32_t) {
         *b = 0x42;
@@ -54,6 +57,21 @@ public:
         m_s.liveAtLastOpen = m_s.live;
         if (!m_s.openOk) {
             *error = zarn::SerialOpenError::InUse;
+            return nullptr;
+        }
+        return std::make_unique<ScriptedPort>(m_s);
+    }
+    // Devices by name: "busy..." is in use, "gone..." not there, anything else opens.
+    std::unique_ptr<zarn::SerialPort> OpenDevice(const std::string& device,
+                                                 zarn::OpenFailure* why) override {
+        ++m_s.opens;
+        m_s.devicesOpened.push_back(device);
+        if (device.rfind("busy", 0) == 0) {
+            *why = {zarn::OpenError::InUse, "locked by process 42"};
+            return nullptr;
+        }
+        if (device.rfind("gone", 0) == 0) {
+            *why = {zarn::OpenError::NoDevice, {}};
             return nullptr;
         }
         return std::make_unique<ScriptedPort>(m_s);
@@ -253,3 +271,56 @@ TEST(SerialBackendSeam, NullRestoresTheOperatingSystemBackend) {
 }
 
 }  // namespace
+
+// A number given a device opens that device, by name, through the backend, on every open
+// of the number until it is given back; each failed open keeps its reason per number.
+TEST_F(SerialRules, PortsOpenByTheirDeviceAndKeepWhyTheyFailed) {
+    using E = zarn::OpenError;
+    struct Step {
+        const char* name;
+        int port;
+        const char* device;  // given to the table first; nullptr = leave as it is
+        int result;
+        E why;
+    } steps[] = {
+        {"by number", 9, nullptr, 0, E::None},
+        {"refused by number", 9, nullptr, -1, E::InUse},
+        {"by a device", 200, "/dev/ttyUSB7", 0, E::None},
+        {"the same device on the next open", 200, nullptr, 0, E::None},
+        {"a device in use", 200, "busy-line", -1, E::InUse},
+        {"a device not there", 200, "gone-line", -1, E::NoDevice},
+        {"given back to the number", 200, "", -1, E::InUse},
+        {"outside the table", 201, nullptr, -1, E::NoDevice},
+        {"zero", 0, nullptr, -1, E::NoDevice},
+    };
+    for (const Step& st : steps) {
+        SCOPED_TRACE(st.name);
+        m_s.openOk = std::string(st.name) != "refused by number" &&
+                     std::string(st.name) != "given back to the number";
+        m_s.devicesOpened.clear();
+        if (st.device) {
+            ASSERT_TRUE(zarn::PortTable::SetDevice(st.port, st.device));
+            EXPECT_EQ(zarn::PortTable::Device(st.port), st.device);
+        }
+        EXPECT_EQ(SerialLink::Open(st.port, 9600, 8, 0), st.result);
+        EXPECT_EQ(SerialLink::LastOpenError(st.port).error, st.why);
+        EXPECT_EQ(zarn::PortTable::IsOpen(st.port), st.result == 0);
+        const bool byDevice = st.port == 200 && std::string(st.name) != "given back to the number";
+        if (byDevice) {
+            ASSERT_EQ(m_s.devicesOpened.size(), 1u);
+            EXPECT_EQ(m_s.devicesOpened[0], zarn::PortTable::Device(200));
+        } else {
+            EXPECT_TRUE(m_s.devicesOpened.empty());
+        }
+    }
+    EXPECT_EQ(SerialLink::LastOpenError(200).error, E::InUse);
+    EXPECT_EQ(SerialLink::LastOpenError(9).error, E::InUse);
+    // Settings that cannot be read or applied are reasons of their own.
+    m_s.openOk = true;
+    m_s.readSettingsOk = false;
+    EXPECT_EQ(SerialLink::Open(9, 9600, 8, 0), -1);
+    EXPECT_EQ(SerialLink::LastOpenError(9).error, E::Other);
+    m_s.readSettingsOk = true;
+    EXPECT_EQ(SerialLink::Open(9, 9600, 8, 0), 0);
+    EXPECT_EQ(SerialLink::LastOpenError(9).error, E::None);
+}

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "link/posix/serial_posix.h"
+#include "link/serial_link.h"
 #include "pty_peer.h"
 
 using serialtest::MsSince;
@@ -476,27 +476,36 @@ TEST_F(SerialBadDevice, NoPermissionIsNotInUse) {
     }
 }
 
-TEST(SerialDevicePath, ComNumbersMapToDevices) {
-    using zarn::posix::SerialDevicePath;
+TEST(SerialDevicePath, ComNumbersMapToDevicesAndSetDeviceOverridesThem) {
+    zarn::SetSerialBackend(nullptr);
+    using zarn::PortTable::Device;
     for (int n : {1, 32, 33, 64, 65, 96, 97, 200})
         ::unsetenv(("ZARN60_COM" + std::to_string(n)).c_str());
-    EXPECT_EQ(SerialDevicePath(1), "/dev/ttyS0");
-    EXPECT_EQ(SerialDevicePath(32), "/dev/ttyS31");
-    EXPECT_EQ(SerialDevicePath(33), "/dev/ttyUSB0");
-    EXPECT_EQ(SerialDevicePath(64), "/dev/ttyUSB31");
-    EXPECT_EQ(SerialDevicePath(65), "/dev/ttyACM0");
-    EXPECT_EQ(SerialDevicePath(96), "/dev/ttyACM31");
-    EXPECT_EQ(SerialDevicePath(97), "");
-    EXPECT_EQ(SerialDevicePath(200), "");
-    EXPECT_EQ(SerialDevicePath(0), "");
-    EXPECT_EQ(SerialDevicePath(201), "");
-    EXPECT_EQ(SerialDevicePath(-1), "");
+    EXPECT_EQ(Device(1), "/dev/ttyS0");
+    EXPECT_EQ(Device(32), "/dev/ttyS31");
+    EXPECT_EQ(Device(33), "/dev/ttyUSB0");
+    EXPECT_EQ(Device(64), "/dev/ttyUSB31");
+    EXPECT_EQ(Device(65), "/dev/ttyACM0");
+    EXPECT_EQ(Device(96), "/dev/ttyACM31");
+    EXPECT_EQ(Device(97), "");
+    EXPECT_EQ(Device(200), "");
+    EXPECT_EQ(Device(0), "");
+    EXPECT_EQ(Device(201), "");
+    EXPECT_EQ(Device(-1), "");
     ::setenv("ZARN60_COM33", "/dev/my-reader", 1);
     ::setenv("ZARN60_COM200", "/dev/other", 1);
     ::setenv("ZARN60_COM1", "", 1);  // empty: as if unset
-    EXPECT_EQ(SerialDevicePath(33), "/dev/my-reader");
-    EXPECT_EQ(SerialDevicePath(200), "/dev/other");
-    EXPECT_EQ(SerialDevicePath(1), "/dev/ttyS0");
+    EXPECT_EQ(Device(33), "/dev/my-reader");
+    EXPECT_EQ(Device(200), "/dev/other");
+    EXPECT_EQ(Device(1), "/dev/ttyS0");
+    // A device given to the table wins over the environment, and an empty one gives the
+    // number back; numbers outside the table take none.
+    EXPECT_TRUE(zarn::PortTable::SetDevice(200, "/dev/given"));
+    EXPECT_EQ(Device(200), "/dev/given");
+    EXPECT_TRUE(zarn::PortTable::SetDevice(200, ""));
+    EXPECT_EQ(Device(200), "/dev/other");
+    EXPECT_FALSE(zarn::PortTable::SetDevice(0, "/dev/x"));
+    EXPECT_FALSE(zarn::PortTable::SetDevice(201, "/dev/x"));
     ::unsetenv("ZARN60_COM33");
     ::unsetenv("ZARN60_COM200");
     ::unsetenv("ZARN60_COM1");

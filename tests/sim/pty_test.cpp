@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,20 @@ TEST(SimPty, ComNumberAndBadOptions) {
         // Refused options print nothing on stdout and exit with status 2.
         EXPECT_FALSE(sim.Start({"--serial", "--com", "0"}, &line));
         EXPECT_EQ(sim.Stop(), 2);
+    }
+}
+
+// A signal whose default would end the simulator where it stands stops it in order instead:
+// it exits 0, its line hung up (the FUSE attachment, in the same way, unmounts
+// its trees).
+TEST(SimPty, EndingSignalsStopItInOrder) {
+    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGVTALRM}) {
+        SCOPED_TRACE(::strsignal(sig));
+        SimProcess sim;
+        std::string line;
+        ASSERT_TRUE(sim.Start({"--serial"}, &line));
+        sim.Signal(sig);
+        EXPECT_EQ(sim.Stop(), 0);
     }
 }
 
