@@ -40,8 +40,8 @@ namespace gui {
 namespace {
 
 // A length limit stops typing and pasting but never cuts what is already there: what
-// an edit would grow past the limit is dropped from the inserted part, as the original
-// platform's edits do. Characters that are no byte become '?'.
+// an edit would grow past the limit is dropped from the inserted part, so a text the
+// program set longer stays whole. Characters that are no byte become '?'.
 class ByteLimitValidator : public QValidator {
 public:
     // `control` gives the model's control, or null before a model is attached.
@@ -246,7 +246,7 @@ void DialogView::Connect(size_t index) {
         connect(button, &QAbstractButton::clicked, this, [this, index] { UserClicked(index); });
     } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
         if (combo->isEditable()) {
-            combo->setCompleter(nullptr);  // the original does not complete what one types
+            combo->setCompleter(nullptr);  // a port number is typed as it is, not completed
             combo->setValidator(new ByteLimitValidator(model, combo));
         }
         // Typing and picking an item both change the text the handlers read.
@@ -297,7 +297,7 @@ int DialogView::Exec() {
     if (m_dialog->IsEnded()) return m_dialog->Result();
     if (QWidget* owner = parentWidget()) {
         setWindowModality(Qt::ApplicationModal);
-        // Centred over its owner, as the original's dialogs open.
+        // Centred over its owner, where a modal dialog is looked for.
         move(owner->window()->geometry().center() - rect().center());
     }
     show();
@@ -361,7 +361,7 @@ void DialogView::Mirror(size_t index) {
                 combo->setEditText(BytesToQString(c.text));
         } else if (auto* slider = qobject_cast<QSlider*>(w)) {
             slider->setRange(c.rangeMin, std::max(c.rangeMin, c.rangeMax));
-            // The original's page is a fifth of the range.
+            // Page Up and Page Down move a fifth of the range.
             slider->setPageStep(std::max(1, (c.rangeMax - c.rangeMin) / 5));
             slider->setTickInterval(std::max(1, c.ticFreq));
             if (slider->value() != c.pos) slider->setValue(c.pos);
@@ -373,9 +373,10 @@ void DialogView::Mirror(size_t index) {
         }
     }
     --m_mirroring;
-    // Inside a handler nothing else gets to paint before it returns: the test box shows
-    // each status at once, as the original repaints it; other controls catch up when the
-    // handler returns (painting each of them mid-exchange only slowed the exchange).
+    // Inside a handler nothing else gets to paint before it returns: the test box is
+    // repainted at once, so each status shows while the exchange goes on; other controls
+    // catch up when the handler returns (painting each of them mid-exchange only slowed
+    // the exchange).
     auto* area = qobject_cast<QPlainTextEdit*>(w);
     if (area && m_dialog->InHandler() && isVisible() && w->isVisible()) {
         w->repaint();

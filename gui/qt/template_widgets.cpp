@@ -24,9 +24,9 @@ namespace gui {
 
 namespace {
 
-// A group box as the original draws it: an etched frame whose top line runs through the
-// middle of the caption, the caption near the left corner. Qt's styles put the caption
-// above the frame, which pushes the frame onto the controls laid out for the original.
+// A group box as the templates are laid out for: an etched frame whose top line runs
+// through the middle of the caption, the caption near the left corner. Qt's styles put
+// the caption above the frame, which pushes the frame onto the controls inside it.
 class GroupFrame : public QGroupBox {
 public:
     GroupFrame(const QString& title, QWidget* parent) : QGroupBox(title, parent) {}
@@ -332,7 +332,7 @@ QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits unit
             label->setTextFormat(Qt::PlainText);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             label->setWordWrap(true);
-            // Rectangles are one line of the original's font high; a face with a taller
+            // Rectangles are one line of the template's font high; a face with a taller
             // line would lose its descenders. The label reaches a little lower instead,
             // and lets clicks through to whatever lies there.
             const int oneLine = label->heightForWidth(QWIDGETSIZE_MAX);

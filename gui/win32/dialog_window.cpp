@@ -353,7 +353,7 @@ void DialogWindow::Mirror(size_t index) {
                 SendMessageW(w, TBM_SETRANGEMIN, FALSE, c.rangeMin);
                 SendMessageW(w, TBM_SETRANGEMAX, TRUE, max);
             }
-            // The original's page is a fifth of the range.
+            // Page Up and Page Down move a fifth of the range.
             SendMessageW(w, TBM_SETPAGESIZE, 0, std::max(1, (c.rangeMax - c.rangeMin) / 5));
             SendMessageW(w, TBM_SETTICFREQ, static_cast<WPARAM>(std::max(1, c.ticFreq)), 0);
             if (SendMessageW(w, TBM_GETPOS, 0, 0) != c.pos)
