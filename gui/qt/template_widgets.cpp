@@ -18,8 +18,6 @@
 #include <QRadioButton>
 #include <QSlider>
 
-#include "gui/qt/rgba_png.h"
-
 namespace gui {
 
 namespace {
@@ -199,8 +197,6 @@ void UseTestBoxFont(QPlainTextEdit* box) {
 }
 
 QImage DecodePng(const std::vector<uint8_t>& png) {
-    QImage image;
-    if (DecodeRgbaPng(png, &image)) return image;
     QByteArray bytes(reinterpret_cast<const char*>(png.data()), static_cast<qsizetype>(png.size()));
     QBuffer buffer(&bytes);
     // Named and not guessed: guessing asks every image plugin (and loads its libraries).
@@ -210,7 +206,10 @@ QImage DecodePng(const std::vector<uint8_t>& png) {
 }
 
 QIcon ProgramIcon() {
-    static const QImage image = DecodePng(res::IconPng());  // decoded once per run
+    // Pixels made at build time: Qt's image readers would look through every image plugin
+    // installed (and map each) before its PNG reader runs.
+    const res::IconImage icon = res::IconPixels();
+    const QImage image(icon.rgba, icon.width, icon.height, icon.width * 4, QImage::Format_RGBA8888);
     return QIcon(QPixmap::fromImage(image));
 }
 

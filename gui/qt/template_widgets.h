@@ -60,8 +60,9 @@ QFont TestBoxFont(const QFont& dialogFont);
 // own was a measurable part of the window's start-up.
 void UseTestBoxFont(QPlainTextEdit* box);
 
+// A dialog's own PNG icon, read by Qt's PNG reader (icon 128 needs none: ProgramIcon).
 QImage DecodePng(const std::vector<uint8_t>& png);
-QIcon ProgramIcon();  // icon 128
+QIcon ProgramIcon();  // icon 128, from the pixels made at build time
 
 QString Utf8(std::string_view text);
 
