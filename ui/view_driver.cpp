@@ -94,6 +94,8 @@ void ViewDriver::UserEditedTestBox(size_t index, std::u16string_view shown) {
 
 ViewDriver::TestBoxChange ViewDriver::FollowTestBox(size_t index, bool renderAll,
                                                     size_t* keptChars) {
+    *keptChars = 0;
+    if (!m_dialog || index >= m_dialog->AllControls().size()) return TestBoxChange::None;
     const Control& c = m_dialog->AllControls()[index];
     ShownTestBox& shown = m_shown[index];
     renderAll = renderAll || m_userEditing;
@@ -109,7 +111,6 @@ ViewDriver::TestBoxChange ViewDriver::FollowTestBox(size_t index, bool renderAll
         return TestBoxChange::Appended;
     }
     shown.text = RenderTestBox(c.text, m_lineBreak);
-    *keptChars = 0;
     return TestBoxChange::Replaced;
 }
 
