@@ -92,29 +92,23 @@ CZARN60TOOLDlg::CZARN60TOOLDlg()
 CZARN60TOOLDlg::~CZARN60TOOLDlg() = default;
 
 bool CZARN60TOOLDlg::OnInitDialog() {
-    // 1. The base puts the member defaults into the edits and sets their limits.
+    // The base puts the member defaults into the edits and sets their limits.
     ui::Dialog::OnInitDialog();
-    // 2.
     EnableControl(IDC_COM, false);
     ShowControl(IDC_USB_HID_MODE, false);
     ShowControl(IDC_HIDDEN_VALUE, false);
     ShowControl(IDC_STATUS_LABEL, false);
-    // 3.
     SetCheck(IDC_STX_NO, true);
-    // 4.
     for (const char* item : {"1", "2", "3", "4", "5", "6", "7", "8", "9"})
         ComboAddString(IDC_COM, item);
     ComboSetCurSel(IDC_COM, 0);
-    // 5. Controls are looked up by id whenever they are used.
-    // 6.
+    // Controls are looked up by id whenever they are used: no references to keep.
     std::string about(res::LoadString(res::IDS_ABOUTBOX));
     if (!about.empty()) {
         AppendSystemMenu(0, "");
         AppendSystemMenu(IDM_ABOUTBOX, about);
     }
-    // 7.
     SetIcon(m_hIcon);
-    // 8.
     SetCheck(IDC_OUTPUT_TRACK1, true);
     SetCheck(IDC_OUTPUT_TRACK2, true);
     SetCheck(IDC_OUTPUT_TRACK3, true);
@@ -127,19 +121,16 @@ bool CZARN60TOOLDlg::OnInitDialog() {
     SetCheck(IDC_TRACK1_CRLF, true);
     SetCheck(IDC_TRACK2_CRLF, true);
     SetCheck(IDC_TRACK3_CRLF, true);
-    // 9.
-    SliderSetRange(IDC_USB_SPEED, 0, 7, false);
+    SliderSetRange(IDC_USB_SPEED, 0, USB_SPEED_MAX, false);
     SliderSetTicFreq(IDC_USB_SPEED, 1);
-    SliderSetPos(IDC_USB_SPEED, 6);
-    // 10. Only the check: the mode stays as it started and no status text is shown.
+    SliderSetPos(IDC_USB_SPEED, USB_SPEED_USB);
+    // Only the check: the mode stays as it started and no status text is shown.
     SetCheck(IDC_USB, true);
-    // 11.
     EnableControl(IDC_OPEN, false);
-    // 12. The start edits have no member, so no data exchange sets their limits.
+    // The start edits have no member, so no data exchange sets their limits.
     LimitText(IDC_TRACK1_START, 2);
     LimitText(IDC_TRACK2_START, 2);
     LimitText(IDC_TRACK3_START, 3);
-    // 13.
     return true;
 }
 
@@ -152,7 +143,7 @@ std::string CZARN60TOOLDlg::ComText() const {
 }
 
 void CZARN60TOOLDlg::OnUsb() {
-    SliderSetPos(IDC_USB_SPEED, 6);
+    SliderSetPos(IDC_USB_SPEED, USB_SPEED_USB);
     g_connectionMode = CONNECTION_USB;
     EnableControl(IDC_USB_SPEED, true);
     SetCheck(IDC_USB, true);
@@ -162,7 +153,7 @@ void CZARN60TOOLDlg::OnUsb() {
 }
 
 void CZARN60TOOLDlg::OnSerialPort() {
-    SliderSetPos(IDC_USB_SPEED, 7);
+    SliderSetPos(IDC_USB_SPEED, USB_SPEED_SERIAL);
     g_connectionMode = CONNECTION_SERIAL;
     EnableControl(IDC_USB_SPEED, false);
     SetCheck(IDC_SERIAL_PORT, true);

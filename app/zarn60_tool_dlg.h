@@ -1,6 +1,7 @@
-// The main dialog of the tool. Its operations are members of this class, each defined in
-// the folder that owns its subject (protocol/ for the reader exchanges, settings_file/
-// for the .cfg files, app/ for the dialog itself and the option interlocks).
+// The main dialog of the tool. Its handlers are members of this class: the dialog's own in
+// app/zarn60_tool_dlg.cpp, the option interlocks in app/interlocks.cpp, and each operation
+// in its own file under app/operations/ (which calls the reader exchanges of protocol/
+// and the .cfg file code of settings_file/).
 #pragma once
 
 #include <cstdint>
@@ -47,6 +48,12 @@ constexpr uint32_t IDM_ABOUTBOX = 0x0010;
 constexpr uint32_t OPEN_POLL_PERIOD_MS = 50;
 constexpr uint32_t POLL_PERIOD_MS = 10;
 
+// The USB speed trackbar: 0 to USB_SPEED_MAX; "usb" (and start-up) puts it at
+// USB_SPEED_USB, " serial port" at USB_SPEED_SERIAL.
+constexpr int USB_SPEED_MAX = 7;
+constexpr int USB_SPEED_USB = 6;
+constexpr int USB_SPEED_SERIAL = 7;
+
 // Leading decimal number of a text: blanks skipped, optional sign, digits up to the
 // first other character; 0 when there are none. Saturates instead of overflowing.
 int LeadingNumber(const std::string& text);
@@ -71,7 +78,7 @@ public:
     std::string ComText() const;
 
     // --- Handlers (message map) ------------------------------------------------------
-    // app/
+    // The dialog itself (app/zarn60_tool_dlg.cpp)
     void OnUsb();
     void OnSerialPort();
     void OnOpen();
@@ -79,7 +86,7 @@ public:
     void OnExit();
     void OnReceivePoll();
     void OnSysCommandAbout(uint32_t command);
-    // app/ option interlocks
+    // Option interlocks (app/interlocks.cpp)
     void OnEndOfPacket();
     void OnEndTrack(int track);  // 1, 2, 3
     void OnPacketRadio();
@@ -91,13 +98,13 @@ public:
     void OnStxNo();
     void OnStxYes();
     void OnSuffixChange();
-    // protocol/
+    // Operations with the reader (app/operations/: download, factory, upload, version, card)
     void OnDownloadSetting();
     void OnFactoryDefault();
     void OnUploadSetting();
     void OnGetVersion();
     void OnReadCard();
-    // settings_file/
+    // Settings files (app/operations/settings_ops.cpp)
     void OnSaveSettingToFile();
     void OnLoadSettingFromFile();
 

@@ -5,7 +5,8 @@
 // building the window and painting it. The programs take turns, so that the machine's
 // noise falls on all alike. A bare dialog without text (no font system, a smaller
 // window) and the tool's own widgets alone (no dialog model behind them: what Qt's
-// widgets for the template cost by themselves) are second figures, shown and not judged.
+// widgets for the template cost by themselves) are second figures. Start-up is held, not
+// chased: the ratios are shown, none is a target, and the program exits 0 when all ran.
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -36,9 +37,9 @@ int main(int argc, char** argv) {
             return a == "--help" || a == "-h" ? 0 : 2;
         }
     }
-    constexpr double TIME_TARGET = 1.15, MEMORY_TARGET = 1.10;
+    // Every program ends at its first frame through the same preloaded library.
     const std::map<std::string, std::string> env = {{"QT_QPA_PLATFORM", "offscreen"},
-                                                    {"ZARN60_EXIT_AFTER_FIRST_PAINT", "1"}};
+                                                    {"LD_PRELOAD", ZARN60_FIRST_PAINT_HOOK}};
     struct Program {
         std::vector<std::string> argv;
         std::vector<double> ms, kb;
@@ -72,32 +73,29 @@ int main(int argc, char** argv) {
     const double timeRatio = roundRatio(t.ms, f.ms);
     const double memoryRatio = roundRatio(t.kb, f.kb);
     std::printf("start to first painted window, offscreen, median of %d rounds\n", runs);
-    std::printf("%-28s %11s %10s %7s %7s %7s  %11s %7s\n", "", "zarn60-tool", "fair peer", "ratio",
-                "target", "verdict", "bare dialog", "ratio");
+    std::printf("%-28s %11s %10s %7s  %11s %7s\n", "", "zarn60-tool", "fair peer", "ratio",
+                "bare dialog", "ratio");
     auto row = [&](const char* name, const char* format, const std::vector<double>& tv,
-                   const std::vector<double>& fv, const std::vector<double>& bv, double ratio,
-                   double target) {
+                   const std::vector<double>& fv, const std::vector<double>& bv, double ratio) {
         char over[32], fair[32], plain[32];
         std::snprintf(over, sizeof over, format, bench::Median(tv));
         std::snprintf(fair, sizeof fair, format, bench::Median(fv));
         std::snprintf(plain, sizeof plain, format, bench::Median(bv));
-        std::printf("%-28s %11s %10s %7.3f %7.2f %7s  %11s %7.3f\n", name, over, fair, ratio,
-                    target, ratio <= target ? "ok" : "ABOVE", plain, roundRatio(tv, bv));
+        std::printf("%-28s %11s %10s %7.3f  %11s %7.3f\n", name, over, fair, ratio, plain,
+                    roundRatio(tv, bv));
     };
-    row("wall time to first paint (ms)", "%.1f", t.ms, f.ms, b.ms, timeRatio, TIME_TARGET);
-    row("peak resident memory (KiB)", "%.0f", t.kb, f.kb, b.kb, memoryRatio, MEMORY_TARGET);
-    std::printf("%-28s %11s %10s %7.3f %7s %7s  %11s\n", "widgets alone / fair peer", "", "",
-                roundRatio(w.ms, f.ms), "", "", "time");
-    std::printf("%-28s %11s %10s %7.3f %7s %7s  %11s\n", "", "", "", roundRatio(w.kb, f.kb), "", "",
-                "memory");
-    std::printf("%-28s %11s %10s %7.3f %7s %7s  %11s\n", "zarn60-tool / widgets alone", "", "",
-                roundRatio(t.ms, w.ms), "", "", "time");
-    std::printf("%-28s %11s %10s %7.3f %7s %7s  %11s\n", "", "", "", roundRatio(t.kb, w.kb), "", "",
-                "memory");
+    row("wall time to first paint (ms)", "%.1f", t.ms, f.ms, b.ms, timeRatio);
+    row("peak resident memory (KiB)", "%.0f", t.kb, f.kb, b.kb, memoryRatio);
+    std::printf("%-28s %11s %10s %7.3f  %11s\n", "widgets alone / fair peer", "", "",
+                roundRatio(w.ms, f.ms), "time");
+    std::printf("%-28s %11s %10s %7.3f  %11s\n", "", "", "", roundRatio(w.kb, f.kb), "memory");
+    std::printf("%-28s %11s %10s %7.3f  %11s\n", "zarn60-tool / widgets alone", "", "",
+                roundRatio(t.ms, w.ms), "time");
+    std::printf("%-28s %11s %10s %7.3f  %11s\n", "", "", "", roundRatio(t.kb, w.kb), "memory");
     std::printf(
         "fair peer: a 758 x 675 window, one label in the tool's font; bare dialog: no text,\n"
         "Qt's default size; widgets alone: the template's 86 widgets as the tool makes them,\n"
-        "no dialog model (second figures, not judged). Times and memory: medians of the runs;\n"
-        "ratios: medians of each round's ratio.\n");
-    return timeRatio <= TIME_TARGET && memoryRatio <= MEMORY_TARGET ? 0 : 3;
+        "no dialog model. Times and memory: medians of the runs; ratios: medians of each\n"
+        "round's ratio. Start-up is held, not chased: no ratio is a target.\n");
+    return 0;
 }

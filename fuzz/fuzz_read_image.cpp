@@ -10,8 +10,8 @@
 #include <cstring>
 #include <variant>
 
-#include "fuzz/fuzz_support.h"
 #include "app/operations/config_dialog.h"
+#include "fuzz/fuzz_support.h"
 #include "protocol/reader_config.h"
 #include "sim/reader.h"
 
@@ -200,7 +200,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // What came back is what the dialog can hold: the same trip leaves it as it is.
     const ConfigReadImage again =
-        MakeConfigReadImage(out, {image[13], image[14], image[15], image[16]}, image[55]);
+        MakeConfigReadImage(out,
+                            {image[rimg::READER_OWN_HEAD], image[rimg::READER_OWN_HEAD + 1],
+                             image[rimg::READER_OWN_HEAD + 2], image[rimg::READER_OWN_HEAD + 3]},
+                            image[rimg::READER_OWN_TAIL]);
     const RoundTrip r2 = ShowAndCollect(d, again);
     if (r2.overLimit) return 0;
     const auto* out2 = std::get_if<ReaderConfig>(&r2.collected);

@@ -63,7 +63,7 @@ ReaderConfig ParseConfigReadImage(const ConfigReadImage& image) {
 }
 
 ConfigReadImage MakeConfigReadImage(const ReaderConfig& config,
-                                    const std::array<uint8_t, 4>& b13to16, uint8_t b55) {
+                                    const std::array<uint8_t, 4>& ownHead, uint8_t ownTail) {
     ConfigReadImage image{};
     uint8_t* p = image.data();
     Put(p, rimg::TRACK_ENABLE, config.trackEnable);
@@ -71,14 +71,14 @@ ConfigReadImage MakeConfigReadImage(const ReaderConfig& config,
     Put(p, rimg::END_SENTINEL, config.endSentinel);
     p[rimg::PACKET_TERMINATOR] = config.packetTerminator;
     Put(p, rimg::TRACK_TERMINATOR, config.trackTerminator);
-    Put(p, 13, b13to16);
+    Put(p, rimg::READER_OWN_HEAD, ownHead);
     p[rimg::OPTION_FLAGS] = config.optionFlags;
     Put(p, rimg::PREFIX, config.prefix);
     Put(p, rimg::SUFFIX, config.suffix);
     p[rimg::TRIM3] = config.trim3KeepSpaces;
     Put(p, rimg::TRACK_LENGTH, config.trackLength);
     Put(p, rimg::TRACK_START, config.trackStart);
-    p[55] = b55;
+    p[rimg::READER_OWN_TAIL] = ownTail;
     return image;
 }
 

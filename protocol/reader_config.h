@@ -60,11 +60,12 @@ constexpr size_t COMMAND = 0, TRACK_ENABLE = 2, START_SENTINEL = 5, END_SENTINEL
                  HEADER_CHECKSUM = 16, USB_HID_MODE_OFF = 17, HEADER_SIZE = 24, OPTION_FLAGS = 24,
                  PREFIX = 25, SUFFIX = 40, TRIM3 = 55, TRACK_LENGTH = 56, TRACK_START = 59;
 }
-// Read-image offsets.
+// Read-image offsets. The reader's own bytes (4 at READER_OWN_HEAD, 1 at READER_OWN_TAIL)
+// mean nothing to the tool; a settings file keeps them as received.
 namespace rimg {
 constexpr size_t TRACK_ENABLE = 0, START_SENTINEL = 3, END_SENTINEL = 6, PACKET_TERMINATOR = 9,
-                 TRACK_TERMINATOR = 10, OPTION_FLAGS = 17, PREFIX = 18, SUFFIX = 33, TRIM3 = 48,
-                 TRACK_LENGTH = 49, TRACK_START = 52;
+                 TRACK_TERMINATOR = 10, READER_OWN_HEAD = 13, OPTION_FLAGS = 17, PREFIX = 18,
+                 SUFFIX = 33, TRIM3 = 48, TRACK_LENGTH = 49, TRACK_START = 52, READER_OWN_TAIL = 55;
 }
 
 // XOR of the first 16 bytes of a write image.
@@ -74,6 +75,7 @@ ConfigWriteImage MakeConfigWriteImage(const ReaderConfig& config);
 ReaderConfig ParseConfigReadImage(const ConfigReadImage& image);
 // The reader's side of the same layouts (what the simulated reader answers to 'S', and
 // what it makes of a write image it is sent).
+// `ownHead` and `ownTail` are the reader's own bytes (rimg::READER_OWN_HEAD and _TAIL).
 ConfigReadImage MakeConfigReadImage(const ReaderConfig& config,
-                                    const std::array<uint8_t, 4>& b13to16, uint8_t b55);
+                                    const std::array<uint8_t, 4>& ownHead, uint8_t ownTail);
 ReaderConfig ParseConfigWriteImage(const ConfigWriteImage& image);

@@ -7,6 +7,8 @@
 namespace res {
 
 namespace {
+#include "res/icon_pixels.inc"
+
 const uint8_t kIconPng[] = {
     0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44, 0x52,
     0x00, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x20, 0x08, 0x06, 0x00, 0x00, 0x00, 0x73, 0x7a, 0x7a,
@@ -24,6 +26,11 @@ const uint8_t kIconPng[] = {
 
 std::vector<uint8_t> IconPng() {
     return std::vector<uint8_t>(std::begin(kIconPng), std::end(kIconPng));
+}
+
+IconImage IconPixels() {
+    static_assert(sizeof kIconRgba == size_t{kIconWidth} * kIconHeight * 4);
+    return {kIconWidth, kIconHeight, kIconRgba};
 }
 
 }  // namespace res

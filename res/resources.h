@@ -34,7 +34,7 @@ struct Rect {
 };
 
 struct ControlTemplate {
-    int id;                // IDC_STATIC for labels and group boxes without an id
+    int id;  // IDC_STATIC for labels and group boxes without an id
     Kind kind;
     std::string_view caption;
     Rect rect;
@@ -58,5 +58,13 @@ std::string_view LoadString(int id);
 
 // Icon 128 as a PNG image (our own drawing).
 std::vector<uint8_t> IconPng();
+// The same drawing as pixels: rows top down, 4 bytes a pixel (R, G, B, A, not
+// premultiplied). Made from the PNG by res/make_icon.py, so nothing decodes it at run time.
+struct IconImage {
+    int width = 0;
+    int height = 0;
+    const uint8_t* rgba = nullptr;  // width * height * 4 bytes, for the whole run
+};
+IconImage IconPixels();
 
 }  // namespace res

@@ -52,7 +52,7 @@ fi
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN60_GUI=OFF -DZARN60_TESTS=OFF -DZARN60_WERROR=ON \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN60_GUI=OFF -DZARN60_TESTS=ON -DZARN60_WERROR=ON \
   "${launcher[@]}"
 cmake --build "$build" -j"$(nproc)"
 exe="$build/tools/zarn60-tool.exe"

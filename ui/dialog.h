@@ -1,9 +1,9 @@
 // Our small dialog framework: a dialog is a table of controls by numeric id, built from a
-// template in res/. It keeps the original platform's semantics where the program relies
-// on them: program-set checks do not touch a radio's partners, a length limit stops
-// typing but never cuts a text the program sets, setting an edit's text raises its
-// change notification, the data exchange checks lengths, and the message map routes
-// notifications to handlers. Everything that needs a user goes through a Host.
+// template in res/. It keeps the semantics the program's handlers rely on: program-set
+// checks do not touch a radio's partners, a length limit stops typing but never cuts a
+// text the program sets, setting an edit's text raises its change notification, the data
+// exchange checks lengths, and the message map routes notifications to handlers.
+// Everything that needs a user goes through a Host.
 #pragma once
 
 #include <cstdint>

@@ -11,7 +11,7 @@ namespace ui {
 
 enum class MsgIcon { None, Exclamation };
 
-// File dialog flags, as the original dialogs take them.
+// File dialog flags (the values of the Win32 common dialogs' OFN_* bits).
 constexpr uint32_t OFN_OVERWRITEPROMPT = 0x0002;
 constexpr uint32_t OFN_HIDEREADONLY = 0x0004;
 constexpr uint32_t OFN_FILEMUSTEXIST = 0x1000;

@@ -40,8 +40,8 @@ namespace gui {
 namespace {
 
 // A length limit stops typing and pasting but never cuts what is already there: what
-// an edit would grow past the limit is dropped from the inserted part, as the original
-// platform's edits do. Characters that are no byte become '?'.
+// an edit would grow past the limit is dropped from the inserted part, so a text the
+// program set longer stays whole. Characters that are no byte become '?'.
 class ByteLimitValidator : public QValidator {
 public:
     // `control` gives the model's control, or null before a model is attached.
@@ -144,7 +144,7 @@ QString ShownTestBoxText(const QPlainTextEdit* box) {
 }
 
 DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
-    : QWidget(parent), m_template(tpl) {
+    : QWidget(parent), m_template(tpl), m_driver(*this, ui::kLineBreakLf) {
     setWindowFlags((parent ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowTitle(Utf8(tpl.caption));
@@ -186,12 +186,7 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
             buddy->setBuddy(m_widgets[i]);
     }
 
-    m_realTime.start();
-    connect(&m_timer, &QTimer::timeout, this, [this] {
-        if (!m_dialog || m_dialog->IsEnded() || m_dialog->InHandler()) return;
-        PaceClock();
-        m_dialog->TimerTick();
-    });
+    connect(&m_timer, &QTimer::timeout, this, [this] { m_driver.TimerTick(); });
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, [this] {
         if (!m_dialog) return;
@@ -210,7 +205,7 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
         if (index < 0) return;
         const int id = m_template.controls[static_cast<size_t>(index)].id;
         if (id != res::IDC_STATIC && id != m_dialog->Focus())
-            Run([&] { m_dialog->SetFocus(id); }, false);
+            m_driver.Run([&] { m_dialog->SetFocus(id); }, false);
     });
     qApp->installEventFilter(this);
 }
@@ -238,34 +233,35 @@ void DialogView::Connect(size_t index) {
     };
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
         edit->setValidator(new ByteLimitValidator(model, edit));
-        connect(edit, &QLineEdit::textEdited, this,
-                [this, index](const QString& text) { UserEdited(index, QStringToBytes(text)); });
+        connect(edit, &QLineEdit::textEdited, this, [this, index](const QString& text) {
+            m_driver.UserEdited(index, QStringToBytes(text));
+        });
     } else if (auto* box = qobject_cast<QPlainTextEdit*>(w)) {
         box->document()->setUndoRedoEnabled(false);
-        m_shownText[index].text = RenderTestBox({});
-        connect(box, &QPlainTextEdit::textChanged, this, [this, index] {
-            if (!m_mirroring) UserEditedTestBox(index);
+        m_testBoxes[index] = {};
+        connect(box, &QPlainTextEdit::textChanged, this, [this, index, box] {
+            if (!m_mirroring) m_driver.UserEditedTestBox(index, U16(ShownTestBoxText(box)));
         });
     } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
         connect(button, &QAbstractButton::clicked, this, [this, index] { UserClicked(index); });
     } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
         if (combo->isEditable()) {
-            combo->setCompleter(nullptr);  // the original does not complete what one types
+            combo->setCompleter(nullptr);  // a port number is typed as it is, not completed
             combo->setValidator(new ByteLimitValidator(model, combo));
         }
         // Typing and picking an item both change the text the handlers read.
         connect(combo, &QComboBox::editTextChanged, this, [this, index](const QString& text) {
-            if (!m_mirroring) UserEdited(index, QStringToBytes(text));
+            if (!m_mirroring) m_driver.UserEdited(index, QStringToBytes(text));
         });
         connect(combo, &QComboBox::currentIndexChanged, this, [this, index, combo](int item) {
             if (!m_mirroring && !combo->isEditable() && item >= 0)
-                UserEdited(index, QStringToBytes(combo->itemText(item)));
+                m_driver.UserEdited(index, QStringToBytes(combo->itemText(item)));
         });
     } else if (auto* slider = qobject_cast<QSlider*>(w)) {
         connect(slider, &QSlider::valueChanged, this, [this, index](int value) {
             if (m_mirroring) return;
             const int id = m_template.controls[index].id;
-            Run([&] { m_dialog->UserSetSlider(id, value); });
+            m_driver.Run([&] { m_dialog->UserSetSlider(id, value); });
             Mirror(index);
         });
     }
@@ -273,8 +269,8 @@ void DialogView::Connect(size_t index) {
 
 void DialogView::Attach(ui::Dialog* dialog) {
     m_dialog = dialog;
+    m_driver.Attach(dialog);
     if (!m_dialog) return;
-    for (auto& entry : m_shownText) entry.second.revision = UINT64_MAX;  // another model's
     // The program icon is already up; another one is decoded once here.
     if (!m_dialog->Icon().empty() && m_dialog->Icon() != res::IconPng()) {
         const QImage image = DecodePng(m_dialog->Icon());
@@ -284,35 +280,16 @@ void DialogView::Attach(ui::Dialog* dialog) {
     TimerChanged(m_dialog->TimerPeriod());
 }
 
-void DialogView::PaceVirtualClock(zarn::VirtualClock* clock) {
-    m_clock = clock;
-    if (m_clock) m_clockBase = m_clock->NowMs();
-    m_realTime.restart();
+void DialogView::BeginUserAction(bool busy) {
+    if (!busy) return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ++m_busy;
 }
 
-void DialogView::PaceClock() {
-    if (m_clock) m_clock->AdvanceTo(m_clockBase + static_cast<uint32_t>(m_realTime.elapsed()));
-}
-
-template <class Action>
-void DialogView::Run(Action&& action, bool busy) {
-    if (!m_dialog || m_dialog->IsEnded() || m_dialog->InHandler()) return;
-    PaceClock();
-    struct BusyCursor {
-        BusyCursor(bool on, int& depth) : m_on(on), m_depth(depth) {
-            if (!m_on) return;
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-            ++m_depth;
-        }
-        ~BusyCursor() {
-            if (!m_on) return;
-            --m_depth;
-            QApplication::restoreOverrideCursor();
-        }
-        bool m_on;
-        int& m_depth;
-    } cursor(busy, m_busy);
-    action();
+void DialogView::EndUserAction(bool busy) {
+    if (!busy) return;
+    --m_busy;
+    QApplication::restoreOverrideCursor();
 }
 
 int DialogView::Exec() {
@@ -320,7 +297,7 @@ int DialogView::Exec() {
     if (m_dialog->IsEnded()) return m_dialog->Result();
     if (QWidget* owner = parentWidget()) {
         setWindowModality(Qt::ApplicationModal);
-        // Centred over its owner, as the original's dialogs open.
+        // Centred over its owner, where a modal dialog is looked for.
         move(owner->window()->geometry().center() - rect().center());
     }
     show();
@@ -384,7 +361,7 @@ void DialogView::Mirror(size_t index) {
                 combo->setEditText(BytesToQString(c.text));
         } else if (auto* slider = qobject_cast<QSlider*>(w)) {
             slider->setRange(c.rangeMin, std::max(c.rangeMin, c.rangeMax));
-            // The original's page is a fifth of the range.
+            // Page Up and Page Down move a fifth of the range.
             slider->setPageStep(std::max(1, (c.rangeMax - c.rangeMin) / 5));
             slider->setTickInterval(std::max(1, c.ticFreq));
             if (slider->value() != c.pos) slider->setValue(c.pos);
@@ -396,9 +373,10 @@ void DialogView::Mirror(size_t index) {
         }
     }
     --m_mirroring;
-    // Inside a handler nothing else gets to paint before it returns: the test box shows
-    // each status at once, as the original repaints it; other controls catch up when the
-    // handler returns (painting each of them mid-exchange only slowed the exchange).
+    // Inside a handler nothing else gets to paint before it returns: the test box is
+    // repainted at once, so each status shows while the exchange goes on; other controls
+    // catch up when the handler returns (painting each of them mid-exchange only slowed
+    // the exchange).
     auto* area = qobject_cast<QPlainTextEdit*>(w);
     if (area && m_dialog->InHandler() && isVisible() && w->isVisible()) {
         w->repaint();
@@ -408,61 +386,55 @@ void DialogView::Mirror(size_t index) {
 
 void DialogView::MirrorTestBox(size_t index, const ui::Control& c) {
     auto* box = static_cast<QPlainTextEdit*>(m_widgets[index]);
-    ShownText& shown = m_shownText[index];
+    TestBoxLayout& layout = m_testBoxes[index];
     const int width = box->viewport()->width();
-    const bool sameWidth = shown.width == width;
-    if (!m_userEditing && sameWidth && shown.revision == c.textRevision) return;
-    if (!shown.fontGiven && !c.text.empty()) {
+    const bool sameWidth = layout.width == width;
+    size_t kept = 0;
+    const auto change = m_driver.FollowTestBox(index, !sameWidth, &kept);
+    if (change == ui::ViewDriver::TestBoxChange::None) return;
+    if (!layout.fontGiven && !c.text.empty()) {
         UseTestBoxFont(box);
-        shown.fontGiven = true;
+        layout.fontGiven = true;
     }
-    if (!m_userEditing && sameWidth && shown.revision != UINT64_MAX &&
-        c.textRevision == shown.revision + 1 && c.keptBytes == shown.text.byteAt.back() &&
-        c.keptBytes <= c.text.size()) {
-        // Bytes added to what is shown (the receive poll): only they are rendered.
-        const qsizetype before = shown.text.display.size();
-        AppendTestBox(shown.text, c.text, c.keptBytes);
+    const QStringView display(m_driver.ShownText(index).display);
+    if (change == ui::ViewDriver::TestBoxChange::Appended) {
         m_testBoxWork += c.text.size() - c.keptBytes;
-        AddToTestBox(box, shown.text.display, before);
+        AddToTestBox(box, display, static_cast<qsizetype>(kept));
         box->moveCursor(QTextCursor::End);
         box->ensureCursorVisible();
     } else {
-        TestBoxText rendered = RenderTestBox(c.text);
         m_testBoxWork += c.text.size();
         const QString current = ShownTestBoxText(box);
-        if (current != rendered.display || !sameWidth) {
-            if (m_userEditing) {
+        if (current != display || !sameWidth) {
+            if (m_driver.UserEditing()) {
                 // The model changed what the user typed ('?' for a character that is no
                 // byte): show it and keep the caret where it was.
                 const int caret = ShownPosition(box->document(), box->textCursor().position());
-                FillTestBox(box, rendered.display);
+                FillTestBox(box, display);
                 QTextCursor cursor = box->textCursor();
                 cursor.setPosition(WidgetPosition(
-                    box->document(),
-                    std::min<int>(caret, static_cast<int>(rendered.display.size()))));
+                    box->document(), std::min<int>(caret, static_cast<int>(display.size()))));
                 box->setTextCursor(cursor);
             } else {
-                if (sameWidth && !current.isEmpty() && rendered.display.startsWith(current))
-                    AddToTestBox(box, rendered.display, current.size());  // mostly added
+                if (sameWidth && !current.isEmpty() && display.startsWith(current))
+                    AddToTestBox(box, display, current.size());  // mostly added
                 else
-                    FillTestBox(box, rendered.display);
+                    FillTestBox(box, display);
                 // New text is read at its end.
                 box->moveCursor(QTextCursor::End);
                 box->ensureCursorVisible();
             }
         }
-        shown.text = std::move(rendered);
     }
-    shown.revision = c.textRevision;
-    shown.width = width;
+    layout.width = width;
 }
 
-void DialogView::FillTestBox(QPlainTextEdit* box, const QString& display) {
+void DialogView::FillTestBox(QPlainTextEdit* box, QStringView display) {
     box->clear();
     AddToTestBox(box, display, 0);
 }
 
-void DialogView::AddToTestBox(QPlainTextEdit* box, const QString& display, qsizetype from) {
+void DialogView::AddToTestBox(QPlainTextEdit* box, QStringView display, qsizetype from) {
     QTextDocument* doc = box->document();
     QTextCursor cursor(doc);
     cursor.movePosition(QTextCursor::End);
@@ -477,7 +449,7 @@ void DialogView::AddToTestBox(QPlainTextEdit* box, const QString& display, qsize
         }
         const qsizetype end =
             std::min(lineEnd < 0 ? display.size() : lineEnd, from + qsizetype{kMaxBlockChars / 2});
-        cursor.insertText(display.mid(from, end - from));
+        cursor.insertText(display.mid(from, end - from).toString());
         QTextBlock last = doc->lastBlock();
         m_testBoxWork += static_cast<uint64_t>(end - from) + static_cast<uint64_t>(last.length());
         from = end;
@@ -516,47 +488,15 @@ void DialogView::GiveFocus(QWidget* w) {
 // --- Widgets to model ---------------------------------------------------------------------
 
 void DialogView::UserClicked(size_t index) {
-    const int id = m_template.controls[index].id;
     const bool second = m_doubleClicked == m_widgets[index];
     m_doubleClicked = nullptr;
-    Run([&] {
-        if (second)
-            m_dialog->UserDoubleClick(id);
-        else
-            m_dialog->UserClick(id);
-    });
+    m_driver.UserClicked(index, second);
     // The model decides the check; undo what the widget did on its own.
     Mirror(index);
 }
 
-void DialogView::UserEdited(size_t index, const std::string& bytes) {
-    if (!m_dialog) return;
-    const ui::Control& c = m_dialog->AllControls()[index];
-    // A keystroke refused at the limit changes nothing, and tells nobody.
-    if (bytes != c.text) {
-        // One keystroke, cut or paste: the edit's whole new text, one change
-        // notification. The widget has already kept it within the limit.
-        const int id = c.id;
-        Run([&] { m_dialog->UserEdit(id, bytes); });
-    }
-    Mirror(index);
-}
-
-void DialogView::UserEditedTestBox(size_t index) {
-    if (!m_dialog) return;
-    auto* box = static_cast<QPlainTextEdit*>(m_widgets[index]);
-    const ui::Control& c = m_dialog->AllControls()[index];
-    const std::string bytes =
-        ApplyTestBoxEdit(c.text, m_shownText[index].text, ShownTestBoxText(box));
-    const bool tooLong = c.limit > 0 && bytes.size() > std::max<size_t>(c.limit, c.text.size());
-    m_userEditing = true;
-    if (!tooLong) UserEdited(index, bytes);
-    Mirror(index);
-    m_userEditing = false;
-}
-
 void DialogView::RunSystemCommand(uint32_t command) {
-    Run([&] { m_dialog->UserSysCommand(command); });
+    m_driver.Run([&] { m_dialog->UserSysCommand(command); });
 }
 
 void DialogView::contextMenuEvent(QContextMenuEvent* event) {
@@ -593,7 +533,7 @@ const std::vector<DialogView::TestCard>& DialogView::TestCards() {
 }
 
 void DialogView::SwipeTestCard(const TestCard& card) {
-    PaceClock();  // the card passes now
+    m_driver.PaceClock();  // the card passes now
     std::string error;
     if (!m_simulator(std::string("card ") + card.tracks, &error) || !m_simulator("swipe", &error))
         QMessageBox::warning(this, Utf8(ui::Dialog::ProgramName()), Utf8(error));
@@ -603,7 +543,7 @@ bool DialogView::HandleKey(QWidget* target, QKeyEvent* key) {
     const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
     if (!enter && key->key() != Qt::Key_Escape) return false;
     if (key->key() == Qt::Key_Escape) {
-        Run([&] { m_dialog->UserPressEscape(); });
+        m_driver.Run([&] { m_dialog->UserPressEscape(); });
         return true;
     }
     const int index = IndexOfWidget(target);
@@ -620,10 +560,10 @@ bool DialogView::HandleKey(QWidget* target, QKeyEvent* key) {
     // Enter on a push button that has the focus is that button's click.
     if (index >= 0 && m_template.controls[static_cast<size_t>(index)].kind == res::Kind::Button) {
         const int id = m_template.controls[static_cast<size_t>(index)].id;
-        Run([&] { m_dialog->UserClick(id); });
+        m_driver.Run([&] { m_dialog->UserClick(id); });
         return true;
     }
-    Run([&] { m_dialog->UserPressEnter(); });
+    m_driver.Run([&] { m_dialog->UserPressEnter(); });
     return true;
 }
 
@@ -631,9 +571,9 @@ bool DialogView::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (type == QEvent::Resize) {
         // A test box's blocks are split where its lines wrap: a new width splits anew.
-        for (auto& [index, shown] : m_shownText) {
+        for (auto& [index, layout] : m_testBoxes) {
             auto* box = static_cast<QPlainTextEdit*>(m_widgets[index]);
-            if (watched == box->viewport() && shown.width != box->viewport()->width())
+            if (watched == box->viewport() && layout.width != box->viewport()->width())
                 Mirror(index);
         }
         return QWidget::eventFilter(watched, event);
@@ -672,7 +612,7 @@ void DialogView::closeEvent(QCloseEvent* event) {
     }
     // The close box is the model's: it ends the dialog (or not) through its handlers.
     event->ignore();
-    Run([&] { m_dialog->UserClose(); });
+    m_driver.Run([&] { m_dialog->UserClose(); });
 }
 
 // --- Host -------------------------------------------------------------------------------

@@ -3,7 +3,6 @@
 // calls. It is also the model's Host (message boxes, file dialogs, the About box, timer 1).
 #pragma once
 
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
@@ -17,6 +16,7 @@
 #include "res/resources.h"
 #include "ui/dialog.h"
 #include "ui/host.h"
+#include "ui/view_driver.h"
 
 class QMessageBox;
 class QPlainTextEdit;
@@ -31,7 +31,7 @@ QString ShownTestBoxText(const QPlainTextEdit* box);
 // Makes a message box wide enough to show its whole title.
 void WidenForTitle(QMessageBox& box);
 
-class DialogView : public QWidget, public ui::Host {
+class DialogView : public QWidget, public ui::Host, private ui::ViewAdapter {
     Q_OBJECT
 
 public:
@@ -45,7 +45,7 @@ public:
 
     // With the in-process simulation the clock is virtual: it is moved up to the real
     // time that has passed before each model call, so simulated answers arrive.
-    void PaceVirtualClock(zarn::VirtualClock* clock);
+    void PaceVirtualClock(zarn::VirtualClock* clock) { m_driver.PaceVirtualClock(clock); }
 
     // With a simulated reader: the window's right-click menu offers "Swipe a test card"
     // with a few sample cards, which `simulator` (a `sim ...` command of the headless
@@ -90,43 +90,35 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Runs one user action on the model: the clock paced, a busy cursor while it runs,
-    // and nothing while a handler is already running (its modal boxes are up).
-    template <class Action>
-    void Run(Action&& action, bool busy = true);
-    void PaceClock();
+    // ui::ViewAdapter: a busy cursor while a user action runs.
+    void BeginUserAction(bool busy) override;
+    void EndUserAction(bool busy) override;
+    void Mirror(size_t index) override;
+
     void GiveFocus(QWidget* w);
-    void Mirror(size_t index);
     void MirrorTestBox(size_t index, const ui::Control& c);
-    void FillTestBox(QPlainTextEdit* box, const QString& display);
-    void AddToTestBox(QPlainTextEdit* box, const QString& display, qsizetype from);
+    void FillTestBox(QPlainTextEdit* box, QStringView display);
+    void AddToTestBox(QPlainTextEdit* box, QStringView display, qsizetype from);
     void Connect(size_t index);
     void UserClicked(size_t index);
-    void UserEdited(size_t index, const std::string& bytes);
-    void UserEditedTestBox(size_t index);
     int IndexOfWidget(const QWidget* widget) const;  // the control a widget belongs to
     void RunSystemCommand(uint32_t command);
     bool HandleKey(QWidget* target, QKeyEvent* key);
 
     const res::DialogTemplate& m_template;
     ui::Dialog* m_dialog = nullptr;
+    ui::ViewDriver m_driver;
     std::vector<QWidget*> m_widgets;  // template order, like the model's controls
     std::map<int, size_t> m_index;    // id -> template position
-    struct ShownText {
-        TestBoxText text;
-        uint64_t revision = UINT64_MAX;  // of the model's text it shows; MAX = unknown
-        int width = -1;                  // the width its blocks were split for
-        bool fontGiven = false;          // UseTestBoxFont done (with its first text)
+    struct TestBoxLayout {
+        int width = -1;          // the width its blocks were split for
+        bool fontGiven = false;  // UseTestBoxFont done (with its first text)
     };
-    std::map<size_t, ShownText> m_shownText;  // multi-line edits: what they show
+    std::map<size_t, TestBoxLayout> m_testBoxes;  // multi-line edits, by template position
     uint64_t m_testBoxWork = 0;
     QTimer m_timer;
-    QElapsedTimer m_realTime;
-    zarn::VirtualClock* m_clock = nullptr;
-    uint32_t m_clockBase = 0;
     int m_mirroring = 0;
     int m_busy = 0;
-    bool m_userEditing = false;
     QWidget* m_doubleClicked = nullptr;
     Simulator m_simulator;
 };

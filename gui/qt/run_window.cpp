@@ -4,7 +4,6 @@
 #include <sstream>
 
 #include "app/zarn60_tool_dlg.h"
-#include "gui/qt/bench_hook.h"
 #include "gui/qt/dialog_view.h"
 #include "gui/qt/template_widgets.h"
 #include "link/clock.h"
@@ -18,7 +17,6 @@ int RunWindow(int argc, char** argv, const SimulatorCommand& simulator) {
     QApplication::setFont(DialogFont(res::MainDialogTemplate()));
 
     DialogView view(res::MainDialogTemplate());
-    ExitAfterFirstPaintIfAsked(&view);
     if (simulator) {
         view.PaceVirtualClock(dynamic_cast<zarn::VirtualClock*>(&zarn::GetClock()));
         view.OfferTestCards([&simulator](const std::string& command, std::string* error) {

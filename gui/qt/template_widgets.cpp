@@ -18,15 +18,13 @@
 #include <QRadioButton>
 #include <QSlider>
 
-#include "gui/qt/rgba_png.h"
-
 namespace gui {
 
 namespace {
 
-// A group box as the original draws it: an etched frame whose top line runs through the
-// middle of the caption, the caption near the left corner. Qt's styles put the caption
-// above the frame, which pushes the frame onto the controls laid out for the original.
+// A group box as the templates are laid out for: an etched frame whose top line runs
+// through the middle of the caption, the caption near the left corner. Qt's styles put
+// the caption above the frame, which pushes the frame onto the controls inside it.
 class GroupFrame : public QGroupBox {
 public:
     GroupFrame(const QString& title, QWidget* parent) : QGroupBox(title, parent) {}
@@ -199,8 +197,6 @@ void UseTestBoxFont(QPlainTextEdit* box) {
 }
 
 QImage DecodePng(const std::vector<uint8_t>& png) {
-    QImage image;
-    if (DecodeRgbaPng(png, &image)) return image;
     QByteArray bytes(reinterpret_cast<const char*>(png.data()), static_cast<qsizetype>(png.size()));
     QBuffer buffer(&bytes);
     // Named and not guessed: guessing asks every image plugin (and loads its libraries).
@@ -210,7 +206,10 @@ QImage DecodePng(const std::vector<uint8_t>& png) {
 }
 
 QIcon ProgramIcon() {
-    static const QImage image = DecodePng(res::IconPng());  // decoded once per run
+    // Pixels made at build time: Qt's image readers would look through every image plugin
+    // installed (and map each) before its PNG reader runs.
+    const res::IconImage icon = res::IconPixels();
+    const QImage image(icon.rgba, icon.width, icon.height, icon.width * 4, QImage::Format_RGBA8888);
     return QIcon(QPixmap::fromImage(image));
 }
 
@@ -332,7 +331,7 @@ QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits unit
             label->setTextFormat(Qt::PlainText);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             label->setWordWrap(true);
-            // Rectangles are one line of the original's font high; a face with a taller
+            // Rectangles are one line of the template's font high; a face with a taller
             // line would lose its descenders. The label reaches a little lower instead,
             // and lets clicks through to whatever lies there.
             const int oneLine = label->heightForWidth(QWIDGETSIZE_MAX);

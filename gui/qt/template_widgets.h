@@ -21,8 +21,8 @@ class QWidget;
 namespace gui {
 
 // Pixels per 4 horizontal and per 8 vertical dialog units. Fixed to what the template's
-// font gives on the original platform at 96 dpi (6 by 12 for the 9-point face), so the
-// layout does not depend on the fonts a machine happens to have.
+// 9-point face measures at 96 dpi (6 by 12), so the layout does not depend on the fonts
+// a machine happens to have.
 struct BaseUnits {
     int x = 6;
     int y = 12;
@@ -31,7 +31,8 @@ struct BaseUnits {
 BaseUnits DialogBaseUnits(const res::DialogTemplate& tpl, int fontPixels = 0);
 int DialogFontPixels(const res::DialogTemplate& tpl);  // the template's point size at 96 dpi
 
-// Each edge is mapped on its own and rounded, as the original platform maps rectangles.
+// Each edge is mapped on its own and rounded, so neighbours that share an edge in
+// dialog units share it in pixels.
 QRect DialogUnitsToPixels(const res::Rect& r, BaseUnits units);
 QSize DialogClientSize(const res::DialogTemplate& tpl, int fontPixels = 0);
 
@@ -59,8 +60,9 @@ QFont TestBoxFont(const QFont& dialogFont);
 // own was a measurable part of the window's start-up.
 void UseTestBoxFont(QPlainTextEdit* box);
 
+// A dialog's own PNG icon, read by Qt's PNG reader (icon 128 needs none: ProgramIcon).
 QImage DecodePng(const std::vector<uint8_t>& png);
-QIcon ProgramIcon();  // icon 128
+QIcon ProgramIcon();  // icon 128, from the pixels made at build time
 
 QString Utf8(std::string_view text);
 

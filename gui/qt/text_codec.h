@@ -1,37 +1,27 @@
-// Texts of edits and received data are bytes; the widgets show them one character per
-// byte (ISO-8859-1) so that every byte round-trips and limits count bytes. Captions of
-// the resources are UTF-8 and do not come through here.
+// Edit texts between the dialog's bytes and QString, one character per byte (the model is
+// ui/test_box_text.h). Captions of the resources are UTF-8 and do not come through here.
 #pragma once
 
 #include <QString>
+#include <QStringView>
 #include <string>
-#include <vector>
+#include <string_view>
+
+#include "ui/test_box_text.h"
 
 namespace gui {
 
-QString BytesToQString(const std::string& bytes);
-// Characters above U+00FF cannot be a byte: they become '?', as in an ANSI edit.
-std::string QStringToBytes(const QString& text);
+inline QString BytesToQString(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
 
-// The test box shows control bytes as visible symbols (U+2400 + byte, U+2421 for DEL)
-// and CR LF, a lone CR or a lone LF as one line break.
-struct TestBoxText {
-    QString display;
-    // byteAt[i]: offset in the bytes of display character i; one more entry for the end.
-    std::vector<size_t> byteAt;
-};
-TestBoxText RenderTestBox(const std::string& bytes);
-// `out` shows bytes[0, from); adds what bytes[from, end) shows, so that `out` equals
-// RenderTestBox(bytes). The work grows with the new bytes only (a CR shown before `from`
-// and an LF after it are still one line break).
-void AppendTestBox(TestBoxText& out, const std::string& bytes, size_t from);
-// What a user typed or pasted into the test box, back to bytes: a line break is CR LF,
-// a control symbol its byte.
-std::string TestBoxInputToBytes(const QString& typed);
-// The bytes after the user has changed the shown text from `before` to `after`: the part
-// both keep is taken from `bytes` as it was, so lone CRs and LFs survive an edit
-// elsewhere.
-std::string ApplyTestBoxEdit(const std::string& bytes, const TestBoxText& before,
-                             const QString& after);
+inline std::u16string_view U16(QStringView text) {
+    return {text.utf16(), static_cast<size_t>(text.size())};
+}
+
+// Characters above U+00FF cannot be a byte: they become '?', as in an ANSI edit.
+inline std::string QStringToBytes(const QString& text) {
+    return ui::U16ToBytes(U16(text));
+}
 
 }  // namespace gui

@@ -61,14 +61,13 @@ std::string PathForFileCalls(const std::wstring& path) {
 }  // namespace
 
 DialogWindow::DialogWindow(const res::DialogTemplate& tpl, HWND owner)
-    : m_template(tpl), m_owner(owner) {
+    : m_template(tpl), m_owner(owner), m_driver(*this, ui::kLineBreakCrLf) {
     static const bool commonControls = [] {
         INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX),
                                  ICC_STANDARD_CLASSES | ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
         return InitCommonControlsEx(&icc) != FALSE;
     }();
     (void)commonControls;
-    m_realStart = GetTickCount64();
     m_dlgTemplate = BuildDialogTemplate(tpl, DialogFace(tpl), owner == nullptr);
     if (owner) return;
     m_hwnd = CreateDialogIndirectParamW(
@@ -124,29 +123,26 @@ INT_PTR DialogWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
                 static_cast<int>(SendMessageW(reinterpret_cast<HWND>(lp), TBM_GETPOS, 0, 0));
             if (pos != c.pos) {
                 const int id = c.id;
-                Run([&] { m_dialog->UserSetSlider(id, pos); });
+                m_driver.Run([&] { m_dialog->UserSetSlider(id, pos); });
             }
             return TRUE;
         }
         case WM_TIMER:
-            if (wp == 1 && m_dialog && !m_dialog->IsEnded() && !m_dialog->InHandler()) {
-                PaceClock();
-                m_dialog->TimerTick();
-            }
+            if (wp == kTimer1Id) m_driver.TimerTick();
             return TRUE;
         case WM_SYSCOMMAND: {
             if (!m_dialog) return FALSE;
             const auto command = static_cast<uint32_t>(wp);
-            bool ours = (command & 0xFFF0) == SC_CLOSE;
+            bool ours = (command & ui::SC_MASK) == SC_CLOSE;
             for (const ui::Dialog::MenuItem& item : m_dialog->SystemMenu())
-                ours = ours || (item.command != 0 && (command & 0xFFF0) == item.command);
+                ours = ours || (item.command != 0 && (command & ui::SC_MASK) == item.command);
             if (!ours) return FALSE;
-            Run([&] { m_dialog->UserSysCommand(command); }, false);
+            m_driver.Run([&] { m_dialog->UserSysCommand(command); }, false);
             return TRUE;
         }
         case WM_CLOSE:
             // The close box is the model's: it ends the dialog (or not) through its handlers.
-            Run([&] { m_dialog->UserClose(); }, false);
+            m_driver.Run([&] { m_dialog->UserClose(); }, false);
             return TRUE;
         case WM_SETCURSOR:
             if (m_busy > m_paused) {
@@ -165,8 +161,9 @@ bool DialogWindow::OnCommand(int code, int id, HWND control) {
     const int index = control ? IndexOf(control) : -1;
     if (index < 0) {
         // Enter and Escape from the dialog manager, with no button of theirs.
-        if (code == BN_CLICKED && id == IDOK) Run([&] { m_dialog->UserPressEnter(); });
-        if (code == BN_CLICKED && id == IDCANCEL) Run([&] { m_dialog->UserPressEscape(); });
+        if (code == BN_CLICKED && id == IDOK) m_driver.Run([&] { m_dialog->UserPressEnter(); });
+        if (code == BN_CLICKED && id == IDCANCEL)
+            m_driver.Run([&] { m_dialog->UserPressEscape(); });
         return true;
     }
     const size_t at = static_cast<size_t>(index);
@@ -183,30 +180,24 @@ bool DialogWindow::OnCommand(int code, int id, HWND control) {
             } else if (code == BN_CLICKED) {
                 const bool second = m_doubleClicked == control;
                 m_doubleClicked = nullptr;
-                const int cid = c.id;
-                Run([&] {
-                    if (second)
-                        m_dialog->UserDoubleClick(cid);
-                    else
-                        m_dialog->UserClick(cid);
-                });
+                m_driver.UserClicked(at, second);
             }
             return true;
         case res::Kind::Edit:
             if (code != EN_CHANGE) return false;
             if (c.style & res::STYLE_MULTILINE)
-                UserEditedTestBox(at);
+                m_driver.UserEditedTestBox(at, U16(WindowText(control)));
             else
-                UserEdited(at, WideToBytes(WindowText(control)));
+                m_driver.UserEdited(at, WideToBytes(WindowText(control)));
             return true;
         case res::Kind::Combo:
             if (code == CBN_EDITCHANGE) {
-                UserEdited(at, WideToBytes(WindowText(control)));
+                m_driver.UserEdited(at, WideToBytes(WindowText(control)));
                 return true;
             }
             if (code == CBN_SELCHANGE) {
                 const auto item = static_cast<int>(SendMessageW(control, CB_GETCURSEL, 0, 0));
-                if (item >= 0) UserEdited(at, WideToBytes(ComboItem(control, item)));
+                if (item >= 0) m_driver.UserEdited(at, WideToBytes(ComboItem(control, item)));
                 return true;
             }
             return false;
@@ -224,35 +215,21 @@ int DialogWindow::IndexOf(HWND control) const {
     return -1;
 }
 
-template <class Action>
-void DialogWindow::Run(Action&& action, bool busy) {
-    if (!m_dialog || m_dialog->IsEnded() || m_dialog->InHandler()) return;
-    PaceClock();
+void DialogWindow::BeginUserAction(bool busy) {
     SyncFocus();
-    HCURSOR before = nullptr;
-    if (busy) {
-        ++m_busy;
-        before = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-    }
-    action();
+    if (!busy) return;
+    ++m_busy;
+    m_cursorBefore = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+}
+
+void DialogWindow::EndUserAction(bool busy) {
     if (busy) {
         --m_busy;
-        SetCursor(before ? before : LoadCursorW(nullptr, IDC_ARROW));
+        SetCursor(m_cursorBefore ? m_cursorBefore : LoadCursorW(nullptr, IDC_ARROW));
     }
     // The controls' own reactions (an automatic radio clearing its partners, a check
     // that toggled itself) give way to what the model decided.
     MirrorAll();
-}
-
-void DialogWindow::PaceVirtualClock(zarn::VirtualClock* clock) {
-    m_clock = clock;
-    if (m_clock) m_clockBase = m_clock->NowMs();
-    m_realStart = GetTickCount64();
-}
-
-void DialogWindow::PaceClock() {
-    if (m_clock)
-        m_clock->AdvanceTo(m_clockBase + static_cast<uint32_t>(GetTickCount64() - m_realStart));
 }
 
 void DialogWindow::SyncFocus() {
@@ -267,6 +244,7 @@ void DialogWindow::SyncFocus() {
 
 void DialogWindow::Attach(ui::Dialog* dialog) {
     m_dialog = dialog;
+    m_driver.Attach(dialog);
     if (!m_dialog || !m_hwnd) return;
     if (!m_dialog->SystemMenu().empty() && !m_owner) {
         HMENU menu = GetSystemMenu(m_hwnd, FALSE);
@@ -330,7 +308,7 @@ void DialogWindow::Mirror(size_t index) {
     switch (c.kind) {
         case res::Kind::Edit:
             if (c.style & res::STYLE_MULTILINE) {
-                MirrorTestBox(index, c);
+                MirrorTestBox(index);
             } else {
                 // The platform's limit is the model's: typing stops, set texts stay whole.
                 SendMessageW(w, EM_SETLIMITTEXT, static_cast<WPARAM>(std::max(c.limit, 0)), 0);
@@ -375,7 +353,7 @@ void DialogWindow::Mirror(size_t index) {
                 SendMessageW(w, TBM_SETRANGEMIN, FALSE, c.rangeMin);
                 SendMessageW(w, TBM_SETRANGEMAX, TRUE, max);
             }
-            // The original's page is a fifth of the range.
+            // Page Up and Page Down move a fifth of the range.
             SendMessageW(w, TBM_SETPAGESIZE, 0, std::max(1, (c.rangeMax - c.rangeMin) / 5));
             SendMessageW(w, TBM_SETTICFREQ, static_cast<WPARAM>(std::max(1, c.ticFreq)), 0);
             if (SendMessageW(w, TBM_GETPOS, 0, 0) != c.pos)
@@ -392,44 +370,45 @@ void DialogWindow::Mirror(size_t index) {
                      RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
-void DialogWindow::MirrorTestBox(size_t index, const ui::Control& c) {
+void DialogWindow::MirrorTestBox(size_t index) {
     HWND w = m_controls[index];
-    TestBoxText rendered = RenderTestBox(c.text);
+    size_t kept = 0;
+    if (m_driver.FollowTestBox(index, false, &kept) == ui::ViewDriver::TestBoxChange::None) return;
+    const std::wstring display = Wide(m_driver.ShownText(index).display);
     const std::wstring current = WindowText(w);
-    if (current != rendered.display) {
-        if (!current.empty() && rendered.display.compare(0, current.size(), current) == 0) {
+    if (current != display) {
+        if (!current.empty() && display.compare(0, current.size(), current) == 0) {
             // Received bytes mostly add to the end.
             const auto end = static_cast<WPARAM>(current.size());
             SendMessageW(w, EM_SETSEL, end, static_cast<LPARAM>(end));
             SendMessageW(w, EM_REPLACESEL, FALSE,
-                         reinterpret_cast<LPARAM>(rendered.display.c_str() + current.size()));
+                         reinterpret_cast<LPARAM>(display.c_str() + current.size()));
         } else {
             DWORD caret = 0;
             SendMessageW(w, EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
-            SetWindowTextW(w, rendered.display.c_str());
+            SetWindowTextW(w, display.c_str());
             if (GetFocus() == w) {
                 // The model changed what the user typed: the caret stays where it was.
-                caret = std::min<DWORD>(caret, static_cast<DWORD>(rendered.display.size()));
+                caret = std::min<DWORD>(caret, static_cast<DWORD>(display.size()));
                 SendMessageW(w, EM_SETSEL, caret, static_cast<LPARAM>(caret));
             }
         }
         if (GetFocus() != w) {
             // New text is read at its end.
-            const auto end = static_cast<WPARAM>(rendered.display.size());
+            const auto end = static_cast<WPARAM>(display.size());
             SendMessageW(w, EM_SETSEL, end, static_cast<LPARAM>(end));
             SendMessageW(w, EM_SCROLLCARET, 0, 0);
         }
     }
-    m_shown[index] = std::move(rendered);
 }
 
 void DialogWindow::TimerChanged(uint32_t periodMs) {
     m_timerPeriod = periodMs;
     if (!m_hwnd) return;
     if (periodMs == 0)
-        KillTimer(m_hwnd, 1);
+        KillTimer(m_hwnd, kTimer1Id);
     else
-        SetTimer(m_hwnd, 1, periodMs, nullptr);
+        SetTimer(m_hwnd, kTimer1Id, periodMs, nullptr);
 }
 
 void DialogWindow::FocusChanged(int id) {
@@ -439,27 +418,6 @@ void DialogWindow::FocusChanged(int id) {
     HWND focus = GetFocus();
     if (focus != w && !IsChild(w, focus))
         SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(w), TRUE);
-}
-
-// --- Controls to model ------------------------------------------------------------------
-
-void DialogWindow::UserEdited(size_t index, const std::string& bytes) {
-    const ui::Control& c = m_dialog->AllControls()[index];
-    // One keystroke, cut or paste: the edit's whole new text, one change notification.
-    if (bytes != c.text) {
-        const int id = c.id;
-        Run([&] { m_dialog->UserEdit(id, bytes); });
-    }
-    Mirror(index);
-}
-
-void DialogWindow::UserEditedTestBox(size_t index) {
-    const ui::Control& c = m_dialog->AllControls()[index];
-    const std::string bytes =
-        ApplyTestBoxEdit(c.text, m_shown[index], WindowText(m_controls[index]));
-    const bool tooLong = c.limit > 0 && bytes.size() > std::max<size_t>(c.limit, c.text.size());
-    if (!tooLong) UserEdited(index, bytes);
-    Mirror(index);
 }
 
 // --- Host -------------------------------------------------------------------------------
@@ -534,7 +492,7 @@ void DialogWindow::DialogEnded(int result) {
     m_ended = true;
     m_result = result;
     if (!m_hwnd) return;
-    KillTimer(m_hwnd, 1);
+    KillTimer(m_hwnd, kTimer1Id);
     if (m_owner) {
         EndDialog(m_hwnd, result);
     } else {

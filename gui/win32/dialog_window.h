@@ -11,10 +11,14 @@
 #include "gui/win32/text16.h"
 #include "gui/win32/win32_api.h"
 #include "link/clock.h"
+#include "ui/view_driver.h"
 
 namespace gui::win32 {
 
-class DialogWindow : public ui::Host {
+// The timer that runs the dialog's timer 1 (the receive poll).
+constexpr UINT_PTR kTimer1Id = 1;
+
+class DialogWindow : public ui::Host, private ui::ViewAdapter {
 public:
     // A window with an owner is a modal dialog over it (the About box), created by
     // RunModal; one without is created now, hidden, and shown by Show.
@@ -28,7 +32,7 @@ public:
     ui::Dialog* Model() const { return m_dialog; }
     // With the in-process simulation the clock is virtual: it is moved up to the real
     // time that has passed before each model call, so simulated answers arrive.
-    void PaceVirtualClock(zarn::VirtualClock* clock);
+    void PaceVirtualClock(zarn::VirtualClock* clock) { m_driver.PaceVirtualClock(clock); }
 
     HWND Handle() const { return m_hwnd; }
     // Shows the modeless window with the model's focus.
@@ -53,15 +57,15 @@ private:
     INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM lp);
     void OnInit(HWND hwnd);
     bool OnCommand(int code, int id, HWND control);
-    template <class Action>
-    void Run(Action&& action, bool busy = true);
-    void PaceClock();
+    // ui::ViewAdapter: the wait cursor, the model's focus first and, after the action,
+    // every control as the model decided (over the controls' own reactions).
+    void BeginUserAction(bool busy) override;
+    void EndUserAction(bool busy) override;
+    void Mirror(size_t index) override;
+
     void SyncFocus();
-    void Mirror(size_t index);
     void MirrorAll();
-    void MirrorTestBox(size_t index, const ui::Control& c);
-    void UserEdited(size_t index, const std::string& bytes);
-    void UserEditedTestBox(size_t index);
+    void MirrorTestBox(size_t index);
     int IndexOf(HWND control) const;
     void SetIcons();
 
@@ -70,14 +74,12 @@ private:
     HWND m_hwnd = nullptr;
     std::vector<WORD> m_dlgTemplate;
     ui::Dialog* m_dialog = nullptr;
-    std::vector<HWND> m_controls;           // template order, like the model's controls
-    std::map<int, size_t> m_index;          // id -> template position
-    std::map<size_t, TestBoxText> m_shown;  // multi-line edits: what they show
+    ui::ViewDriver m_driver;
+    std::vector<HWND> m_controls;   // template order, like the model's controls
+    std::map<int, size_t> m_index;  // id -> template position
     HICON m_bigIcon = nullptr;
     HICON m_smallIcon = nullptr;
-    zarn::VirtualClock* m_clock = nullptr;
-    uint32_t m_clockBase = 0;
-    ULONGLONG m_realStart = 0;
+    HCURSOR m_cursorBefore = nullptr;  // under the wait cursor of a user action
     uint32_t m_timerPeriod = 0;
     int m_mirroring = 0;
     int m_busy = 0;

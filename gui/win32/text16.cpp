@@ -1,15 +1,11 @@
 #include "gui/win32/text16.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <optional>
 
 namespace gui::win32 {
 
 namespace {
-
-constexpr wchar_t kControlPictures = 0x2400;
-constexpr wchar_t kDeletePicture = 0x2421;
 
 // The code points of a UTF-8 text, or nothing when it is not UTF-8 (overlong forms,
 // surrogates and values past U+10FFFF included).
@@ -57,21 +53,6 @@ void AppendUtf16(std::wstring& out, char32_t cp) {
 
 }  // namespace
 
-std::wstring BytesToWide(std::string_view bytes) {
-    std::wstring out;
-    out.reserve(bytes.size());
-    for (char b : bytes) out.push_back(static_cast<wchar_t>(static_cast<uint8_t>(b)));
-    return out;
-}
-
-std::string WideToBytes(std::wstring_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (wchar_t ch : text)
-        out.push_back(static_cast<uint32_t>(ch) <= 0xFF ? static_cast<char>(ch) : '?');
-    return out;
-}
-
 std::wstring Utf8ToWide(std::string_view text) {
     const auto decoded = DecodeUtf8(text);
     if (!decoded) return BytesToWide(text);
@@ -108,71 +89,6 @@ std::string WideToUtf8(std::wstring_view text) {
         }
     }
     return out;
-}
-
-TestBoxText RenderTestBox(std::string_view bytes) {
-    TestBoxText out;
-    out.display.reserve(bytes.size());
-    out.byteAt.reserve(bytes.size() + 1);
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<uint8_t>(bytes[i]);
-        out.byteAt.push_back(i);
-        if (b == '\r' || b == '\n') {
-            // Both characters of the break stand for the whole break.
-            out.display += L"\r\n";
-            out.byteAt.push_back(i);
-            if (b == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
-        } else if (b < 0x20) {
-            out.display.push_back(static_cast<wchar_t>(kControlPictures + b));
-        } else if (b == 0x7F) {
-            out.display.push_back(kDeletePicture);
-        } else {
-            out.display.push_back(static_cast<wchar_t>(b));
-        }
-    }
-    out.byteAt.push_back(bytes.size());
-    return out;
-}
-
-std::string TestBoxInputToBytes(std::wstring_view typed) {
-    std::string bytes;
-    for (size_t i = 0; i < typed.size(); ++i) {
-        const wchar_t u = typed[i];
-        if (u == L'\r' || u == L'\n') {
-            bytes += "\r\n";
-            if (u == L'\r' && i + 1 < typed.size() && typed[i + 1] == L'\n') ++i;
-        } else if (u >= kControlPictures && u < kControlPictures + 0x20) {
-            bytes.push_back(static_cast<char>(u - kControlPictures));
-        } else if (u == kDeletePicture) {
-            bytes.push_back(0x7F);
-        } else {
-            bytes.push_back(static_cast<uint32_t>(u) <= 0xFF ? static_cast<char>(u) : '?');
-        }
-    }
-    return bytes;
-}
-
-std::string ApplyTestBoxEdit(const std::string& bytes, const TestBoxText& before,
-                             std::wstring_view after) {
-    const std::wstring& old = before.display;
-    const size_t common = std::min(old.size(), after.size());
-    size_t prefix = 0;
-    while (prefix < common && old[prefix] == after[prefix]) ++prefix;
-    // A kept part never ends or starts inside a line break's CR LF pair.
-    if (prefix > 0 && old[prefix - 1] == L'\r' && prefix < old.size() && old[prefix] == L'\n')
-        --prefix;
-    size_t suffix = 0;
-    while (suffix < common - prefix &&
-           old[old.size() - 1 - suffix] == after[after.size() - 1 - suffix])
-        ++suffix;
-    if (suffix > 0 && suffix < old.size() && old[old.size() - suffix] == L'\n' &&
-        old[old.size() - suffix - 1] == L'\r')
-        --suffix;
-    const size_t from = before.byteAt[prefix];
-    const size_t to = before.byteAt[old.size() - suffix];
-    return bytes.substr(0, from) +
-           TestBoxInputToBytes(after.substr(prefix, after.size() - prefix - suffix)) +
-           bytes.substr(to);
 }
 
 }  // namespace gui::win32

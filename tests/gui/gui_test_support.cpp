@@ -44,7 +44,9 @@ void ExpectMirrors(const gui::DialogView& view, const ui::Dialog& dialog) {
         if (auto* edit = qobject_cast<const QLineEdit*>(w)) {
             EXPECT_EQ(gui::QStringToBytes(edit->text()), c.text);
         } else if (auto* box = qobject_cast<const QPlainTextEdit*>(w)) {
-            EXPECT_EQ(gui::ShownTestBoxText(box), gui::RenderTestBox(c.text).display);
+            EXPECT_EQ(
+                gui::ShownTestBoxText(box),
+                QString::fromStdU16String(ui::RenderTestBox(c.text, ui::kLineBreakLf).display));
         } else if (auto* button = qobject_cast<const QAbstractButton*>(w)) {
             EXPECT_EQ(button->isChecked(), c.checked);
             EXPECT_EQ(button->text(), gui::Utf8(c.text));

@@ -225,30 +225,6 @@ TEST_F(HostTest, SavingOverAFileAsksFirst) {
     EXPECT_TRUE(asked);
 }
 
-TEST(TextCodecTest, BytesRoundTripThroughLatin1) {
-    std::string all;
-    for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
-    EXPECT_EQ(gui::QStringToBytes(gui::BytesToQString(all)), all);
-    EXPECT_EQ(gui::QStringToBytes(QStringLiteral("a确b")), "a?b");
-}
-
-TEST(TextCodecTest, TestBoxRenderingMapsEveryByteBack) {
-    const std::string bytes("\x00\x01\x1f AZ\x7f\x80\xff\r\n\r\n\rx\ny", 17);
-    const gui::TestBoxText shown = gui::RenderTestBox(bytes);
-    EXPECT_EQ(shown.display, QStringLiteral("\u2400\u2401\u241f AZ\u2421\u0080\u00ff\n\n\nx\ny"));
-    ASSERT_EQ(shown.byteAt.size(), static_cast<size_t>(shown.display.size()) + 1);
-    EXPECT_EQ(shown.byteAt.back(), bytes.size());
-    // An edit touching one end keeps every other byte as it was, lone CRs included.
-    EXPECT_EQ(gui::ApplyTestBoxEdit(bytes, shown, shown.display + QStringLiteral("!")),
-              bytes + "!");
-    QString removedFirst = shown.display.mid(1);
-    EXPECT_EQ(gui::ApplyTestBoxEdit(bytes, shown, removedFirst), bytes.substr(1));
-    // Typed control pictures and line breaks become their bytes.
-    EXPECT_EQ(gui::TestBoxInputToBytes(QStringLiteral("\u2402a\nb\u2421")),
-              std::string("\x02"
-                          "a\r\nb\x7f"));
-}
-
 TEST(TemplateGeometryTest, DialogUnitsMapEdgeByEdgeWithRounding) {
     const gui::BaseUnits units{6, 12};
     // 1 unit is 1.5 pixels; each edge rounds on its own, halves away from zero.

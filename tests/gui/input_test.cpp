@@ -152,7 +152,7 @@ TEST_F(InputTest, EditTextsAreBytesOneCharacterEach) {
     dlg.SetText(PREFIX, bytes);
     EXPECT_EQ(Edit(PREFIX)->text().size(), 4);
     EXPECT_EQ(gui::QStringToBytes(Edit(PREFIX)->text()), bytes);
-    // A character that is no byte becomes '?', as in the original's edits.
+    // A character that is no byte becomes '?', as in an edit of bytes.
     Edit(PREFIX)->setFocus();
     Edit(PREFIX)->end(false);
     Edit(PREFIX)->insert(QStringLiteral("确"));

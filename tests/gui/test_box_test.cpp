@@ -18,26 +18,6 @@
 
 namespace {
 
-TEST(TestBoxRender, AddingBytesShowsWhatTheWholeTextShows) {
-    const std::vector<std::string> texts = {
-        std::string("AB\r\nCD", 6),          // CR LF split by an append between CR and LF
-        std::string("\r\r\n\n\r", 5),        // lone CRs and LFs around a pair
-        std::string("\x02%B41\x03\x7f", 8),  // control bytes and DEL as symbols
-        std::string("\0x\0", 3),             // zero bytes
-        std::string("abc\r", 4),             // a CR at the very end
-    };
-    for (const std::string& bytes : texts) {
-        const gui::TestBoxText whole = gui::RenderTestBox(bytes);
-        for (size_t from = 0; from <= bytes.size(); ++from) {
-            SCOPED_TRACE(::testing::PrintToString(bytes) + " added from " + std::to_string(from));
-            gui::TestBoxText shown = gui::RenderTestBox(bytes.substr(0, from));
-            gui::AppendTestBox(shown, bytes, from);
-            EXPECT_EQ(shown.display, whole.display);
-            EXPECT_EQ(shown.byteAt, whole.byteAt);
-        }
-    }
-}
-
 class TestBoxGrowthTest : public ::testing::Test {
 protected:
     void SetUp() override { guitest::ShowMainWindow(dlg, view); }
@@ -110,7 +90,8 @@ TEST_F(TestBoxGrowthTest, LongTextShowsTheLinesOneBlockWouldShow) {
     oneBlock.resize(Box()->size());
     oneBlock.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&oneBlock));
-    oneBlock.setPlainText(gui::RenderTestBox(text).display);
+    oneBlock.setPlainText(
+        QString::fromStdU16String(ui::RenderTestBox(text, ui::kLineBreakLf).display));
     ASSERT_EQ(oneBlock.viewport()->width(), Box()->viewport()->width());
     EXPECT_EQ(VisualLines(Box()), VisualLines(&oneBlock));
 

@@ -38,7 +38,8 @@ TEST_F(WindowUsabilityTest, EveryControlByteHasAGlyphOfItsOwn) {
     // The box takes its font with its first text.
     dlg.SetText(IDC_TEST_BOX, bytes);
     const QFont font = view->ControlWidget(IDC_TEST_BOX)->font();
-    const QString shown = gui::RenderTestBox(bytes).display;
+    const QString shown =
+        QString::fromStdU16String(ui::RenderTestBox(bytes, ui::kLineBreakLf).display);
     ASSERT_EQ(shown.size(), static_cast<qsizetype>(bytes.size()));
     for (QChar ch : shown) {
         SCOPED_TRACE("U+" + QString::number(ch.unicode(), 16).toStdString());

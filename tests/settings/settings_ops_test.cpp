@@ -47,7 +47,7 @@ protected:
     }
 };
 
-TEST_F(SettingsOpsTest, UsbSaveWritesTheReaderBytesAndAsksAsTheOriginalDid) {
+TEST_F(SettingsOpsTest, UsbSaveWritesTheReaderBytesAndAsksForTheFile) {
     ConfigureReader();
     const fs::path file = m_dir / "mine.bin";
     m_host.fileAnswers.push_back(file.string());

@@ -1,0 +1,104 @@
+#include "ui/test_box_text.h"
+
+#include <algorithm>
+
+namespace ui {
+
+namespace {
+constexpr char16_t kControlPictures = 0x2400;
+constexpr char16_t kDeletePicture = 0x2421;
+constexpr char16_t kLineSeparator = 0x2028;
+constexpr char16_t kParagraphSeparator = 0x2029;
+}  // namespace
+
+std::u16string BytesToU16(std::string_view bytes) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    for (char b : bytes) out.push_back(static_cast<char16_t>(static_cast<unsigned char>(b)));
+    return out;
+}
+
+std::string U16ToBytes(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char16_t ch : text) out.push_back(ch <= 0xFF ? static_cast<char>(ch) : '?');
+    return out;
+}
+
+TestBoxText RenderTestBox(std::string_view bytes, std::u16string_view lineBreak) {
+    TestBoxText out;
+    out.display.reserve(bytes.size());
+    out.byteAt.reserve(bytes.size() + 1);
+    AppendTestBox(out, bytes, 0, lineBreak);
+    return out;
+}
+
+void AppendTestBox(TestBoxText& out, std::string_view bytes, size_t from,
+                   std::u16string_view lineBreak) {
+    if (!out.byteAt.empty()) out.byteAt.pop_back();  // the end moves
+    size_t i = from;
+    // The LF of a CR LF pair split by the append belongs to the break already shown.
+    if (i > 0 && i < bytes.size() && bytes[i - 1] == '\r' && bytes[i] == '\n') ++i;
+    for (; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (b == '\r' || b == '\n') {
+            out.display.append(lineBreak);
+            out.byteAt.insert(out.byteAt.end(), lineBreak.size(), i);
+            if (b == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+            continue;
+        }
+        out.byteAt.push_back(i);
+        if (b < 0x20)
+            out.display.push_back(static_cast<char16_t>(kControlPictures + b));
+        else if (b == 0x7F)
+            out.display.push_back(kDeletePicture);
+        else
+            out.display.push_back(static_cast<char16_t>(b));
+    }
+    out.byteAt.push_back(bytes.size());
+}
+
+std::string TestBoxInputToBytes(std::u16string_view typed) {
+    std::string bytes;
+    bytes.reserve(typed.size());
+    for (size_t i = 0; i < typed.size(); ++i) {
+        const char16_t u = typed[i];
+        if (u == u'\r' || u == u'\n' || u == kLineSeparator || u == kParagraphSeparator) {
+            bytes += "\r\n";
+            if (u == u'\r' && i + 1 < typed.size() && typed[i + 1] == u'\n') ++i;
+        } else if (u >= kControlPictures && u < kControlPictures + 0x20) {
+            bytes.push_back(static_cast<char>(u - kControlPictures));
+        } else if (u == kDeletePicture) {
+            bytes.push_back(0x7F);
+        } else {
+            bytes.push_back(u <= 0xFF ? static_cast<char>(u) : '?');
+        }
+    }
+    return bytes;
+}
+
+std::string ApplyTestBoxEdit(std::string_view bytes, const TestBoxText& before,
+                             std::u16string_view after) {
+    const std::u16string& old = before.display;
+    const std::vector<size_t>& at = before.byteAt;
+    const size_t common = std::min(old.size(), after.size());
+    size_t prefix = 0;
+    while (prefix < common && old[prefix] == after[prefix]) ++prefix;
+    // Two neighbours with one offset are characters of one line break.
+    while (prefix > 0 && prefix < old.size() && at[prefix] == at[prefix - 1]) --prefix;
+    size_t suffix = 0;
+    while (suffix < common - prefix &&
+           old[old.size() - 1 - suffix] == after[after.size() - 1 - suffix])
+        ++suffix;
+    while (suffix > 0 && suffix < old.size() &&
+           at[old.size() - suffix] == at[old.size() - suffix - 1])
+        --suffix;
+    const size_t from = at[prefix];
+    const size_t to = at[old.size() - suffix];
+    std::string out(bytes.substr(0, from));
+    out += TestBoxInputToBytes(after.substr(prefix, after.size() - prefix - suffix));
+    out += bytes.substr(to);
+    return out;
+}
+
+}  // namespace ui
