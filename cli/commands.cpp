@@ -32,15 +32,15 @@ struct DocumentError {
 }  // namespace
 
 bool IsCfgName(const std::string& path, const std::string& format) {
-    if (format == "cfg") return true;
-    if (format == "json") return false;
-    if (!format.empty())
+    if (!format.empty() && format != "cfg" && format != "json")
         throw Error(EXIT_USAGE, "--format " + format + ": the formats are cfg and json");
+    // A name that says its format keeps it: --format speaks for "-" and other names.
+    if (path != "-" && EndsWith(path, ".cfg")) return true;
+    if (path != "-" && EndsWith(path, ".json")) return false;
+    if (!format.empty()) return format == "cfg";
     if (path == "-")
         throw Error(EXIT_USAGE,
                     "-: give --format cfg or --format json for standard input or output");
-    if (EndsWith(path, ".cfg")) return true;
-    if (EndsWith(path, ".json")) return false;
     throw Error(EXIT_USAGE,
                 path + ": a configuration file ends in .cfg or .json (or give --format)");
 }

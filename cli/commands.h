@@ -26,8 +26,8 @@ struct Document {
 // memory.
 constexpr size_t kMaxDocumentBytes = 1 << 20;
 
-// Whether `path` is a .cfg (true) or .json (false) file: from --format when given ("cfg"
-// or "json"), else from the name's ending. Throws EXIT_USAGE for a bad --format, for "-"
+// Whether `path` is a .cfg (true) or .json (false) file: from the name's ending, else from
+// --format ("cfg" or "json"). Throws EXIT_USAGE for a bad --format, for "-"
 // without one and for a name that ends in neither.
 bool IsCfgName(const std::string& path, const std::string& format);
 
