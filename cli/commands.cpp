@@ -6,6 +6,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "base/file_io.h"
 #include "cli/input.h"
 #include "protocol/factory_images.h"
 #include "settings_file/settings_file.h"
@@ -155,9 +156,11 @@ void SaveSettings(const std::string& path, const Settings& settings, const std::
         std::cout.write(bytes.data(), std::streamsize(bytes.size()));
         return;
     }
-    const bool written =
-        cfg ? WriteSettingsFile(path, settings.image) : WriteFileSafely(path, bytes);
-    if (!written) throw Error(EXIT_FILE, path + ": cannot write the file");
+    // The .cfg through the settings file's own writer, as the window saves it.
+    std::string why = "cannot write the settings file";
+    const bool written = cfg ? WriteSettingsFile(path, settings.image)
+                             : zarn::files::WriteFileSafely(path, bytes, &why);
+    if (!written) throw Error(EXIT_FILE, path + ": cannot write: " + why);
 }
 
 ConfigWriteImage WriteImageFor(const Settings& settings, bool usb) {

@@ -10,15 +10,21 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
+#include <thread>
 
+#include "../base/fifo_watch.h"
 #include "../support/temp_dir.h"
 #include "file_helpers.h"
 #include "settings_file/settings_file.h"
@@ -106,6 +112,16 @@ TEST_F(SafeSaveTest, ALinkPlantedByAnotherUserInAStickyFolderIsNotFollowed) {
     EXPECT_EQ(Slurp(important), "precious");
     EXPECT_EQ(Stat(important).st_uid, USER_A);
     EXPECT_TRUE(fs::is_symlink(link));
+
+    // Nor is a planted link to a file that does not exist yet: its target is not created.
+    const fs::path wanted = home / "new.cfg";
+    const fs::path dangling = shared / "new.cfg";
+    ASSERT_EQ(AsUser(USER_B, false, [&] { return ::symlink(wanted.c_str(), dangling.c_str()); }),
+              0);
+    EXPECT_EQ(
+        AsUser(USER_A, false, [&] { return WriteSettingsFile(dangling, Pattern(1)) ? 1 : 0; }), 0);
+    EXPECT_FALSE(WriteSettingsFile(dangling, Pattern(2))) << "as root";
+    EXPECT_FALSE(fs::exists(wanted));
 }
 
 // Saving over a file that a rename would take from its owner, its group, its mode or its
@@ -306,6 +322,129 @@ TEST_F(SafeSaveTest, NothingButARegularFileIsEverOpened) {
         EXPECT_EQ(status, 0) << "1 loaded, 2 saved, 3 opened, 4 became the terminal";
     }
     ::close(master);
+}
+
+// Every extended attribute of a file, ACLs included, by name.
+std::map<std::string, std::string> Xattrs(const fs::path& p) {
+    std::map<std::string, std::string> all;
+    std::string names(4096, '\0');
+    const ssize_t n = ::llistxattr(p.c_str(), names.data(), names.size());
+    if (n < 0) return all;
+    names.resize(static_cast<size_t>(n));
+    for (size_t at = 0; at < names.size();) {
+        const std::string name = names.c_str() + at;
+        at += name.size() + 1;
+        std::string value(4096, '\0');
+        const ssize_t got = ::lgetxattr(p.c_str(), name.c_str(), value.data(), value.size());
+        value.resize(got < 0 ? 0 : static_cast<size_t>(got));
+        all[name] = value;
+    }
+    return all;
+}
+
+// A POSIX ACL as the kernel stores it in system.posix_acl_*: a version, then (tag, perm, id)
+// entries in order. `named` is one named user's permissions (0 for none).
+std::string Acl(int owner, int namedUser, uid_t uid, int group, int mask, int other) {
+    std::string acl;
+    auto put = [&acl](uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) acl += static_cast<char>((value >> (8 * i)) & 0xFF);
+    };
+    auto entry = [&](uint16_t tag, int perm, uint32_t id) {
+        put(tag, 2);
+        put(static_cast<uint32_t>(perm), 2);
+        put(id, 4);
+    };
+    put(2, 4);
+    entry(0x01, owner, 0xFFFFFFFF);
+    if (namedUser) entry(0x02, namedUser, uid);
+    entry(0x04, group, 0xFFFFFFFF);
+    if (namedUser) entry(0x10, mask, 0xFFFFFFFF);
+    entry(0x20, other, 0xFFFFFFFF);
+    return acl;
+}
+
+// A save keeps the file's permissions exactly: its mode, its ACL or the absence of one, and
+// its extended attributes, also in a folder whose default ACL would give a new file another
+// user's access.
+TEST_F(SafeSaveTest, ASavedFileKeepsItsModeAclAndAttributesExactly) {
+    const std::string grantsB = Acl(6, 6, USER_B, 6, 6, 0);
+    struct Case {
+        const char* what;
+        bool folderDefaultAcl;
+        mode_t mode;
+        std::string fileAcl;  // empty: none
+        std::string userXattr;
+    } cases[] = {
+        {"no ACL, folder default grants another user", true, 0660, "", ""},
+        {"own ACL, folder default grants another user", true, 0640, Acl(6, 4, USER_B, 4, 4, 0), ""},
+        {"own ACL, no folder default", false, 0640, Acl(6, 4, USER_B, 4, 4, 0), ""},
+        {"a user attribute", false, 0600, "", "kept"},
+        {"a user attribute, folder default grants another user", true, 0644, "", "kept"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path folder = m_dir / std::to_string(n++);
+        fs::create_directory(folder);
+        if (c.folderDefaultAcl && ::setxattr(folder.c_str(), "system.posix_acl_default",
+                                             grantsB.data(), grantsB.size(), 0) != 0)
+            GTEST_SKIP() << "no POSIX ACLs on this file system: " << std::strerror(errno);
+        const fs::path file = folder / "Setup.cfg";
+        Spit(file, std::string(100, 'o'));
+        ::removexattr(file.c_str(), "system.posix_acl_access");  // what the folder gave it
+        ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+        if (!c.fileAcl.empty()) {
+            ASSERT_EQ(::setxattr(file.c_str(), "system.posix_acl_access", c.fileAcl.data(),
+                                 c.fileAcl.size(), 0),
+                      0);
+        }
+        if (!c.userXattr.empty() &&
+            ::setxattr(file.c_str(), "user.note", c.userXattr.data(), c.userXattr.size(), 0) != 0)
+            GTEST_SKIP() << "no user attributes on this file system: " << std::strerror(errno);
+        const auto before = Xattrs(file);
+        const mode_t mode = Stat(file).st_mode & 07777;
+
+        ASSERT_TRUE(WriteSettingsFile(file, Pattern(8)));
+        EXPECT_EQ(Slurp(file), AsString(Pattern(8)));
+        EXPECT_EQ(Stat(file).st_mode & 07777, mode);
+        EXPECT_EQ(Xattrs(file), before) << "the file's ACL or attributes changed";
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1)
+            << "a temporary file was left behind";
+    }
+}
+
+// A name swapped back and forth between a regular file and a link to a FIFO while it is
+// loaded and saved: the name is looked up once, so the FIFO is never opened (inotify would
+// report it), whatever the timing.
+TEST_F(SafeSaveTest, ANameSwappedToAFifoIsNeverOpenedByALoadOrASave) {
+    const fs::path fifo = m_dir / "fifo";
+    const fs::path regular = m_dir / "regular";
+    const fs::path name = m_dir / "Setup.cfg";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+    Spit(regular, AsString(Pattern(1)));
+    ASSERT_EQ(::link(regular.c_str(), name.c_str()), 0);
+    basetest::OpenWatch watch(fifo.string());
+    ASSERT_TRUE(watch.Valid());
+
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        const fs::path a = m_dir / "a", b = m_dir / "b";
+        while (!stop) {
+            ::symlink("fifo", b.c_str());
+            ::rename(b.c_str(), name.c_str());  // the link to the FIFO
+            ::link(regular.c_str(), a.c_str());
+            ::rename(a.c_str(), name.c_str());  // the regular file again
+        }
+    });
+    int refused = 0;
+    for (int i = 0; i < 3000; ++i) {
+        ConfigReadImage image{};
+        if (!ReadSettingsFile(name, image)) ++refused;
+        if (!WriteSettingsFile(name, Pattern(static_cast<uint8_t>(i)))) ++refused;
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_EQ(watch.Opens(), 0) << "the FIFO was opened (" << refused << " of 6000 refused)";
 }
 
 }  // namespace

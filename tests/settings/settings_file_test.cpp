@@ -122,23 +122,49 @@ TEST_F(SettingsFileTest, SavingThroughASymlinkReplacesItsTarget) {
     EXPECT_EQ(Slurp(target), AsString(Pattern(5)));
 }
 
-// The save stops half-way (the file size limit lets only 20 bytes through): the file it
-// was replacing must survive unchanged, and no partial file is left behind.
-TEST_F(SettingsFileTest, ASaveThatFailsHalfWayKeepsTheOldFile) {
-    const fs::path file = m_dir / "keep.cfg";
+// The save stops half-way or at its first byte (the file size limit lets 20 bytes or none
+// through), with SIGXFSZ ignored or left to end the process: the save fails and says so, the
+// process lives on with SIGXFSZ neither blocked nor pending, the file it was replacing is
+// unchanged, a file it was creating is gone, and no temporary file is left behind.
+TEST_F(SettingsFileTest, ASaveStoppedByTheFileSizeLimitFailsAndKeepsTheOldFile) {
+    struct Case {
+        const char* what;
+        rlim_t limit;
+        bool ignoreSignal;
+        bool existing;
+    } cases[] = {
+        {"half-way, signal ignored", 20, true, true},
+        {"half-way, signal default", 20, false, true},
+        {"no byte, signal default", 0, false, true},
+        {"new file, signal default", 0, false, false},
+    };
     const std::string old = AsString(Pattern(0x20));
-    Spit(file, old);
-    const int status = InChild([&] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit {};
-        ::getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = 20;
-        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 3;
-        return WriteSettingsFile(file.string(), Pattern(0x70)) ? 1 : 0;
-    });
-    EXPECT_EQ(status, 0) << "the save must report the failure";
-    EXPECT_EQ(Slurp(file), old);
-    EXPECT_EQ(OtherEntries({"keep.cfg"}), 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path file = m_dir / "keep.cfg";
+        fs::remove(file);
+        if (c.existing) Spit(file, old);
+        const int status = InChild([&] {
+            std::signal(SIGXFSZ, c.ignoreSignal ? SIG_IGN : SIG_DFL);
+            struct rlimit limit {};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = c.limit;
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 3;
+            if (WriteSettingsFile(file.string(), Pattern(0x70))) return 1;
+            sigset_t blocked, pending;
+            ::sigprocmask(SIG_BLOCK, nullptr, &blocked);
+            ::sigpending(&pending);
+            if (sigismember(&blocked, SIGXFSZ) || sigismember(&pending, SIGXFSZ)) return 4;
+            return 0;
+        });
+        EXPECT_EQ(status, 0) << "1 reported success, 4 SIGXFSZ left blocked or pending, -1 killed";
+        if (c.existing) {
+            EXPECT_EQ(Slurp(file), old);
+            EXPECT_EQ(OtherEntries({"keep.cfg"}), 0) << "a temporary file was left behind";
+        } else {
+            EXPECT_EQ(OtherEntries({}), 0) << "the new file or a temporary file was left behind";
+        }
+    }
 }
 
 // A file that cannot be opened for writing can be neither loaded nor saved over. Root
