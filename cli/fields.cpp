@@ -118,8 +118,29 @@ Field TerminatorField(std::string name, size_t offset, std::string description) 
             }};
 }
 
+// One byte as a document writes it: printable ASCII but '<', "<<", a control byte's name
+// or <DEL> (any case), or <xHH>.
+std::string ByteTextToken() {
+    std::string names;
+    auto anyCase = [](const std::string& name) {
+        std::string out;
+        for (char c : name) {
+            const auto u = static_cast<unsigned char>(c);
+            if (std::isalpha(u))
+                out += std::string("[") + c + static_cast<char>(std::tolower(u)) + "]";
+            else
+                out += c;
+        }
+        return out;
+    };
+    for (const char* n : kControlNames) names += anyCase(n) + "|";
+    names += anyCase("DEL") + "|[Xx][0-9A-Fa-f]{2}";
+    return "(?:[ -;=-~]|<<|<(?:" + names + ")>)";
+}
+
 Field SentinelField(std::string name, size_t offset, std::string description) {
     json schema = {{"type", "string"},
+                   {"pattern", "^" + ByteTextToken() + "?$"},
                    {"description", description + ": one character (byte names allowed), "
                                                  "\"\" for none"}};
     return {{std::move(name), Carried::Both, std::move(description)},
@@ -146,8 +167,10 @@ Field SentinelField(std::string name, size_t offset, std::string description) {
 
 // The 15-byte prefix and suffix fields: the bytes up to the last non-NUL one.
 Field TextField(std::string name, size_t offset, std::string description) {
-    json schema = {{"type", "string"},
-                   {"description", description + "; at most 15 bytes, byte names allowed"}};
+    json schema = {
+        {"type", "string"},
+        {"pattern", "^" + ByteTextToken() + "{0," + std::to_string(CONFIG_TEXT_FIELD_SIZE) + "}$"},
+        {"description", description + "; at most 15 bytes, byte names allowed"}};
     return {{std::move(name), Carried::Both, std::move(description)},
             schema,
             [offset](const Settings& s) {
@@ -392,17 +415,18 @@ std::vector<std::string> NamedFields(const nlohmann::json& doc) {
 nlohmann::ordered_json Schema() {
     json props = json::object();
     for (const auto& f : Table()) props[f.info.name] = f.schema;
-    props["$schema"] = {{"type", "string"}};
     return {{"$schema", "https://json-schema.org/draft/2020-12/schema"},
             {"title", "ZARN60 reader configuration"},
             {"description",
              "Named fields of the reader's configuration. A document may name only some "
              "fields; the others keep the reader's values. Byte texts write printable ASCII "
              "as itself, '<' as '<<', control bytes by name (<STX>, <ETX>, <CR>, <LF>, ...), "
-             "<DEL>, and any byte as <xHH>."},
+             "<DEL>, and any byte as <xHH>. Names starting with $ (such as $schema and "
+             "$raw) are ignored."},
             {"type", "object"},
-            {"additionalProperties", false},
-            {"properties", props}};
+            {"properties", props},
+            {"patternProperties", {{"^\\$", json::object()}}},
+            {"additionalProperties", false}};
 }
 
 std::vector<Change> Diff(const Settings& a, const Settings& b) {

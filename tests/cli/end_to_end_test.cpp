@@ -222,7 +222,7 @@ TEST_F(CliTest, FileCommandsWithoutAReader) {
 
     r = Zarn({"schema"});
     const auto schema = nlohmann::json::parse(r.out);
-    EXPECT_EQ(schema["properties"].size(), cli::Fields().size() + 1);
+    EXPECT_EQ(schema["properties"].size(), cli::Fields().size());
     EXPECT_FALSE(schema["additionalProperties"].get<bool>());
 }
 
