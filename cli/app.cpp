@@ -64,8 +64,11 @@ std::string UsageText(const CLI::App& app, const CLI::ParseError& e) {
     if (dynamic_cast<const CLI::ArgumentMismatch*>(&e)) {
         std::string what = e.what();
         const size_t colon = what.find(':');
-        return where + ": " + (colon == std::string::npos ? what : what.substr(0, colon)) +
-               " needs a value" + help;
+        const std::string option = colon == std::string::npos ? what : what.substr(0, colon);
+        const bool tooMany =
+            what.find("t Most") != std::string::npos || what.find("t most") != std::string::npos;
+        return where + ": " + option + (tooMany ? " is given more than once" : " needs a value") +
+               help;
     }
     return where + ": " + e.what() + help;
 }

@@ -3,6 +3,7 @@
 // text would drive the terminal, and the streams and commands people expect.
 #include <sys/stat.h>
 
+#include <csignal>
 #include <nlohmann/json.hpp>
 
 #include "cli_fixture.h"
@@ -56,6 +57,7 @@ TEST_F(CliTest, RefusedInputEndsInOneLineAndItsExitCode) {
         {{"read-card", "--timeout", "inf", "--port", missing}, 1, "--timeout inf: "},
         {{"read-card", "--timeout", "abc", "--port", missing}, 1, "seconds from 0.5 to 3600"},
         {{"show", "--com"}, 1, "--com needs a value"},
+        {{"show", "--com", "3", "--com", "4"}, 1, "--com is given more than once"},
         // Numbers beyond a double, in every command that reads a document.
         {{"encode", "overflow.json", "-o", "x.cfg"}, 3, "overflow.json: track1_start: "},
         {{"apply", "overflow.json", "--port", missing}, 3, "overflow.json: track1_start: "},
@@ -167,6 +169,29 @@ TEST_F(CliTest, AFullDiskIsAFailure) {
         EXPECT_EQ(r.err, "zarn60: cannot write to standard output: No space left on device\n")
             << args[0];
     }
+}
+
+// A reader of the output that goes away ends the program quietly, as git does: by SIGPIPE,
+// with nothing on stderr, even when the caller left SIGPIPE ignored.
+TEST_F(CliTest, AClosedPipeEndsQuietly) {
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const fs::path err = m_dir / ".stderr";
+    ::close(out[0]);  // nobody reads
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGPIPE, SIG_IGN);
+        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(e, STDERR_FILENO);
+        ::execl(ZARN60_CLI_PATH, ZARN60_CLI_PATH, "schema", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << status;
+    EXPECT_EQ(Slurp(err), "");
 }
 
 // The reader's version text reaches the terminal with its control bytes by name.
