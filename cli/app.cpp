@@ -43,8 +43,7 @@ std::string UsageText(const CLI::App& app, const CLI::ParseError& e) {
     for (const CLI::App* sub : app.get_subcommands()) command += " " + sub->get_name();
     const std::string where = command.size() > 6 ? "zarn60: " + command.substr(7) : "zarn60";
     const std::string help = " (" + command + " --help)";
-    if (const auto* extras = dynamic_cast<const CLI::ExtrasError*>(&e)) {
-        (void)extras;
+    if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
         std::string words;
         const CLI::App* last = &app;
         while (!last->get_subcommands().empty()) last = last->get_subcommands().front();
@@ -57,8 +56,12 @@ std::string UsageText(const CLI::App& app, const CLI::ParseError& e) {
         std::string what = e.what();
         const size_t is = what.find(" is required");
         if (is != std::string::npos) what = what.substr(0, is);
-        if (what.find("subcommand") != std::string::npos)
+        if (what.find("subcommand") != std::string::npos) {
+            // "zarn60 --bad": the word that was not understood, before the missing command.
+            const auto words = app.remaining(true);
+            if (!words.empty()) return "zarn60: unknown option: " + words.front() + help;
             return "zarn60: give a command: " + CommandList() + help;
+        }
         return where + ": " + what + " is missing" + help;
     }
     if (dynamic_cast<const CLI::ArgumentMismatch*>(&e)) {

@@ -1,6 +1,5 @@
 #!/usr/bin/python3
 # Makes the ZARN60 reader of a host hold a configuration, through zarn60 apply.
-# GNU General Public License v3.0+ (see https://www.gnu.org/licenses/gpl-3.0.txt)
 
 from __future__ import absolute_import, division, print_function
 
