@@ -1,14 +1,13 @@
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
+#include <iostream>
 #include <sstream>
 
 #include "base/file_io.h"
+#include "cli/input.h"
 #include "protocol/factory_images.h"
 #include "settings_file/settings_file.h"
 
@@ -26,49 +25,105 @@ bool EndsWith(const std::string& s, const std::string& tail) {
     return true;
 }
 
-std::string Errno() {
-    return std::strerror(errno);
-}
+// Thrown from the parser's callback to end the parse with a reason of the program's own.
+struct DocumentError {
+    std::string why;
+};
 
 }  // namespace
 
-void CheckConfigName(const std::string& path) {
-    if (!EndsWith(path, ".cfg") && !EndsWith(path, ".json"))
-        throw Error(EXIT_USAGE, path + ": a configuration file ends in .cfg or .json");
+bool IsCfgName(const std::string& path, const std::string& format) {
+    if (!format.empty() && format != "cfg" && format != "json")
+        throw Error(EXIT_USAGE, "--format " + format + ": the formats are cfg and json");
+    // A name that says its format keeps it: --format speaks for "-" and other names.
+    if (path != "-" && EndsWith(path, ".cfg")) return true;
+    if (path != "-" && EndsWith(path, ".json")) return false;
+    if (!format.empty()) return format == "cfg";
+    if (path == "-")
+        throw Error(EXIT_USAGE,
+                    "-: give --format cfg or --format json for standard input or output");
+    throw Error(EXIT_USAGE,
+                path + ": a configuration file ends in .cfg or .json (or give --format)");
 }
 
-Document LoadDocument(const std::string& path) {
+nlohmann::json ParseDocument(const std::string& text, const std::string& what) {
+    // A NUL byte would end the parse early and leave the rest unread; it has no place in
+    // JSON text at all.
+    const size_t nul = text.find('\0');
+    if (nul != std::string::npos)
+        throw Error(EXIT_FILE, what + ": not JSON: a NUL byte at byte " + std::to_string(nul + 1));
+    // One set of names per open object: a name given twice is refused, as the last one
+    // would silently win. The last name seen names the field of a value that cannot be
+    // read.
+    std::vector<std::vector<std::string>> open;
+    std::string lastKey;
+    const auto callback = [&](int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+        using E = nlohmann::json::parse_event_t;
+        if (event == E::object_start) open.emplace_back();
+        if (event == E::object_end && !open.empty()) open.pop_back();
+        if (event == E::key && !open.empty()) {
+            lastKey = parsed.get<std::string>();
+            auto& names = open.back();
+            if (std::find(names.begin(), names.end(), lastKey) != names.end())
+                throw DocumentError{lastKey + ": given twice"};
+            names.push_back(lastKey);
+        }
+        return true;
+    };
+    nlohmann::json doc;
+    try {
+        doc = nlohmann::json::parse(text, callback);
+    } catch (const DocumentError& e) {
+        throw Error(EXIT_FILE, what + ": " + e.why);
+    } catch (const nlohmann::json::parse_error& e) {
+        // The library's text names the line and column.
+        const std::string full = e.what();
+        const size_t at = full.find("parse error");
+        throw Error(EXIT_FILE,
+                    what + ": not JSON: " + (at == std::string::npos ? full : full.substr(at)));
+    } catch (const nlohmann::json::exception& e) {
+        // A number beyond a double's range; the text names the token.
+        std::string full = e.what();
+        const size_t bracket = full.find("] ");
+        if (bracket != std::string::npos) full = full.substr(bracket + 2);
+        throw Error(EXIT_FILE, what + ": " + (lastKey.empty() ? "" : lastKey + ": ") + full);
+    }
+    if (!doc.is_object())
+        throw Error(EXIT_FILE, what + ": the document must be a JSON object of named fields");
+    return doc;
+}
+
+Document LoadDocument(const std::string& path, const std::string& format) {
     Document doc;
     doc.path = path;
-    CheckConfigName(path);
-    doc.isCfg = EndsWith(path, ".cfg");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw Error(EXIT_FILE, path + ": cannot read: " + Errno());
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw Error(EXIT_FILE, path + ": cannot read: " + Errno());
+    doc.isCfg = IsCfgName(path, format);
+    const std::string what = path == "-" ? "standard input" : path;
+    uint64_t size = 0;
+    const std::string bytes =
+        ReadInput(path, doc.isCfg ? CONFIG_READ_IMAGE_SIZE : kMaxDocumentBytes, &size);
     if (doc.isCfg) {
-        if (bytes.size() != CONFIG_READ_IMAGE_SIZE)
-            throw Error(EXIT_FILE, path + ": a .cfg file holds 56 bytes, this one " +
+        // As the window loads it: the first 56 bytes, the rest ignored.
+        if (bytes.size() < CONFIG_READ_IMAGE_SIZE)
+            throw Error(EXIT_FILE, what + ": a .cfg file holds 56 bytes, this one " +
                                        std::to_string(bytes.size()));
+        if (size > CONFIG_READ_IMAGE_SIZE)
+            std::cerr << "zarn60: note: " << PrintableText(what) << ": "
+                      << (path == "-" ? "more than 56" : std::to_string(size))
+                      << " bytes; the bytes after the first 56 were ignored\n";
         std::copy(bytes.begin(), bytes.end(), doc.cfg.begin());
         return doc;
     }
-    try {
-        doc.json = nlohmann::json::parse(bytes);
-    } catch (const nlohmann::json::parse_error& e) {
-        // The library's text names the line and column.
-        std::string what = e.what();
-        const size_t colon = what.find("parse error");
-        throw Error(EXIT_FILE, path + ": not JSON: " +
-                                   (colon == std::string::npos ? what : what.substr(colon)));
-    }
-    if (!doc.json.is_object())
-        throw Error(EXIT_FILE, path + ": the document must be a JSON object of named fields");
+    if (size > kMaxDocumentBytes)
+        throw Error(EXIT_FILE,
+                    what + ": " +
+                        (path == "-" ? "more than 1 MiB" : std::to_string(size) + " bytes") +
+                        "; a configuration document holds at most 1 MiB");
+    doc.json = ParseDocument(bytes, what);
     // Check the names and values once now, so that a bad document fails before any reader
     // is asked.
     Settings probe;
     std::string why;
-    if (!MergeJson(doc.json, &probe, &why)) throw Error(EXIT_FILE, path + ": " + why);
+    if (!MergeJson(doc.json, &probe, &why)) throw Error(EXIT_FILE, what + ": " + why);
     return doc;
 }
 
@@ -90,19 +145,22 @@ Settings FactorySettings() {
 }
 
 std::string JsonText(const nlohmann::ordered_json& doc) {
-    return doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    return doc.dump(2, ' ', true, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-void SaveSettings(const std::string& path, const Settings& settings) {
-    if (EndsWith(path, ".cfg")) {
-        if (!WriteSettingsFile(path, settings.image))
-            throw Error(EXIT_FILE, path + ": cannot write the settings file");
-    } else if (EndsWith(path, ".json")) {
-        if (!zarn::files::WriteFileSafely(path, JsonText(ToJson(settings))))
-            throw Error(EXIT_FILE, path + ": cannot write the file");
-    } else {
-        throw Error(EXIT_USAGE, path + ": a configuration file ends in .cfg or .json");
+void SaveSettings(const std::string& path, const Settings& settings, const std::string& format) {
+    const bool cfg = IsCfgName(path, format);
+    const std::string bytes = cfg ? std::string(settings.image.begin(), settings.image.end())
+                                  : JsonText(ToJson(settings));
+    if (path == "-") {
+        std::cout.write(bytes.data(), std::streamsize(bytes.size()));
+        return;
     }
+    // The .cfg through the settings file's own writer, as the window saves it.
+    std::string why = "cannot write the settings file";
+    const bool written = cfg ? WriteSettingsFile(path, settings.image)
+                             : zarn::files::WriteFileSafely(path, bytes, &why);
+    if (!written) throw Error(EXIT_FILE, path + ": cannot write: " + why);
 }
 
 ConfigWriteImage WriteImageFor(const Settings& settings, bool usb) {
@@ -146,6 +204,22 @@ std::vector<Change> CarriedChanges(const Settings& from, const Settings& to) {
 
 }  // namespace
 
+ConfigReadImage WriteAndVerify(ReaderLink& link, const ConfigWriteImage& image, bool factory,
+                               const ConfigReadImage& expected,
+                               const std::function<std::string(const ConfigReadImage&)>& what) {
+    link.WriteImage(image, factory);
+    ConfigReadImage after{};
+    try {
+        after = link.ReadConfig();
+    } catch (const Error& e) {
+        throw Error(EXIT_LINK,
+                    std::string(e.what()) + " after the write; the reader may be half written");
+    }
+    if (!SameCarried(after, expected))
+        throw Error(EXIT_VERIFY, link.Where() + ": the read-back differs from " + what(after));
+    return after;
+}
+
 ApplyResult Apply(ReaderLink& link, const Document& doc, bool dryRun, bool force) {
     Settings current;
     current.image = link.ReadConfig();
@@ -167,23 +241,15 @@ ApplyResult Apply(ReaderLink& link, const Document& doc, bool dryRun, bool force
         return result;
     }
 
-    link.WriteImage(WriteImageFor(wanted, link.IsUsb()), false);
-    Settings after;
-    try {
-        after.image = link.ReadConfig();
-    } catch (const Error& e) {
-        throw Error(EXIT_LINK,
-                    std::string(e.what()) + " after the write; the reader may be half written");
-    }
-    if (!SameCarried(after.image, wanted.image)) {
-        std::string fields;
-        for (const auto& c : CarriedChanges(wanted, after)) {
-            fields += (fields.empty() ? "" : ", ") + c.field;
-        }
-        throw Error(EXIT_VERIFY,
-                    link.Where() + ": the read-back differs from what was written in " + fields);
-    }
-    result.notCarried = ReadOnlyDifferences(wanted, after, named);
+    const ConfigReadImage after =
+        WriteAndVerify(link, WriteImageFor(wanted, link.IsUsb()), false, wanted.image,
+                       [&](const ConfigReadImage& held) {
+                           std::string fields;
+                           for (const auto& c : CarriedChanges(wanted, Settings{held, {}, {}}))
+                               fields += (fields.empty() ? "" : ", ") + c.field;
+                           return "what was written in " + fields;
+                       });
+    result.notCarried = ReadOnlyDifferences(wanted, Settings{after, {}, {}}, named);
     return result;
 }
 
@@ -202,10 +268,16 @@ nlohmann::ordered_json ApplyJson(const ApplyResult& result, const std::string& w
             {"not_carried", result.notCarried}};
 }
 
+std::string ChangesText(const std::vector<Change>& changes) {
+    std::string out;
+    for (const auto& c : changes)
+        out += c.field + ": " + ValueText(c.from) + " -> " + ValueText(c.to) + "\n";
+    return out;
+}
+
 std::string ApplyText(const ApplyResult& result, const std::string& where) {
     std::ostringstream out;
-    for (const auto& c : result.changes)
-        out << c.field << ": " << ValueText(c.from) << " -> " << ValueText(c.to) << "\n";
+    out << ChangesText(result.changes);
     if (!result.changed) {
         out << "nothing to change on " << where << "\n";
     } else if (result.dryRun) {

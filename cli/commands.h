@@ -2,6 +2,7 @@
 // configuration documents, the apply logic, and the card-output preview.
 #pragma once
 
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -15,25 +16,41 @@ namespace cli {
 // A configuration file: a .cfg names every field of the read image, a .json document
 // the fields it holds.
 struct Document {
-    std::string path;
+    std::string path;  // "-" for standard input
     bool isCfg = false;
     ConfigReadImage cfg{};
     nlohmann::json json;
 };
 
-// Throws EXIT_FILE for a file that cannot be read, a .cfg that is not 56 bytes, JSON that
-// does not parse, and EXIT_USAGE for a name that ends in neither .cfg nor .json.
-Document LoadDocument(const std::string& path);
-// Throws EXIT_USAGE for a name that ends in neither .cfg nor .json.
-void CheckConfigName(const std::string& path);
+// The largest JSON document read: far above any configuration, far below what would strain
+// memory.
+constexpr size_t kMaxDocumentBytes = 1 << 20;
+
+// Whether `path` is a .cfg (true) or .json (false) file: from the name's ending, else from
+// --format ("cfg" or "json"). Throws EXIT_USAGE for a bad --format, for "-"
+// without one and for a name that ends in neither.
+bool IsCfgName(const std::string& path, const std::string& format);
+
+// Reads a configuration file, "-" being standard input. A .cfg is read from its first 56
+// bytes; when it is longer, one note on stderr says the rest was ignored. Throws EXIT_FILE
+// for a file that cannot be read or is not a regular file, a .cfg shorter than 56 bytes, a
+// document larger than kMaxDocumentBytes, JSON that does not parse (a duplicate name, bytes
+// after the document and a number beyond a double's range included) or names a field it
+// cannot take, and EXIT_USAGE as IsCfgName does.
+Document LoadDocument(const std::string& path, const std::string& format = {});
+// Parses a JSON configuration document; EXIT_FILE with "`what`: reason" as LoadDocument.
+nlohmann::json ParseDocument(const std::string& text, const std::string& what);
 // The document's values over `base`; throws EXIT_FILE naming the field it refuses.
 Settings Resolve(const Document& doc, const Settings& base);
 // The factory configuration as a read image: the base of documents read without a reader.
 Settings FactorySettings();
 
-// .cfg byte for byte, .json by name; nothing partial is left on failure (EXIT_FILE).
-void SaveSettings(const std::string& path, const Settings& settings);
-// The document as pretty JSON text with a final newline.
+// .cfg byte for byte, .json by name, "-" to standard output in `format`; a file is written
+// through a temporary one, so nothing partial is left on failure (EXIT_FILE).
+void SaveSettings(const std::string& path, const Settings& settings,
+                  const std::string& format = {});
+// The document as pretty JSON text with a final newline; every byte outside printable
+// ASCII is written as a \u escape, so no document carries a control byte.
 std::string JsonText(const nlohmann::ordered_json& doc);
 
 // The write image the window would send for these settings over this kind of link: the
@@ -43,6 +60,14 @@ ConfigWriteImage WriteImageFor(const Settings& settings, bool usb);
 
 // Whether two read images agree in every byte the write image carries.
 bool SameCarried(const ConfigReadImage& a, const ConfigReadImage& b);
+
+// Sends `image`, reads the reader back and checks that it holds `expected` in every carried
+// byte; returns what it holds. A read-back that fails says the reader may be half written
+// (EXIT_LINK); one that differs throws EXIT_VERIFY with "WHERE: the read-back differs from
+// " + what(the read-back).
+ConfigReadImage WriteAndVerify(ReaderLink& link, const ConfigWriteImage& image, bool factory,
+                               const ConfigReadImage& expected,
+                               const std::function<std::string(const ConfigReadImage&)>& what);
 
 struct ApplyResult {
     bool changed = false;  // written (or, in a dry run, would be)
@@ -59,6 +84,8 @@ nlohmann::ordered_json ApplyJson(const ApplyResult& result, const std::string& w
 std::string ApplyText(const ApplyResult& result, const std::string& where);
 
 nlohmann::ordered_json ChangesJson(const std::vector<Change>& changes);
+// The changes as the text and JSON outputs list them: "field: old -> new" lines.
+std::string ChangesText(const std::vector<Change>& changes);
 
 // What a swipe of `card` makes the reader send under these settings.
 std::string Preview(const Settings& settings, const cardfmt::Card& card);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 
@@ -28,12 +29,18 @@ struct Field {
     std::function<bool(Settings&, const nlohmann::json&, std::string*)> set;
 };
 
+// A number whose value is whole: 100, 100.0 and 1e2 alike.
 bool ByteValue(const nlohmann::json& v, int max, uint8_t* out, std::string* why) {
-    if (!v.is_number_integer() || v.get<int64_t>() < 0 || v.get<int64_t>() > max) {
+    double value = -1;
+    if (v.is_number_integer())
+        value = v.get<int64_t>() < 0 ? -1 : double(std::min<uint64_t>(v.get<uint64_t>(), 1000));
+    else if (v.is_number_float())
+        value = v.get<double>();
+    if (!(value >= 0 && value <= max && value == std::floor(value))) {
         *why = "must be a whole number from 0 to " + std::to_string(max);
         return false;
     }
-    *out = static_cast<uint8_t>(v.get<int64_t>());
+    *out = static_cast<uint8_t>(value);
     return true;
 }
 
@@ -111,8 +118,29 @@ Field TerminatorField(std::string name, size_t offset, std::string description) 
             }};
 }
 
+// One byte as a document writes it: printable ASCII but '<', "<<", a control byte's name
+// or <DEL> (any case), or <xHH>.
+std::string ByteTextToken() {
+    std::string names;
+    auto anyCase = [](const std::string& name) {
+        std::string out;
+        for (char c : name) {
+            const auto u = static_cast<unsigned char>(c);
+            if (std::isalpha(u))
+                out += std::string("[") + c + static_cast<char>(std::tolower(u)) + "]";
+            else
+                out += c;
+        }
+        return out;
+    };
+    for (const char* n : kControlNames) names += anyCase(n) + "|";
+    names += anyCase("DEL") + "|[Xx][0-9A-Fa-f]{2}";
+    return "(?:[ -;=-~]|<<|<(?:" + names + ")>)";
+}
+
 Field SentinelField(std::string name, size_t offset, std::string description) {
     json schema = {{"type", "string"},
+                   {"pattern", "^" + ByteTextToken() + "?$"},
                    {"description", description + ": one character (byte names allowed), "
                                                  "\"\" for none"}};
     return {{std::move(name), Carried::Both, std::move(description)},
@@ -139,8 +167,10 @@ Field SentinelField(std::string name, size_t offset, std::string description) {
 
 // The 15-byte prefix and suffix fields: the bytes up to the last non-NUL one.
 Field TextField(std::string name, size_t offset, std::string description) {
-    json schema = {{"type", "string"},
-                   {"description", description + "; at most 15 bytes, byte names allowed"}};
+    json schema = {
+        {"type", "string"},
+        {"pattern", "^" + ByteTextToken() + "{0," + std::to_string(CONFIG_TEXT_FIELD_SIZE) + "}$"},
+        {"description", description + "; at most 15 bytes, byte names allowed"}};
     return {{std::move(name), Carried::Both, std::move(description)},
             schema,
             [offset](const Settings& s) {
@@ -385,17 +415,18 @@ std::vector<std::string> NamedFields(const nlohmann::json& doc) {
 nlohmann::ordered_json Schema() {
     json props = json::object();
     for (const auto& f : Table()) props[f.info.name] = f.schema;
-    props["$schema"] = {{"type", "string"}};
     return {{"$schema", "https://json-schema.org/draft/2020-12/schema"},
             {"title", "ZARN60 reader configuration"},
             {"description",
              "Named fields of the reader's configuration. A document may name only some "
              "fields; the others keep the reader's values. Byte texts write printable ASCII "
              "as itself, '<' as '<<', control bytes by name (<STX>, <ETX>, <CR>, <LF>, ...), "
-             "<DEL>, and any byte as <xHH>."},
+             "<DEL>, and any byte as <xHH>. Names starting with $ (such as $schema and "
+             "$raw) are ignored."},
             {"type", "object"},
-            {"additionalProperties", false},
-            {"properties", props}};
+            {"properties", props},
+            {"patternProperties", {{"^\\$", json::object()}}},
+            {"additionalProperties", false}};
 }
 
 std::vector<Change> Diff(const Settings& a, const Settings& b) {
@@ -473,7 +504,52 @@ bool UnescapeBytes(const std::string& text, std::string* bytes, std::string* why
 }
 
 std::string ValueText(const nlohmann::ordered_json& value) {
-    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return value.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
+}
+
+std::string PrintableText(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        const auto b = static_cast<uint8_t>(text[i]);
+        if (b < 0x20) {
+            out += std::string("<") + kControlNames[b] + ">";
+            ++i;
+            continue;
+        }
+        if (b == 0x7F) {
+            out += "<DEL>";
+            ++i;
+            continue;
+        }
+        if (b < 0x80) {
+            out += char(b);
+            ++i;
+            continue;
+        }
+        // A well-formed UTF-8 sequence of a character from U+00A0 up stays as it is; the C1
+        // controls (U+0080 to U+009F) and every ill-formed byte are written in hex.
+        size_t len = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b <= 0xDF ? 2 : 0;
+        if (b >= 0xF5) len = 0;
+        uint32_t cp = len == 2 ? b & 0x1F : len == 3 ? b & 0x0F : b & 0x07;
+        bool ok = len > 0 && i + len <= text.size();
+        for (size_t k = 1; ok && k < len; ++k) {
+            const auto c = static_cast<uint8_t>(text[i + k]);
+            ok = (c & 0xC0) == 0x80;
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        ok = ok && cp >= 0xA0 && !(cp >= 0xD800 && cp <= 0xDFFF) && cp <= 0x10FFFF &&
+             !(len == 3 && cp < 0x800) && !(len == 4 && cp < 0x10000);
+        if (ok) {
+            out.append(text, i, len);
+            i += len;
+            continue;
+        }
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "<x%02X>", b);
+        out += hex;
+        ++i;
+    }
+    return out;
 }
 
 }  // namespace cli

@@ -62,6 +62,11 @@ std::string EscapeBytes(const std::string& bytes);
 // The reverse; names are case-insensitive and "<xHH>" takes any byte. False with *why.
 bool UnescapeBytes(const std::string& text, std::string* bytes, std::string* why);
 
+// Text from outside (a reader, a file name, a library's message) made safe for a terminal:
+// well-formed UTF-8 text stays, control bytes are written by name ("<ESC>"), DEL as
+// "<DEL>", C1 controls and ill-formed bytes as "<xHH>".
+std::string PrintableText(const std::string& text);
+
 // A value as one line of text, for change lists.
 std::string ValueText(const nlohmann::ordered_json& value);
 

@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
-# Runs examples/ansible/apply-reader-config.yml with ansible-core against this machine
-# (connection local) and zarn60-sim --serial: the first run must report the reader changed,
-# the second ok, and a run with the simulator stopped must fail the host with zarn60's
-# message. Exits non-zero on any deviation.
+# Runs the module zarn60.reader.config (ansible/zarn60/reader/) through
+# examples/ansible/apply-reader-config.yml against three simulated readers on three
+# pseudo-terminals, one per inventory host (connection local), each with its own
+# reader_link from the inventory. Checks, host by host:
+#   1. the first run writes every reader (changed);
+#   2. the second finds nothing to do (ok);
+#   3. --check --diff with another document reports the would-be change with a diff and
+#      writes nothing;
+#   4. a document with a bad field fails every host naming the field and writes nothing;
+#   5. with one reader gone, that host alone fails, with zarn60's message.
+# Also that ansible-doc documents the module. Exits non-zero on any deviation.
 #   scripts/ansible-check.sh [BUILD_DIR]     (default: build)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,71 +22,113 @@ done
 command -v ansible-playbook >/dev/null || { echo "ansible-check: ansible-playbook not found (apt-get install ansible-core)" >&2; exit 2; }
 
 work=$(mktemp -d)
-simpid=
+simpids=()
 cleanup() {
-  if [ -n "$simpid" ]; then kill "$simpid" 2>/dev/null || true; wait "$simpid" 2>/dev/null || true; fi
+  for pid in "${simpids[@]}"; do
+    if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-"$sim" --serial >"$work/sim.out" 2>/dev/null &
-simpid=$!
-for _ in $(seq 100); do
-  grep -q '^ZARN60_COM' "$work/sim.out" && break
-  sleep 0.1
+hosts=(till-a till-b till-c)
+ports=()
+for i in 0 1 2; do
+  "$sim" --serial >"$work/sim$i.out" 2>/dev/null &
+  simpids+=($!)
+  for _ in $(seq 100); do
+    grep -q '^ZARN60_COM' "$work/sim$i.out" && break
+    sleep 0.1
+  done
+  port=$(sed -n 's/^ZARN60_COM[0-9]*=//p' "$work/sim$i.out" | head -n 1)
+  [ -n "$port" ] || { echo "ansible-check: zarn60-sim did not start" >&2; exit 1; }
+  ports+=("$port")
 done
-port=$(sed -n 's/^ZARN60_COM[0-9]*=//p' "$work/sim.out" | head -n 1)
-[ -n "$port" ] || { echo "ansible-check: zarn60-sim did not start" >&2; exit 1; }
 
-# The playbook keeps the document in ~ on the host: here, a home of our own.
+# The collection from the source tree, the inventory with a link per host.
+mkdir -p "$work/collections/ansible_collections/zarn60"
+ln -s "$root/ansible/zarn60/reader" "$work/collections/ansible_collections/zarn60/reader"
+{
+  echo "[tills]"
+  for i in 0 1 2; do
+    echo "${hosts[$i]} ansible_connection=local reader_link=\"--port ${ports[$i]}\""
+  done
+} >"$work/inventory"
 export HOME=$work ANSIBLE_HOME=$work/ansible ANSIBLE_LOCAL_TEMP=$work/ansible/tmp
-export ANSIBLE_STDOUT_CALLBACK=default ANSIBLE_NOCOLOR=1 ANSIBLE_PYTHON_INTERPRETER=/usr/bin/python3
+export ANSIBLE_COLLECTIONS_PATH=$work/collections ANSIBLE_NOCOLOR=1
+export ANSIBLE_PYTHON_INTERPRETER=/usr/bin/python3 ANSIBLE_STDOUT_CALLBACK=default
+export ANSIBLE_CALLBACKS_ENABLED=ansible.builtin.tree
 
-# run N: the playbook's report in $work/runN.out; its exit status is not judged here.
+fail=0
+bad() { echo "ansible-check: $*" >&2; fail=1; }
+
+ansible-doc zarn60.reader.config >"$work/doc.out" 2>&1 && grep -q "ZARN60.READER.CONFIG" "$work/doc.out" ||
+  bad "ansible-doc zarn60.reader.config does not document the module: $(head -n 5 "$work/doc.out")"
+
+cp "$root/examples/ansible/reader.json" "$work/first.json"
+echo '{"beep": false, "packet_terminator": "crlf"}' >"$work/second.json"
+echo '{"beep": false, "beeper": true}' >"$work/bad.json"
+
+# run N DOC [OPTIONS]: the playbook with DOC, each host's result in $work/tree-N/HOST.
 run() {
-  ansible-playbook -i localhost, -c local "$root/examples/ansible/apply-reader-config.yml" \
-    -e "zarn60=$zarn60" -e "reader_config=$root/examples/ansible/reader.json" \
-    -e "reader_link='--port $port'" \
-    >"$work/run$1.out" 2>&1 || true
+  local n=$1 doc=$2
+  shift 2
+  ANSIBLE_CALLBACK_TREE_DIR=$work/tree-$n ansible-playbook -i "$work/inventory" \
+    "$root/examples/ansible/apply-reader-config.yml" \
+    -e "zarn60_program=$zarn60" -e "reader_config=$doc" "$@" >"$work/run$n.out" 2>&1 || true
 }
 
-# verdict N: "changed", "ok" or "failed: MESSAGE" for the apply on localhost, from the
-# default callback's text: each task's header, then one status line per host.
+# verdict N HOST: "changed", "ok" or "failed: MESSAGE", from the host's result.
 verdict() {
-  python3 - "$work/run$1.out" <<'PY'
-import json, re, sys
-text = open(sys.argv[1]).read()
-status = {}
-for block in re.split(r"^TASK \[", text, flags=re.M)[1:]:
-    name = block.split("]", 1)[0]
-    m = re.search(r"^(ok|changed|skipping|fatal): \[localhost\](.*)$", block, flags=re.M)
-    if m:
-        status[name] = (m.group(1), m.group(2))
-fail = status.get("Fail when the reader could not be configured")
-if fail and fail[0] == "fatal":
-    detail = fail[1].split("=>", 1)[1]
-    print("failed: " + json.loads(detail)["msg"])
-elif "Apply the configuration to the reader" not in status:
-    sys.exit("no apply task in the output")
-elif re.search(r"localhost\s+:.*failed=[1-9]", text):
-    print("failed: " + status["Apply the configuration to the reader"][1])
+  python3 - "$work/tree-$1/$2" <<'PY'
+import json, sys
+try:
+    r = json.load(open(sys.argv[1]))
+except OSError:
+    sys.exit("no result")
+# A failed module's result carries its message and no list of changes.
+if r.get("failed") or ("msg" in r and "changes" not in r):
+    print("failed: " + r.get("msg", ""))
 else:
-    print(status["Apply the configuration to the reader"][0])
+    print("changed" if r.get("changed") else "ok")
 PY
 }
 
-fail=0
 expect() {
-  local n=$1 want=$2 got
-  got=$(verdict "$n" 2>&1) || got="no verdict: $(tail -n 20 "$work/run$n.out")"
+  local n=$1 host=$2 want=$3 got
+  got=$(verdict "$n" "$host" 2>&1) || got="no verdict: $(tail -n 20 "$work/run$n.out")"
   case "$got" in
-    $want) echo "ansible-check: run $n: $got" ;;
-    *) echo "ansible-check: run $n: expected $want, got: $got" >&2; fail=1 ;;
+    $want) echo "ansible-check: run $n, $host: $got" ;;
+    *) bad "run $n, $host: expected $want, got: $got" ;;
   esac
 }
 
-run 1; expect 1 changed
-run 2; expect 2 ok
-kill "$simpid"; wait "$simpid" 2>/dev/null || true; simpid=
-run 3; expect 3 "failed: zarn60: $port: cannot open the port*"
+# held I: the configuration reader I holds, as zarn60 shows it.
+held() { "$zarn60" show --json --raw --port "${ports[$1]}"; }
+
+run 1 "$work/first.json"
+for h in "${hosts[@]}"; do expect 1 "$h" changed; done
+run 2 "$work/first.json"
+for h in "${hosts[@]}"; do expect 2 "$h" ok; done
+
+for i in 0 1 2; do held "$i" >"$work/before$i.json"; done
+run 3 "$work/second.json" --check --diff
+for h in "${hosts[@]}"; do expect 3 "$h" changed; done
+grep -q '^-  *"beep": true' "$work/run3.out" && grep -q '^+  *"beep": false' "$work/run3.out" ||
+  bad "run 3: --diff shows no before/after of beep: $(tail -n 30 "$work/run3.out")"
+for i in 0 1 2; do
+  held "$i" | cmp -s - "$work/before$i.json" || bad "run 3 (--check) changed the reader of ${hosts[$i]}"
+done
+
+run 4 "$work/bad.json"
+for h in "${hosts[@]}"; do expect 4 "$h" "failed: zarn60: standard input: beeper: unknown field"; done
+for i in 0 1 2; do
+  held "$i" | cmp -s - "$work/before$i.json" || bad "run 4 (bad field) changed the reader of ${hosts[$i]}"
+done
+
+kill "${simpids[1]}"; wait "${simpids[1]}" 2>/dev/null || true; simpids[1]=
+run 5 "$work/second.json"
+expect 5 till-a changed
+expect 5 till-b "failed: zarn60: ${ports[1]}: cannot open the port*"
+expect 5 till-c changed
 exit $fail

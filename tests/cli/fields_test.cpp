@@ -166,4 +166,28 @@ TEST(CliFields, SavingReplacesAFileWholeOrLeavesIt) {
     std::filesystem::remove_all(dir);
 }
 
+// Text from outside reaches a terminal without a byte that could drive it; readable text,
+// UTF-8 included, stays as it is.
+TEST(CliFields, PrintableTextKeepsTextAndNamesEveryControl) {
+    const struct {
+        std::string in, out;
+    } cases[] = {
+        {"till-01.json", "till-01.json"},
+        {"Einstellungen \xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80",
+         "Einstellungen \xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {"\x1B[2J\x1B]0;title\x07", "<ESC>[2J<ESC>]0;title<BEL>"},
+        {"a\tb\r\n", "a<HT>b<CR><LF>"},
+        {"\x7F", "<DEL>"},
+        {"\xC2\x9B"
+         "2J",
+         "<xC2><x9B>2J"},                     // C1 CSI as UTF-8
+        {"\xFF\xFE", "<xFF><xFE>"},           // never UTF-8
+        {"\xC0\xAF", "<xC0><xAF>"},           // overlong '/'
+        {"\xED\xA0\x80", "<xED><xA0><x80>"},  // a surrogate
+        {"\xE2\x82", "<xE2><x82>"},           // cut short
+        {"<x41>", "<x41>"},                   // '<' is not doubled in messages
+    };
+    for (const auto& c : cases) EXPECT_EQ(cli::PrintableText(c.in), c.out) << c.in;
+}
+
 }  // namespace

@@ -1,0 +1,39 @@
+#include "cli/input.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/file_io.h"
+#include "cli/reader_link.h"
+
+namespace cli {
+
+std::string ReadInput(const std::string& path, size_t maxBytes, uint64_t* size) {
+    std::string bytes;
+    if (path != "-") {
+        std::string why;
+        if (!zarn::files::ReadRegularFile(path, maxBytes, &bytes, size, &why))
+            throw Error(EXIT_FILE, path + ": cannot read: " + why);
+        return bytes;
+    }
+    // Standard input is whatever the caller connected; it is read up to one byte past the
+    // limit, so that a longer input is known without being kept.
+    char buffer[4096];
+    while (bytes.size() <= maxBytes) {
+        const size_t want = std::min(sizeof buffer, maxBytes + 1 - bytes.size());
+        const ssize_t n = ::read(STDIN_FILENO, buffer, want);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0)
+            throw Error(EXIT_FILE,
+                        "standard input: cannot read: " + std::string(std::strerror(errno)));
+        if (n == 0) break;
+        bytes.append(buffer, size_t(n));
+    }
+    *size = bytes.size();
+    if (bytes.size() > maxBytes) bytes.resize(maxBytes);
+    return bytes;
+}
+
+}  // namespace cli
