@@ -25,6 +25,8 @@ LinkOptions LinkFlags::Options() const {
     const bool usb = m_cmd->count("--usb") > 0;
     const bool com = m_cmd->count("--com") > 0;
     const bool port = m_cmd->count("--port") > 0;
+    o.comGiven = com;
+    o.portGiven = port;
     if (int(usb) + int(com) + int(port) > 1)
         throw Error(EXIT_USAGE, "choose one link: --usb, --com or --port");
     if (com) {
