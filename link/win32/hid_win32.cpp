@@ -7,6 +7,9 @@
 //   that does not finish in time is cancelled with CancelIo, and we wait for the
 //   cancellation to land before the OVERLAPPED block and the caller's buffer go away;
 //   otherwise the driver could complete into freed memory.
+// - A transfer that pends and then fails signals its event all the same (Wine's HID class
+//   driver completes a write to a vanished device that way): only GetOverlappedResult
+//   tells a finished transfer from a failed one.
 // - CancelIo cancels only what the calling thread started, which is every transfer of
 //   this backend: all of them run on the caller's thread and finish before returning.
 // - A HID interface opened without access rights (0) still answers HidD_GetAttributes and
@@ -120,9 +123,12 @@ private:
             *completedAtOnce = true;
             result = 1;
         } else if (GetLastError() == ERROR_IO_PENDING) {
-            // HID_NO_TIMEOUT is INFINITE.
+            // HID_NO_TIMEOUT is INFINITE. A transfer that finishes in time may still have
+            // failed (the device went away while the report was on its way): the result is
+            // its completion status, not the signalled event.
             if (WaitForSingleObject(event, timeoutMs) == WAIT_OBJECT_0) {
-                result = 1;
+                DWORD transferred = 0;
+                result = GetOverlappedResult(m_h, &overlapped, &transferred, FALSE) ? 1 : 0;
             } else {
                 CancelIo(m_h);
                 DWORD ignored = 0;
