@@ -635,7 +635,7 @@ struct HidNodeServer::Impl {
         std::lock_guard<std::mutex> lock(self->mu);
         auto it = self->files.find(fi->fh);
         if (it == self->files.end() || self->Dead(it->second)) {
-            fuse_reply_err(req, EIO);
+            fuse_reply_err(req, ENODEV);  // as the kernel answers for a device that is gone
             return;
         }
         const Node& n = self->nodes[it->second.node];
@@ -657,7 +657,8 @@ struct HidNodeServer::Impl {
                     fuse_reply_err(req, EIO);
                     return;
                 }
-                int size = static_cast<int>(n.descriptor->size());
+                int size = static_cast<int>(
+                    std::min<size_t>(n.descriptor->size(), HID_MAX_DESCRIPTOR_SIZE));
                 fuse_reply_ioctl(req, 0, &size, sizeof size);
                 return;
             }
