@@ -22,11 +22,11 @@
 set -euo pipefail
 
 if [ $# -lt 2 ]; then
-  sed -n '2,20p' "$0" >&2
+  sed -n '2,21p' "$0" >&2
   exit 2
 fi
-exe=$(realpath "$1")
-sim=$(realpath "$2")
+exe=$(realpath -m "$1")
+sim=$(realpath -m "$2")
 work=${3:-$(dirname "$(dirname "$exe")")/wine-hid}
 
 if [ -z "${ZARN60_WINE_HID_NS:-}" ]; then
@@ -37,7 +37,10 @@ if [ -z "${ZARN60_WINE_HID_NS:-}" ]; then
   [ -z "$missing" ] || { echo "wine-hid-check: missing:$missing" >&2; exit 1; }
   [ "$(id -u)" = 0 ] || { echo "wine-hid-check: needs root (mounts, FUSE)" >&2; exit 1; }
   [ -c /dev/fuse ] || { echo "wine-hid-check: no /dev/fuse" >&2; exit 1; }
-  [ -f "$exe" ] && [ -x "$sim" ] || { echo "wine-hid-check: no $exe or $sim" >&2; exit 1; }
+  if [ ! -f "$exe" ] || [ ! -x "$sim" ]; then
+    echo "wine-hid-check: no $exe or $sim" >&2
+    exit 1
+  fi
   start=$(date +%s)
   status=0
   ZARN60_WINE_HID_NS=1 unshare -m --propagation private bash "$0" "$exe" "$sim" "$work" ||
