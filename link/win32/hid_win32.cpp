@@ -7,6 +7,9 @@
 //   that does not finish in time is cancelled with CancelIo, and we wait for the
 //   cancellation to land before the OVERLAPPED block and the caller's buffer go away;
 //   otherwise the driver could complete into freed memory.
+// - A transfer that pends and then fails signals its event all the same (Wine's HID class
+//   driver completes a write to a vanished device that way): only GetOverlappedResult
+//   tells a finished transfer from a failed one.
 // - CancelIo cancels only what the calling thread started, which is every transfer of
 //   this backend: all of them run on the caller's thread and finish before returning.
 // - A HID interface opened without access rights (0) still answers HidD_GetAttributes and
@@ -69,11 +72,28 @@ bool ReadCaps(HANDLE h, uint16_t* input, uint16_t* output) {
     return true;
 }
 
+// The hold's mutex for an interface: in the session's namespace, named after the path
+// (case-folded, as the system compares device paths; a backslash may not appear in a name).
+std::string HoldName(const std::string& path) {
+    std::string name = "Local\\zarn60-hid-hold-";
+    for (char c : path) {
+        if (c == '\\') c = '/';
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        name.push_back(c);
+    }
+    if (name.size() >= MAX_PATH) name.resize(MAX_PATH - 1);
+    return name;
+}
+
 class Win32HidDevice final : public HidDevice {
 public:
     Win32HidDevice(HANDLE h, std::string path) : m_h(h), m_path(std::move(path)) {}
     ~Win32HidDevice() override {
         if (m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
+        if (m_mutex) {
+            if (m_held) ReleaseMutex(m_mutex);
+            CloseHandle(m_mutex);
+        }
     }
     Win32HidDevice(const Win32HidDevice&) = delete;
     Win32HidDevice& operator=(const Win32HidDevice&) = delete;
@@ -95,11 +115,21 @@ public:
     // reading and writing then fails with a sharing violation. Our own shared handle would
     // conflict with it too, so it is given up first; while another program holds the
     // reader, each try finds it busy and the handle stays closed until one succeeds.
+    // A named mutex per interface path is taken first: a HID class driver that does not
+    // enforce the sharing (Wine's does not) would otherwise give both programs every
+    // input report, and each would read the other's answers.
     bool TryHold() override {
         if (m_held) return true;
+        if (!m_mutex) {
+            m_mutex = CreateMutexA(nullptr, FALSE, HoldName(m_path).c_str());
+            if (!m_mutex) return false;
+        }
+        DWORD waited = WaitForSingleObject(m_mutex, 0);
+        if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return false;
         if (m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
         m_h = OpenPath(m_path, GENERIC_READ | GENERIC_WRITE, 0);
         m_held = m_h != INVALID_HANDLE_VALUE;
+        if (!m_held) ReleaseMutex(m_mutex);
         return m_held;
     }
 
@@ -120,9 +150,12 @@ private:
             *completedAtOnce = true;
             result = 1;
         } else if (GetLastError() == ERROR_IO_PENDING) {
-            // HID_NO_TIMEOUT is INFINITE.
+            // HID_NO_TIMEOUT is INFINITE. A transfer that finishes in time may still have
+            // failed (the device went away while the report was on its way): the result is
+            // its completion status, not the signalled event.
             if (WaitForSingleObject(event, timeoutMs) == WAIT_OBJECT_0) {
-                result = 1;
+                DWORD transferred = 0;
+                result = GetOverlappedResult(m_h, &overlapped, &transferred, FALSE) ? 1 : 0;
             } else {
                 CancelIo(m_h);
                 DWORD ignored = 0;
@@ -135,6 +168,7 @@ private:
 
     HANDLE m_h;
     std::string m_path;
+    HANDLE m_mutex = nullptr;
     bool m_held = false;
 };
 

@@ -10,6 +10,15 @@
 // - poll(): POLLIN when a report is ready, POLLOUT unless writes are stalled, and
 //   POLLERR|POLLHUP once the device is gone, after which reads fail with EIO and
 //   writes with ENODEV.
+// - ioctl(): the hidraw requests for the report descriptor (HIDIOCGRDESCSIZE,
+//   HIDIOCGRDESC), the bus and ids (HIDIOCGRAWINFO) and the name, physical path and
+//   serial texts (HIDIOCGRAWNAME/PHYS/UNIQ); feature reports fail with EPIPE, as a device
+//   without any stalls the request; anything else is ENOTTY.
+// The sysfs-like tree has the kernel's shape, so that libudev enumerates it as it does the
+// real one: class/hidraw/hidrawN is a link to devices/zarn60-sim/<bus:vendor:product.n>/
+// hidraw/hidrawN, whose uevent names the node (MAJOR, MINOR, DEVNAME) and whose subsystem
+// link ends in hidraw; the HID device above it has the HID_ID uevent, the report descriptor
+// and a subsystem link ending in hid; hidrawN/device leads back up to it.
 // FUSE details: direct_io so that every read and write reaches us with its own size,
 // nonseekable because the node has no positions, noflush because close() has nothing
 // to flush. Readiness that arrives later (a report due, a stall over) is announced
@@ -19,7 +28,10 @@
 
 #include <fcntl.h>
 #include <fuse_lowlevel.h>
+#include <linux/hidraw.h>
+#include <linux/input.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +39,8 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -90,6 +104,22 @@ bool WriteFile(const fs::path& path, const std::string& bytes) {
     return static_cast<bool>(out);
 }
 
+// The value of `key` in a uevent text ("KEY=value" lines), or empty.
+std::string UeventValue(const std::string& uevent, const std::string& key) {
+    size_t start = 0;
+    while (start < uevent.size()) {
+        size_t end = uevent.find('\n', start);
+        if (end == std::string::npos) end = uevent.size();
+        if (uevent.compare(start, key.size() + 1, key + "=") == 0)
+            return uevent.substr(start + key.size() + 1, end - start - key.size() - 1);
+        start = end + 1;
+    }
+    return {};
+}
+
+// A dynamic character major as the kernel gives hidraw; nothing opens the node by number.
+constexpr int HIDRAW_MAJOR = 245;
+
 std::string DefaultUevent(int index, uint16_t vendorId, uint16_t productId) {
     char text[512];
     std::snprintf(text, sizeof text,
@@ -108,6 +138,7 @@ std::string DefaultUevent(int index, uint16_t vendorId, uint16_t productId) {
 struct HidNodeServer::Impl {
     struct Node {
         std::string name;
+        int index = 0;  // hidraw<index>
         uint16_t vendorId = 0;
         uint16_t productId = 0;
         std::unique_ptr<Reader> reader;
@@ -138,6 +169,7 @@ struct HidNodeServer::Impl {
     };
 
     std::string base;
+    fs::path sysRoot;
     fs::path sysfsClass;
     std::vector<Node> nodes;
     std::map<uint64_t, OpenFile> files;
@@ -159,17 +191,42 @@ struct HidNodeServer::Impl {
     bool mounted = false;
 
     // --- sysfs ---
-    fs::path DeviceDir(const Node& n) const { return sysfsClass / n.name / "device"; }
+    // The HID device's folder: devices/zarn60-sim/0003:VVVV:PPPP.000n, n counting from 1.
+    fs::path DeviceDir(const Node& n) const {
+        char name[32];
+        std::snprintf(name, sizeof name, "0003:%04X:%04X.%04X", n.vendorId, n.productId,
+                      static_cast<unsigned>(n.index + 1));
+        return sysRoot / "devices" / "zarn60-sim" / name;
+    }
 
     void WriteSysfs(const Node& n) {
         std::error_code ec;
-        fs::create_directories(DeviceDir(n), ec);
-        WriteFile(DeviceDir(n) / "uevent", n.uevent);
-        fs::path desc = DeviceDir(n) / "report_descriptor";
+        const fs::path device = DeviceDir(n);
+        const fs::path hidraw = device / "hidraw" / n.name;
+        fs::create_directories(hidraw, ec);
+        fs::create_directories(sysRoot / "bus" / "hid", ec);
+        WriteFile(device / "uevent", n.uevent);
+        fs::path desc = device / "report_descriptor";
         if (n.descriptor)
             WriteFile(desc, std::string(n.descriptor->begin(), n.descriptor->end()));
         else
             fs::remove(desc, ec);
+        WriteFile(hidraw / "uevent", "MAJOR=" + std::to_string(HIDRAW_MAJOR) + "\nMINOR=" +
+                                         std::to_string(n.index) + "\nDEVNAME=" + n.name + "\n");
+        auto link = [&ec](const fs::path& target, const fs::path& at) {
+            if (!fs::is_symlink(at, ec)) fs::create_symlink(target, at, ec);
+        };
+        link("../../../bus/hid", device / "subsystem");
+        link("../../../../../class/hidraw", hidraw / "subsystem");
+        link("../..", hidraw / "device");
+        link(fs::path("../../devices/zarn60-sim") / device.filename() / "hidraw" / n.name,
+             sysfsClass / n.name);
+    }
+
+    void RemoveSysfs(const Node& n) {
+        std::error_code ec;
+        fs::remove(sysfsClass / n.name, ec);
+        fs::remove_all(DeviceDir(n), ec);
     }
 
     void SetDescriptor(Node& n, const std::optional<std::vector<uint8_t>>& bytes) {
@@ -247,8 +304,7 @@ struct HidNodeServer::Impl {
                 if (!n.goneHandled) {
                     n.goneHandled = true;
                     ++n.generation;
-                    std::error_code ec;
-                    fs::remove_all(sysfsClass / n.name, ec);
+                    RemoveSysfs(n);
                     // Its handles are dead from now on: the reader no longer keeps
                     // reports for them.
                     for (auto& [fh, f] : files) {
@@ -569,6 +625,88 @@ struct HidNodeServer::Impl {
         self->wake.notify_all();
     }
 
+    // The hidraw ioctls. FUSE passes only requests whose size and direction are encoded in
+    // the number, with a buffer of that size; the caller's own HIDIOCGRDESC size field does
+    // not reach us, so the whole descriptor is returned with its size (the struct holds
+    // any descriptor).
+    static void OpIoctl(fuse_req_t req, fuse_ino_t, unsigned int cmd, void*, fuse_file_info* fi,
+                        unsigned, const void*, size_t, size_t outSize) {
+        Impl* self = From(req);
+        std::lock_guard<std::mutex> lock(self->mu);
+        auto it = self->files.find(fi->fh);
+        if (it == self->files.end() || self->Dead(it->second)) {
+            fuse_reply_err(req, ENODEV);  // as the kernel answers for a device that is gone
+            return;
+        }
+        const Node& n = self->nodes[it->second.node];
+        if (_IOC_TYPE(cmd) != 'H') {
+            fuse_reply_err(req, ENOTTY);
+            return;
+        }
+        auto text = [&](const std::string& value) {
+            // The kernel copies the text with its NUL, cut at the caller's length, and
+            // returns the count copied.
+            std::string bytes = value + '\0';
+            size_t length = std::min(bytes.size(), outSize);
+            fuse_reply_ioctl(req, static_cast<int>(length), bytes.data(), length);
+        };
+        switch (_IOC_NR(cmd)) {
+            case _IOC_NR(HIDIOCGRDESCSIZE): {
+                if (cmd != HIDIOCGRDESCSIZE) break;
+                if (!n.descriptor) {
+                    fuse_reply_err(req, EIO);
+                    return;
+                }
+                int size = static_cast<int>(
+                    std::min<size_t>(n.descriptor->size(), HID_MAX_DESCRIPTOR_SIZE));
+                fuse_reply_ioctl(req, 0, &size, sizeof size);
+                return;
+            }
+            case _IOC_NR(HIDIOCGRDESC): {
+                if (cmd != HIDIOCGRDESC) break;
+                if (!n.descriptor) {
+                    fuse_reply_err(req, EIO);
+                    return;
+                }
+                hidraw_report_descriptor d{};
+                d.size = static_cast<uint32_t>(
+                    std::min<size_t>(n.descriptor->size(), HID_MAX_DESCRIPTOR_SIZE));
+                std::memcpy(d.value, n.descriptor->data(), d.size);
+                fuse_reply_ioctl(req, 0, &d, offsetof(hidraw_report_descriptor, value) + d.size);
+                return;
+            }
+            case _IOC_NR(HIDIOCGRAWINFO): {
+                if (cmd != HIDIOCGRAWINFO) break;
+                hidraw_devinfo info{};
+                info.bustype = BUS_USB;
+                info.vendor = static_cast<int16_t>(n.vendorId);
+                info.product = static_cast<int16_t>(n.productId);
+                fuse_reply_ioctl(req, 0, &info, sizeof info);
+                return;
+            }
+            case 0x04:  // HIDIOCGRAWNAME(len)
+                if (_IOC_DIR(cmd) != _IOC_READ) break;
+                text(UeventValue(n.uevent, "HID_NAME"));
+                return;
+            case 0x05:  // HIDIOCGRAWPHYS(len)
+                if (_IOC_DIR(cmd) != _IOC_READ) break;
+                text(UeventValue(n.uevent, "HID_PHYS"));
+                return;
+            case 0x08:  // HIDIOCGRAWUNIQ(len)
+                if (_IOC_DIR(cmd) != _IOC_READ) break;
+                text(UeventValue(n.uevent, "HID_UNIQ"));
+                return;
+            case 0x06:  // HIDIOCSFEATURE(len)
+            case 0x07:  // HIDIOCGFEATURE(len)
+                // The reader has no feature reports: its control endpoint stalls.
+                fuse_reply_err(req, EPIPE);
+                return;
+            default:
+                break;
+        }
+        fuse_reply_err(req, ENOTTY);
+    }
+
     static void OpPoll(fuse_req_t req, fuse_ino_t, fuse_file_info* fi, fuse_pollhandle* ph) {
         Impl* self = From(req);
         std::lock_guard<std::mutex> lock(self->mu);
@@ -606,6 +744,7 @@ int HidNodeServer::AddReader(uint16_t vendorId, uint16_t productId) {
     Impl::Node n;
     int index = static_cast<int>(im.nodes.size());
     n.name = "hidraw" + std::to_string(index);
+    n.index = index;
     n.vendorId = vendorId;
     n.productId = productId;
     n.reader = std::make_unique<Reader>();
@@ -634,7 +773,8 @@ bool HidNodeServer::Start(std::string* error) {
     ::chmod(im.base.c_str(), 0755);  // a user's tool may look in when root serves
     m_sysfsRoot = im.base + "/sys";
     m_devRoot = im.base + "/dev";
-    im.sysfsClass = fs::path(m_sysfsRoot) / "class" / "hidraw";
+    im.sysRoot = m_sysfsRoot;
+    im.sysfsClass = im.sysRoot / "class" / "hidraw";
     std::error_code ec;
     fs::create_directories(im.sysfsClass, ec);
     fs::create_directories(m_devRoot, ec);
@@ -659,6 +799,7 @@ bool HidNodeServer::Start(std::string* error) {
     ops.read = Impl::OpRead;
     ops.write = Impl::OpWrite;
     ops.poll = Impl::OpPoll;
+    ops.ioctl = Impl::OpIoctl;
 
     std::string options = "fsname=zarn60-sim,subtype=zarn60hid,default_permissions";
     if (::geteuid() == 0) options += ",allow_other";

@@ -1,0 +1,313 @@
+#!/usr/bin/env bash
+# zarn60-tool.exe under Wine against simulated USB readers, through the Win32 HID backend:
+# Wine's own HID bus driver (winebus.sys, its udev/hidraw side) finds a hidraw node that
+# `zarn60-sim --usb` serves over FUSE, and the program talks to it through SetupAPI, HID and
+# overlapped ReadFile/WriteFile as it would to a reader on Windows.
+#
+#   scripts/wine-hid-check.sh EXE SIM [WORK]
+#     EXE   zarn60-tool.exe (the cross build's build-windows/tools/zarn60-tool.exe)
+#     SIM   the native zarn60-sim
+#     WORK  a folder of its own, emptied first (default: wine-hid beside EXE's build)
+#
+# Needs root (mounts) and /dev/fuse. Everything runs in a private mount namespace
+# (unshare -m), where:
+# - /dev is a tmpfs of links to the host's entries, plus hidraw0 -> the simulator's node;
+# - /sys is the simulator's sysfs-like tree (kernel-shaped: class/hidraw/hidraw0 leads to a
+#   hidraw device whose parent HID device carries HID_ID and the report descriptor);
+# - SYSTEMD_DEVICE_VERIFY_SYSFS=0, since libudev otherwise ignores a tree that is not sysfs;
+# - a fresh Wine prefix whose winebus has 'Enable SDL' = 0: its SDL bus fails without
+#   libSDL2 and no udev bus would follow.
+# Wine's bus enumerates once when it starts and keeps the node open; it sees no plugging
+# later (no udev events here), so each simulated reader gets a Wine session of its own.
+set -euo pipefail
+
+if [ $# -lt 2 ]; then
+  sed -n '2,21p' "$0" >&2
+  exit 2
+fi
+exe=$(realpath -m "$1")
+sim=$(realpath -m "$2")
+work=${3:-$(dirname "$(dirname "$exe")")/wine-hid}
+
+if [ -z "${ZARN60_WINE_HID_NS:-}" ]; then
+  missing=""
+  for tool in wine wineserver winepath unshare; do
+    command -v "$tool" >/dev/null || missing="$missing $tool"
+  done
+  [ -z "$missing" ] || { echo "wine-hid-check: missing:$missing" >&2; exit 1; }
+  [ "$(id -u)" = 0 ] || { echo "wine-hid-check: needs root (mounts, FUSE)" >&2; exit 1; }
+  [ -c /dev/fuse ] || { echo "wine-hid-check: no /dev/fuse" >&2; exit 1; }
+  if [ ! -f "$exe" ] || [ ! -x "$sim" ]; then
+    echo "wine-hid-check: no $exe or $sim" >&2
+    exit 1
+  fi
+  start=$(date +%s)
+  status=0
+  ZARN60_WINE_HID_NS=1 unshare -m --propagation private bash "$0" "$exe" "$sim" "$work" ||
+    status=$?
+  echo "wine-hid-check: $(($(date +%s) - start)) s"
+  exit "$status"
+fi
+
+# --- Inside the namespace -----------------------------------------------------------------
+rm -rf "$work"
+mkdir -p "$work/hostdev" "$work/nosys" "$work/files"
+mount --rbind /dev "$work/hostdev"
+mount -t tmpfs -o mode=755 zarn60-dev /dev
+for entry in "$work"/hostdev/*; do
+  name=$(basename "$entry")
+  case $name in hidraw*) continue ;; esac  # the host's readers stay out of sight
+  ln -s "$entry" "/dev/$name"
+done
+mount --bind "$work/nosys" /sys
+
+export WINEPREFIX="$work/prefix" WINEDEBUG=${WINEDEBUG:--all} SYSTEMD_DEVICE_VERIFY_SYSFS=0
+export WINEDLLOVERRIDES="mscoree,mshtml="
+sim_pid=""
+xvfb_pid=""
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+
+# Without a display, the installation of a newly found device fails now and then (its COM
+# apartment wants a window): a display of our own when there is none.
+if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
+  for n in $(seq 61 80); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }
+  done
+  Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+  export DISPLAY=$display
+fi
+
+wine "$exe" --version >/dev/null 2>&1 || true  # creates the prefix
+wine reg add 'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' /t REG_DWORD \
+  /d 0 /f >/dev/null 2>&1
+wineserver -k 2>/dev/null || true
+wineserver -w
+
+pass=0; fail=0
+ok() { pass=$((pass+1)); echo "ok   $1"; }
+bad() { fail=$((fail+1)); echo "FAIL $1"; }
+
+# Serves one simulated reader with these options as /dev/hidraw0 and /sys. Each reader
+# prints into files of its own: the shell opens them in the background job, possibly after
+# the first look.
+readers=0
+serve() {
+  readers=$((readers+1))
+  local out="$work/sim-$readers.out" err="$work/sim-$readers.err"
+  "$sim" --usb "$@" >"$out" 2>"$err" &
+  sim_pid=$!
+  local until=$((SECONDS + 20))
+  while [ $SECONDS -lt $until ] && kill -0 "$sim_pid" 2>/dev/null; do
+    grep -qs '^ZARN60_DEV_ROOT=' "$out" && break
+    sleep 0.05
+  done
+  local sys dev
+  sys=$(sed -n 's/^ZARN60_SYSFS_ROOT=//p' "$out" 2>/dev/null)
+  dev=$(sed -n 's/^ZARN60_DEV_ROOT=//p' "$out" 2>/dev/null)
+  if [ -z "$dev" ] || [ -z "$sys" ]; then
+    echo "wine-hid-check: zarn60-sim --usb $* did not start:" >&2
+    cat "$out" "$err" >&2 2>/dev/null || true
+    exit 1
+  fi
+  mount --bind "$sys" /sys
+  ln -sfn "$dev/hidraw0" /dev/hidraw0
+}
+
+unserve() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w
+  kill "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=""
+  umount /sys
+  rm -f /dev/hidraw0
+}
+
+# Starts Wine and waits until its bus lists a reader (true) or has had time to (false). The
+# first start in a new prefix installs a driver for the new device and often does not
+# present it (Wine 8): a second start, 8 s later, does.
+wine_up() {
+  local attempt
+  for attempt in 1 2; do
+    wineserver -p
+    local until=$((SECONDS + (attempt == 1 ? 8 : 30)))
+    while [ $SECONDS -lt $until ]; do
+      if wine "$exe" --list-devices 2>>"$work/wine.log" | grep -Eqi '080[12]:0005'; then
+        [ "$attempt" = 1 ] || echo "note: the reader was listed on Wine's second start"
+        return 0
+      fi
+      sleep 0.25
+    done
+    wineserver -k 2>/dev/null || true
+    wineserver -w
+  done
+  return 1
+}
+
+# Runs a script read from standard input; prints the text of each control it gets, or
+# "checked=N" for a check box or radio button.
+run() {
+  wine "$exe" --script - 2>/dev/null | tr -d '\r' |
+    sed -n -E 's/^ctl [0-9]+ kind=(check|radio) .* checked=([01]) .*/checked=\2/p;
+               s/^ctl [0-9]+ kind=(edit|combo|button|label) .* text="(.*)"$/\2/p'
+}
+
+expect() {
+  local name=$1 got=$2 want=$3
+  if [ "$got" = "$want" ]; then ok "$name"
+  else bad "$name"; diff <(printf '%s\n' "$want") <(printf '%s\n' "$got") | sed 's/^/    /' || true; fi
+}
+
+# The default card as the test box shows it: the bytes in hexadecimal.
+card=$(printf '%s' '%B4111111111111111^DOE/JOHN^2912101?' $'\r\n' ';4111111111111111=2912101?' \
+  $'\r\n' | od -An -v -tx1 | tr -d ' \n' | tr a-f A-F)
+save_dir=$(winepath -w "$work/files" 2>/dev/null)
+# The reader's factory configuration as it reads it back (a settings file holds this).
+factory_read='01 01 01 25 3b 2b 3f 3f 3f 00 03 03 03 06 14 01 00'
+factory_read="$factory_read$(printf ' 00%.0s' $(seq 38)) 1b"
+
+# --- A reader that answers ------------------------------------------------------------------
+serve --reader-version V7.71
+if wine_up; then
+  ok "the reader is listed through SetupAPI and HID"
+  got=$(printf '%s\n' \
+    "click IDC_FACTORY" "get IDC_TEST_BOX" \
+    "click IDC_UPLOAD" "get IDC_TEST_BOX" \
+    "answer save $save_dir\\Setup.cfg" "click IDC_SAVE_FILE" "get IDC_TEST_BOX" \
+    "click IDC_BEEP_OFF" "click IDC_DOWNLOAD" "get IDC_TEST_BOX" \
+    "click IDC_BEEP_ON" "click IDC_UPLOAD" "get IDC_TEST_BOX" "get IDC_BEEP_OFF" \
+    "click IDC_GET_VERSION" "get IDC_TEST_BOX" \
+    "click IDC_READ_CARD" "get IDC_TEST_BOX" | run)
+  expect "factory, upload, save, download, upload, version, card over USB" "$got" \
+    "$(printf '%s\n' "Setup ok" "Get Setting Ok" "Save CFG file Setup.cfg Ok" "Setup ok" \
+      "Get Setting Ok" "checked=1" "V7.71" "$card")"
+  saved=$(od -An -v -tx1 "$work/files/Setup.cfg" 2>/dev/null | tr -s ' \n' ' ' | sed 's/^ //;s/ $//')
+  expect "the saved file is the reader's 56-byte read image" "$saved" "$factory_read"
+else
+  bad "the reader is listed through SetupAPI and HID"
+  wine "$exe" --list-devices 2>&1 | sed 's/^/    /'
+fi
+unserve
+
+# --- The USB failures -------------------------------------------------------------------------
+# Each: the simulator's options, the script, the texts.
+failure() {
+  local name=$1 options=$2 script=$3 want=$4
+  # shellcheck disable=SC2086
+  serve $options
+  if wine_up; then
+    expect "$name" "$(printf '%s\n' "$script" | run)" "$want"
+  else
+    bad "$name: the reader is not listed"
+  fi
+  unserve
+}
+
+version_download_upload_card=$'click IDC_DOWNLOAD\nget IDC_TEST_BOX\nclick IDC_FACTORY\nget IDC_TEST_BOX\nclick IDC_UPLOAD\nget IDC_TEST_BOX\nclick IDC_GET_VERSION\nget IDC_TEST_BOX\nclick IDC_READ_CARD\nget IDC_TEST_BOX'
+
+failure "silent reader" "--mode silent" "$version_download_upload_card" \
+  "$(printf '%s\n' "ZARN60 NO RESPONSE3" "Setup ok" "ZARN60 NO RESPONSE1" \
+    "ZARN60 NO RESPONSE1" "")"
+failure "rejected configuration" "--mode reject" \
+  $'click IDC_BEEP_OFF\nclick IDC_DOWNLOAD\nget IDC_TEST_BOX\nclick IDC_FACTORY\nget IDC_TEST_BOX\nclick IDC_UPLOAD\nget IDC_TEST_BOX\nget IDC_BEEP_ON' \
+  "$(printf '%s\n' "Setup Error" "Setup ok" "Get Setting Ok" "checked=1")"
+
+# Garbage: the verdict is never 00, any 56 bytes make an upload, the version is 8 bytes of
+# noise.
+serve --mode garbage
+if wine_up; then
+  got=$(printf '%s\n' "click IDC_DOWNLOAD" "get IDC_TEST_BOX" "click IDC_UPLOAD" \
+    "get IDC_TEST_BOX" "click IDC_GET_VERSION" "get IDC_TEST_BOX" | run)
+  head2=$(printf '%s\n' "$got" | sed -n 1,2p)
+  version=$(printf '%s\n' "$got" | sed -n 3p)
+  if [ "$head2" = $'Setup Error\nGet Setting Ok' ] && [ -n "$version" ] &&
+     [ "$version" != V2.10 ] && [ "$(printf '%s' "$version" | sed 's/\\x[0-9a-f][0-9a-f]/#/g; s/\\./#/g' | wc -c)" = 8 ]; then
+    ok "garbage"
+  else
+    bad "garbage"; printf '    %s\n' "$got"
+  fi
+else
+  bad "garbage: the reader is not listed"
+fi
+unserve
+
+# The reader vanishes after N reports: report N+1 of the eight fails.
+failure "vanishing after the first report of a download" "--vanish 1" \
+  $'click IDC_DOWNLOAD\nget IDC_TEST_BOX' "USB WRITE ERROR2"
+failure "vanishing after the third report of a download" "--vanish 3" \
+  $'click IDC_DOWNLOAD\nget IDC_TEST_BOX' "USB WRITE ERROR 3"
+failure "vanishing after the first report of a factory reset" "--vanish 1" \
+  $'click IDC_FACTORY\nget IDC_TEST_BOX' "USB WRITE ERROR2 !!!"
+# Gone after the request: the read waits out its time-out (Wine's bus never says the device
+# left: no udev events here).
+failure "vanishing after the request of an upload" "--vanish 1" \
+  $'click IDC_UPLOAD\nget IDC_TEST_BOX' "ZARN60 NO RESPONSE1"
+
+# Report lengths other than the 9 bytes the exchanges build.
+failure "output reports of 8 bytes" "--reports 9 8" "$version_download_upload_card" \
+  "$(printf '%s\n' "USB WRITE ERROR1" "USB WRITE ERROR1 !!!" "USB WRITE ERROR1" \
+    "USB WRITE ERROR1" "USB WRITE ERROR1")"
+failure "input reports of 8 bytes" "--reports 8 9" \
+  $'click IDC_DOWNLOAD\nget IDC_TEST_BOX\nclick IDC_UPLOAD\nget IDC_TEST_BOX\nclick IDC_FACTORY\nget IDC_TEST_BOX' \
+  "$(printf '%s\n' "USB WRITE ERROR1" "USB WRITE ERROR1" "Setup ok")"
+failure "65-byte reports on vendor 0802" "--vid 0802 --reports 65 65 --reader-version V9" \
+  $'click IDC_DOWNLOAD\nget IDC_TEST_BOX\nclick IDC_UPLOAD\nget IDC_TEST_BOX\nclick IDC_GET_VERSION\nget IDC_TEST_BOX' \
+  "$(printf '%s\n' "Setup ok" "Get Setting Ok" "V9")"
+
+# No reader at all.
+wineserver -p
+expect "no reader" "$(printf '%s\n' "click IDC_DOWNLOAD" "get IDC_TEST_BOX" \
+  "click IDC_GET_VERSION" "get IDC_TEST_BOX" | run)" \
+  "$(printf '%s\n' "Open USB Device Failure!!!" "Open USB Device Failure!!!")"
+wineserver -k 2>/dev/null || true
+wineserver -w
+
+# --- Two programs on one reader -------------------------------------------------------------
+# Each round an upload with the sentinels it shows, then a version query: each program shows
+# the reader's own answer or fails to open, never the other's answer.
+serve --reader-version V2.10
+if wine_up; then
+  rounds=10
+  for _ in $(seq $rounds); do
+    printf '%s\n' "click IDC_UPLOAD" "get IDC_TEST_BOX" "get IDC_TRACK1_SS" "get IDC_TRACK1_ES" \
+      "click IDC_GET_VERSION" "get IDC_TEST_BOX"
+  done >"$work/two.script"
+  (cd "$work" && run <two.script >two-1.out) &
+  first=$!
+  (cd "$work" && run <two.script >two-2.out) &
+  second=$!
+  wait "$first" "$second"
+  served=0; wrong=0
+  for out in "$work/two-1.out" "$work/two-2.out"; do
+    [ "$(wc -l <"$out")" = $((rounds * 4)) ] || wrong=$((wrong+1))
+    while read -r upload && read -r ss && read -r es && read -r version; do
+      if [ "$upload" = "Get Setting Ok" ] && [ "$ss" = % ] && [ "$es" = '?' ]; then
+        served=$((served+1))
+      elif [ "$upload" != "Open USB Device Failure!!!" ]; then
+        wrong=$((wrong+1)); echo "    upload: $upload $ss $es"
+      fi
+      if [ "$version" = V2.10 ]; then served=$((served+1))
+      elif [ "$version" != "Open USB Device Failure!!!" ]; then
+        wrong=$((wrong+1)); echo "    version: $version"
+      fi
+    done <"$out"
+  done
+  if [ "$wrong" = 0 ] && [ "$served" -gt $((rounds * 2)) ]; then
+    ok "two programs on one reader ($served of $((rounds * 4)) exchanges served)"
+  else
+    bad "two programs on one reader ($served served, $wrong wrong)"
+  fi
+else
+  bad "two programs on one reader: the reader is not listed"
+fi
+unserve
+
+echo "$pass passed, $fail failed (USB under wine)"
+[ "$fail" = 0 ]
