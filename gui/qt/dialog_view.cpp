@@ -32,8 +32,10 @@
 #include <functional>
 
 #include "app/zarn60_tool_dlg.h"
+#include "gui/qt/accessibility.h"
 #include "gui/qt/file_dialog.h"
 #include "gui/qt/template_widgets.h"
+#include "ui/dialog_keys.h"
 
 namespace gui {
 
@@ -167,24 +169,40 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
     }
 
     InstallAccessibleRoles();
+    InstallAccessibility();
     const BaseUnits units = DialogBaseUnits(tpl, fontPixels);
     for (const res::ControlTemplate& t : tpl.controls) {
-        QWidget* w = CreateControlWidget(t, units, this);
+        // What lies in a group box is its child: a screen reader hears the box's caption
+        // as the context of each control in it.
+        const int box = GroupBoxOf(tpl, m_widgets.size());
+        QWidget* owner = box >= 0 && static_cast<size_t>(box) < m_widgets.size()
+                             ? m_widgets[static_cast<size_t>(box)]
+                             : this;
+        QWidget* w = CreateControlWidget(t, units, owner);
+        if (owner != this) w->move(w->pos() - owner->pos());
         if (t.id != res::IDC_STATIC && !m_index.count(t.id)) m_index[t.id] = m_widgets.size();
         m_widgets.push_back(w);
         Connect(m_widgets.size() - 1);
     }
 
-    // Names for screen readers; a label beside a control is also its buddy, which is how
-    // a combo box is named on Linux (its name is its text).
+    // Names for screen readers. A label beside a control is also its buddy (the "labelled
+    // by" relation) when it names that control alone and as a whole: a screen reader reads
+    // the relation before the name.
     for (size_t i = 0; i < m_widgets.size(); ++i) {
         int label = -1;
-        if (const QString name = AccessibleNameOf(tpl, i, &label); !name.isEmpty())
-            m_widgets[i]->setAccessibleName(name);
-        if (auto* buddy =
-                label >= 0 ? qobject_cast<QLabel*>(m_widgets[static_cast<size_t>(label)]) : nullptr)
-            buddy->setBuddy(m_widgets[i]);
+        QString name = AccessibleNameOf(tpl, i, &label);
+        if (name.isEmpty()) name = RowNameOf(tpl, i);
+        if (name.isEmpty() && tpl.controls[i].kind == res::Kind::Icon)
+            name = Utf8(tpl.caption).trimmed();
+        if (name.isEmpty()) continue;
+        m_widgets[i]->setAccessibleName(name);
+        if (auto* combo = qobject_cast<QComboBox*>(m_widgets[i]); combo && combo->lineEdit())
+            combo->lineEdit()->setAccessibleName(name);
+        auto* buddy =
+            label >= 0 ? qobject_cast<QLabel*>(m_widgets[static_cast<size_t>(label)]) : nullptr;
+        if (buddy && buddy->text().trimmed() == name) buddy->setBuddy(m_widgets[i]);
     }
+    m_announcer = new Announcer(this);
 
     m_realTime.start();
     connect(&m_timer, &QTimer::timeout, this, [this] {
@@ -426,6 +444,7 @@ void DialogView::MirrorTestBox(size_t index, const ui::Control& c) {
         AddToTestBox(box, shown.text.display, before);
         box->moveCursor(QTextCursor::End);
         box->ensureCursorVisible();
+        m_announcer->Added(shown.text.display.mid(before));
     } else {
         TestBoxText rendered = RenderTestBox(c.text);
         m_testBoxWork += c.text.size();
@@ -442,10 +461,17 @@ void DialogView::MirrorTestBox(size_t index, const ui::Control& c) {
                     std::min<int>(caret, static_cast<int>(rendered.display.size()))));
                 box->setTextCursor(cursor);
             } else {
-                if (sameWidth && !current.isEmpty() && rendered.display.startsWith(current))
+                const bool added = !current.isEmpty() && rendered.display.startsWith(current);
+                if (sameWidth && added)
                     AddToTestBox(box, rendered.display, current.size());  // mostly added
                 else
                     FillTestBox(box, rendered.display);
+                if (shown.revision != c.textRevision) {
+                    if (added)
+                        m_announcer->Added(rendered.display.mid(current.size()));
+                    else
+                        m_announcer->Replaced(rendered.display);
+                }
                 // New text is read at its end.
                 box->moveCursor(QTextCursor::End);
                 box->ensureCursorVisible();
@@ -627,6 +653,48 @@ bool DialogView::HandleKey(QWidget* target, QKeyEvent* key) {
     return true;
 }
 
+bool DialogView::HandleDialogKey(QWidget* target, QKeyEvent* key) {
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    if (key->key() == Qt::Key_F10 && mods == Qt::ShiftModifier) {
+        // Shift+F10 opens the context menu where the focus is, as the Menu key does.
+        const QPoint at = target->rect().center();
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, at, target->mapToGlobal(at));
+        QApplication::sendEvent(target, &menu);
+        return true;
+    }
+    ui::DialogKey dialogKey;
+    switch (key->key()) {
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+            if (mods & ~Qt::ShiftModifier) return false;
+            dialogKey = key->key() == Qt::Key_Backtab || (mods & Qt::ShiftModifier)
+                            ? ui::DialogKey::BackTab
+                            : ui::DialogKey::Tab;
+            break;
+        case Qt::Key_Left:
+            dialogKey = ui::DialogKey::Left;
+            break;
+        case Qt::Key_Right:
+            dialogKey = ui::DialogKey::Right;
+            break;
+        case Qt::Key_Up:
+            dialogKey = ui::DialogKey::Up;
+            break;
+        case Qt::Key_Down:
+            dialogKey = ui::DialogKey::Down;
+            break;
+        default:
+            return false;
+    }
+    if (dialogKey != ui::DialogKey::Tab && dialogKey != ui::DialogKey::BackTab &&
+        mods != Qt::NoModifier)
+        return false;
+    // The dialog manager's keys: Tab between tab stops, arrows inside a group.
+    bool used = false;
+    Run([&] { used = ui::UserKey(*m_dialog, dialogKey); }, false);
+    return used;
+}
+
 bool DialogView::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (type == QEvent::Resize) {
@@ -654,6 +722,7 @@ bool DialogView::eventFilter(QObject* watched, QEvent* event) {
         if (qobject_cast<QAbstractButton*>(target)) m_doubleClicked = target;
         return QWidget::eventFilter(watched, event);
     }
+    if (HandleDialogKey(target, static_cast<QKeyEvent*>(event))) return true;
     if (HandleKey(target, static_cast<QKeyEvent*>(event))) return true;
     return QWidget::eventFilter(watched, event);
 }

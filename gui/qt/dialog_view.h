@@ -23,6 +23,8 @@ class QPlainTextEdit;
 
 namespace gui {
 
+class Announcer;
+
 // What a test box shows, read from its widget: long runs of text are kept in blocks of
 // bounded length (split where the box wraps a line anyway), and those splits are no line
 // breaks of the text.
@@ -70,6 +72,8 @@ public:
     // Characters the test boxes have rendered, inserted and had laid out again since the
     // start: the work of showing text, which must follow the new text, not all of it.
     uint64_t TestBoxWork() const { return m_testBoxWork; }
+    // What tells a screen reader about new text of the test box.
+    Announcer& TestBoxAnnouncer() const { return *m_announcer; }
 
     // ui::Host
     void MessageBox(const std::string& text, const std::string& title, ui::MsgIcon icon) override;
@@ -107,6 +111,7 @@ private:
     int IndexOfWidget(const QWidget* widget) const;  // the control a widget belongs to
     void RunSystemCommand(uint32_t command);
     bool HandleKey(QWidget* target, QKeyEvent* key);
+    bool HandleDialogKey(QWidget* target, QKeyEvent* key);
 
     const res::DialogTemplate& m_template;
     ui::Dialog* m_dialog = nullptr;
@@ -128,6 +133,7 @@ private:
     int m_busy = 0;
     bool m_userEditing = false;
     QWidget* m_doubleClicked = nullptr;
+    Announcer* m_announcer = nullptr;
     Simulator m_simulator;
 };
 

@@ -61,6 +61,17 @@ private:
     static constexpr int kCaptionIndent = 7;
 };
 
+// A check box or radio button takes a click anywhere on its rectangle, as the original's
+// buttons do, not only on its indicator and caption.
+template <class Button>
+class WholeRectButton : public Button {
+public:
+    using Button::Button;
+
+protected:
+    bool hitButton(const QPoint& pos) const override { return this->rect().contains(pos); }
+};
+
 class RadioAccessible : public QAccessibleWidget {
 public:
     explicit RadioAccessible(QRadioButton* radio)
@@ -254,7 +265,27 @@ QString AccessibleNameOf(const res::DialogTemplate& tpl, size_t index, int* labe
         if (row.endsWith(u':')) row.chop(1);
         return row + u' ' + Utf8(above->caption).trimmed();
     }
-    if (beside) return Utf8(beside->caption).trimmed();
+    if (beside) {
+        // A label can also carry the hint of the control before it, after two blanks
+        // ("[Max:2 digits]  Track 2 End:"): the control's own caption is the last part, and
+        // its hint ("[...]") the first part of the label right of it.
+        QString name = Utf8(beside->caption).trimmed();
+        if (const qsizetype split = name.lastIndexOf(QLatin1String("  ")); split >= 0)
+            name = name.mid(split).trimmed();
+        const res::ControlTemplate* after = nullptr;
+        for (const res::ControlTemplate& o : tpl.controls) {
+            if (o.kind == res::Kind::Label && Overlaps(o.rect.y, o.rect.h, c.rect.y, c.rect.h) &&
+                o.rect.x >= c.rect.x + c.rect.w - 2 && (!after || o.rect.x < after->rect.x))
+                after = &o;
+        }
+        if (after) {
+            QString hint = Utf8(after->caption).trimmed();
+            if (const qsizetype split = hint.indexOf(QLatin1String("  ")); split >= 0)
+                hint = hint.left(split);
+            if (hint.startsWith(u'[')) name += u' ' + hint;
+        }
+        return name;
+    }
     if (above) return Utf8(above->caption).trimmed();
     return group ? Utf8(group->caption).trimmed() : QString();
 }
@@ -288,10 +319,10 @@ QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits unit
             }
             break;
         case res::Kind::Check:
-            widget = new QCheckBox(caption, parent);
+            widget = new WholeRectButton<QCheckBox>(caption, parent);
             break;
         case res::Kind::Radio: {
-            auto* radio = new QRadioButton(caption, parent);
+            auto* radio = new WholeRectButton<QRadioButton>(caption, parent);
             // Only a user's click clears the partner, and the model does that.
             radio->setAutoExclusive(false);
             widget = radio;
@@ -342,8 +373,9 @@ QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits unit
             break;
         }
         case res::Kind::Group:
+            // The controls inside are its children; it leaves the clicks between them to
+            // the dialog.
             widget = new GroupFrame(caption, parent);
-            widget->setAttribute(Qt::WA_TransparentForMouseEvents);
             break;
         case res::Kind::Icon: {
             auto* label = new QLabel(parent);
