@@ -101,6 +101,7 @@ KeyMove WhereKeyGoes(const Dialog& dialog, int from, DialogKey key) {
     size_t i = at;
     for (size_t step = 0; step < size; ++step) {
         i = first + (forward ? (i - first + 1) % size : (i - first + size - 1) % size);
+        if (i == at) break;  // nothing else in the group takes the focus
         if (TakesFocus(controls[i])) {
             const Control& c = controls[i];
             return {c.id, c.kind == res::Kind::Radio && !c.checked};
