@@ -145,7 +145,7 @@ QString ShownTestBoxText(const QPlainTextEdit* box) {
     return text;
 }
 
-DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
+DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent, QSize available)
     : QWidget(parent), m_template(tpl) {
     setWindowFlags((parent ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -154,10 +154,12 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
     // A screen too small for the dialog (a small panel, a high scale factor) gets it laid
     // out smaller rather than with controls out of reach.
     const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
-    const int fontPixels =
-        screen ? FittingFontPixels(tpl, screen->availableGeometry().size()) : DialogFontPixels(tpl);
-    setFont(DialogFont(tpl, fontPixels));
-    setFixedSize(DialogClientSize(tpl, fontPixels));
+    if (available.isEmpty() && screen) available = screen->availableGeometry().size();
+    const DialogMetrics metrics = available.isEmpty()
+                                      ? DialogMetrics{DialogFontPixels(tpl), DialogBaseUnits(tpl)}
+                                      : ChooseDialogMetrics(tpl, available);
+    setFont(DialogFont(tpl, metrics.fontPixels));
+    setFixedSize(DialogClientSize(tpl, metrics.units));
     if (!parent && QGuiApplication::platformName() == QLatin1String("xcb")) {
         // Tell X11 window managers the window is a dialog (_NET_WM_WINDOW_TYPE_DIALOG)
         // while it stays a window of its own with a task-bar button: Qt's X11 platform
@@ -170,7 +172,7 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
 
     InstallAccessibleRoles();
     InstallAccessibility();
-    const BaseUnits units = DialogBaseUnits(tpl, fontPixels);
+    const BaseUnits units = metrics.units;
     for (const res::ControlTemplate& t : tpl.controls) {
         // What lies in a group box is its child: a screen reader hears the box's caption
         // as the context of each control in it.

@@ -37,8 +37,10 @@ class DialogView : public QWidget, public ui::Host {
     Q_OBJECT
 
 public:
-    // A view with a parent is a modal dialog over it (the About box).
-    explicit DialogView(const res::DialogTemplate& tpl, QWidget* parent = nullptr);
+    // A view with a parent is a modal dialog over it (the About box). `available` is the
+    // screen area the dialog is laid out for; empty: its screen's.
+    explicit DialogView(const res::DialogTemplate& tpl, QWidget* parent = nullptr,
+                        QSize available = {});
     ~DialogView() override;
 
     // Mirrors the dialog's controls from now on. The dialog's host should be this view.

@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,15 +15,21 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStyleOptionButton>
 
 #include "gui/qt/rgba_png.h"
 
 namespace gui {
 
 namespace {
+
+// What a group box's frame adds to its caption's width: the indent before it, the gap
+// around it and the frame's right edge.
+constexpr int kGroupCaptionRoom = 16;
 
 // A group box as the original draws it: an etched frame whose top line runs through the
 // middle of the caption, the caption near the left corner. Qt's styles put the caption
@@ -142,13 +149,109 @@ BaseUnits DialogBaseUnits(const res::DialogTemplate& tpl, int fontPixels) {
     return BaseUnits{height / 2, height};
 }
 
-int FittingFontPixels(const res::DialogTemplate& tpl, QSize available) {
-    int pixels = DialogFontPixels(tpl);
-    while (pixels > kSmallestFontPixels &&
-           !QRect(QPoint(0, 0), available)
-                .contains(QRect(QPoint(0, 0), DialogClientSize(tpl, pixels) + kFrameAllowance)))
-        --pixels;
-    return pixels;
+namespace {
+
+class IndicatorProxy : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        const int value = QProxyStyle::pixelMetric(metric, option, widget);
+        const bool indicator = metric == PM_IndicatorWidth || metric == PM_IndicatorHeight ||
+                               metric == PM_ExclusiveIndicatorWidth ||
+                               metric == PM_ExclusiveIndicatorHeight;
+        if (!indicator || !widget || widget->height() <= 0) return value;
+        return std::min(value, widget->height());
+    }
+};
+
+bool IsIndicatorKind(res::Kind kind) {
+    return kind == res::Kind::Check || kind == res::Kind::Radio;
+}
+
+// Every seen caption fits its rectangle at these units, and a line of the font fits each
+// check box and radio button.
+bool CaptionsFit(const res::DialogTemplate& tpl, const QFontMetrics& fm, const QStyle* style,
+                 BaseUnits units, bool* tooLow) {
+    *tooLow = false;
+    bool fits = true;
+    for (const res::ControlTemplate& c : tpl.controls) {
+        if (c.style & res::STYLE_HIDDEN) continue;  // never seen
+        const QRect r = DialogUnitsToPixels(c.rect, units);
+        if (IsIndicatorKind(c.kind) && fm.height() > r.height()) *tooLow = true;
+        if (CaptionWidth(c, fm, style, r.height()) > r.width()) fits = false;
+    }
+    return fits && !*tooLow;
+}
+
+}  // namespace
+
+QStyle* IndicatorStyle() {
+    static QStyle* style = [] {
+        auto* proxy = new IndicatorProxy(QApplication::style()->name());
+        proxy->setParent(qApp);
+        return proxy;
+    }();
+    return style;
+}
+
+int CaptionWidth(const res::ControlTemplate& c, const QFontMetrics& fm, const QStyle* style,
+                 int height) {
+    if (c.caption.empty()) return 0;
+    const int text = fm.horizontalAdvance(Utf8(c.caption));
+    switch (c.kind) {
+        case res::Kind::Label:
+            return text;
+        case res::Kind::Check:
+        case res::Kind::Radio: {
+            // As the button measures itself: indicator, spacing and the focus frame's margin
+            // around the text, with the indicator no taller than the control.
+            QStyleOptionButton option;
+            option.text = Utf8(c.caption);
+            option.fontMetrics = fm;
+            const QSize textSize =
+                style->itemTextRect(fm, QRect(), Qt::TextShowMnemonic, false, option.text).size();
+            const bool check = c.kind == res::Kind::Check;
+            const int full = style->pixelMetric(check ? QStyle::PM_IndicatorWidth
+                                                      : QStyle::PM_ExclusiveIndicatorWidth);
+            const int measured =
+                style
+                    ->sizeFromContents(check ? QStyle::CT_CheckBox : QStyle::CT_RadioButton,
+                                       &option, textSize, nullptr)
+                    .width();
+            return measured - full + std::min(full, height);
+        }
+        case res::Kind::Button:
+            return text + style->pixelMetric(QStyle::PM_ButtonMargin);
+        case res::Kind::Group:
+            return text + kGroupCaptionRoom;
+        default:
+            return 0;
+    }
+}
+
+DialogMetrics ChooseDialogMetrics(const res::DialogTemplate& tpl, QSize available) {
+    const QRect screen(QPoint(0, 0), available);
+    const QStyle* style = IndicatorStyle();
+    for (int pixels = DialogFontPixels(tpl);; --pixels) {
+        DialogMetrics m{pixels, DialogBaseUnits(tpl, pixels)};
+        if (pixels < DialogFontPixels(tpl)) {
+            const QFontMetrics fm(DialogFont(tpl, pixels));
+            bool tooLow = false;
+            for (int step = 0; step < 4 * pixels && !CaptionsFit(tpl, fm, style, m.units, &tooLow);
+                 ++step) {
+                if (tooLow)
+                    ++m.units.y;
+                else
+                    ++m.units.x;
+            }
+        }
+        const QSize client = DialogClientSize(tpl, m.units);
+        if (pixels <= kSmallestFontPixels ||
+            screen.contains(QRect(QPoint(0, 0), client + kFrameAllowance)))
+            return m;
+    }
 }
 
 QRect DialogUnitsToPixels(const res::Rect& r, BaseUnits units) {
@@ -160,9 +263,11 @@ QRect DialogUnitsToPixels(const res::Rect& r, BaseUnits units) {
 }
 
 QSize DialogClientSize(const res::DialogTemplate& tpl, int fontPixels) {
-    return DialogUnitsToPixels(res::Rect{0, 0, tpl.width, tpl.height},
-                               DialogBaseUnits(tpl, fontPixels))
-        .size();
+    return DialogClientSize(tpl, DialogBaseUnits(tpl, fontPixels));
+}
+
+QSize DialogClientSize(const res::DialogTemplate& tpl, BaseUnits units) {
+    return DialogUnitsToPixels(res::Rect{0, 0, tpl.width, tpl.height}, units).size();
 }
 
 namespace {
@@ -388,6 +493,7 @@ QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits unit
         }
     }
     widget->setGeometry(rect);
+    if (IsIndicatorKind(control.kind)) widget->setStyle(IndicatorStyle());
     if (control.style & res::STYLE_DISABLED) widget->setEnabled(false);
     if (control.style & res::STYLE_HIDDEN) widget->hide();
     if (control.kind == res::Kind::Group) widget->lower();
