@@ -33,6 +33,7 @@
 
 #include "app/zarn60_tool_dlg.h"
 #include "gui/qt/accessibility.h"
+#include "gui/qt/control_symbols.h"
 #include "gui/qt/file_dialog.h"
 #include "gui/qt/template_widgets.h"
 #include "ui/dialog_keys.h"
@@ -505,7 +506,7 @@ void DialogView::AddToTestBox(QPlainTextEdit* box, const QString& display, qsize
         }
         const qsizetype end =
             std::min(lineEnd < 0 ? display.size() : lineEnd, from + qsizetype{kMaxBlockChars / 2});
-        cursor.insertText(display.mid(from, end - from));
+        InsertTestBoxText(cursor, display.mid(from, end - from), box->font());
         QTextBlock last = doc->lastBlock();
         m_testBoxWork += static_cast<uint64_t>(end - from) + static_cast<uint64_t>(last.length());
         from = end;

@@ -5,10 +5,14 @@
 #include <QAccessible>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QImage>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTextCursor>
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -54,6 +58,50 @@ TEST_F(WindowUsabilityTest, EveryControlByteHasAGlyphOfItsOwn) {
     // Every face asked for is installed: none is looked up in vain.
     for (const QString& family : font.families())
         EXPECT_TRUE(QFontDatabase::hasFamily(family)) << family.toStdString();
+}
+
+// Dark pixels of one character drawn in `font`, on a canvas of its own.
+QImage Glyph(const QFont& font, QChar ch) {
+    QImage image(80, 80, QImage::Format_Grayscale8);
+    image.fill(255);
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(10, 60, QString(ch));
+    return image;
+}
+int InkHeight(const QImage& image) {
+    int top = image.height(), bottom = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(image.pixel(x, y)) < 128) {
+                top = std::min(top, y);
+                bottom = y;
+            }
+    return bottom < top ? 0 : bottom - top + 1;
+}
+
+// STX and ETX can be told apart at the box's own size: each control symbol is drawn larger
+// than the text, and the two differ in more than a few pixels.
+TEST_F(WindowUsabilityTest, StxAndEtxCanBeToldApartInTheTestBox) {
+    dlg.SetText(IDC_TEST_BOX, std::string("\x02") + "SS" + "\x03");
+    auto* box = qobject_cast<QPlainTextEdit*>(view->ControlWidget(IDC_TEST_BOX));
+    auto fontAt = [&](int position) {
+        QTextCursor cursor(box->document());
+        cursor.setPosition(position + 1);  // the format of the character before
+        return cursor.charFormat().font();
+    };
+    ASSERT_EQ(box->toPlainText(), QString::fromUtf16(u"\u2402SS\u2403"));
+    const QImage stx = Glyph(fontAt(0), QChar(0x2402));
+    const QImage etx = Glyph(fontAt(3), QChar(0x2403));
+    const int letter = InkHeight(Glyph(fontAt(1), u'S'));
+    EXPECT_GE(InkHeight(stx), letter * 3 / 2);
+    EXPECT_GE(InkHeight(etx), letter * 3 / 2);
+    int differ = 0;
+    for (int y = 0; y < stx.height(); ++y)
+        for (int x = 0; x < stx.width(); ++x)
+            differ += (qGray(stx.pixel(x, y)) < 128) != (qGray(etx.pixel(x, y)) < 128);
+    EXPECT_GE(differ, 8);
 }
 
 QAccessible::Role RoleOf(res::Kind kind) {
