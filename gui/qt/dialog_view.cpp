@@ -452,6 +452,15 @@ void DialogView::MirrorTestBox(size_t index, const ui::Control& c) {
         TestBoxText rendered = RenderTestBox(c.text);
         m_testBoxWork += c.text.size();
         const QString current = ShownTestBoxText(box);
+        // Every new text is said, also one equal to what the box showed (a result given
+        // twice); an edit of the user's own is not read back.
+        if (!m_userEditing && shown.revision != c.textRevision) {
+            if (!current.isEmpty() && rendered.display.startsWith(current) &&
+                shown.revision != UINT64_MAX && rendered.display != current)
+                m_announcer->Added(rendered.display.mid(current.size()));
+            else
+                m_announcer->Replaced(rendered.display);
+        }
         if (current != rendered.display || !sameWidth) {
             if (m_userEditing) {
                 // The model changed what the user typed ('?' for a character that is no
@@ -464,17 +473,10 @@ void DialogView::MirrorTestBox(size_t index, const ui::Control& c) {
                     std::min<int>(caret, static_cast<int>(rendered.display.size()))));
                 box->setTextCursor(cursor);
             } else {
-                const bool added = !current.isEmpty() && rendered.display.startsWith(current);
-                if (sameWidth && added)
+                if (sameWidth && !current.isEmpty() && rendered.display.startsWith(current))
                     AddToTestBox(box, rendered.display, current.size());  // mostly added
                 else
                     FillTestBox(box, rendered.display);
-                if (shown.revision != c.textRevision) {
-                    if (added)
-                        m_announcer->Added(rendered.display.mid(current.size()));
-                    else
-                        m_announcer->Replaced(rendered.display);
-                }
                 // New text is read at its end.
                 box->moveCursor(QTextCursor::End);
                 box->ensureCursorVisible();
