@@ -68,7 +68,7 @@ private:
     static constexpr int kCaptionIndent = 7;
 };
 
-// A check box or radio button takes a click anywhere on its rectangle, as the original's
+// A check box or radio button takes a click anywhere on its rectangle, as Windows'
 // buttons do, not only on its indicator and caption.
 template <class Button>
 class WholeRectButton : public Button {

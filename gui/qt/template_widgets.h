@@ -41,7 +41,7 @@ QSize DialogClientSize(const res::DialogTemplate& tpl, int fontPixels = 0);
 inline constexpr QSize kFrameAllowance{16, 40};
 // Below this the dialog's texts could no longer be read.
 inline constexpr int kSmallestFontPixels = 6;
-// The dialog's font size and dialog units, chosen together as the original platform derives
+// The dialog's font size and dialog units, chosen together as Windows derives
 // its units from the dialog font: the template's own (12 pixels, 6 by 12) when the dialog
 // fits `available` (a screen's available area, with the frame), else the largest smaller
 // font at which it fits. At a smaller font the units are the font's height and at least
