@@ -14,6 +14,7 @@
 #include "link/serial_link.h"
 #include "runner/control_names.h"
 #include "runner/script_text.h"
+#include "ui/dialog_keys.h"
 
 namespace runner {
 
@@ -134,7 +135,10 @@ struct Command {
         Dump,
         Get,
         Clock,
-        Sim
+        Sim,
+        Key,
+        Focus,
+        GetFocus
     } op;
     int id = 0;
     long long number = 0;
@@ -215,6 +219,25 @@ LineRead ReadLine(std::istream& in, std::string* line, size_t* budget) {
         if (Traits::to_char_type(c) == '\n') return LineRead::Line;
         line->push_back(Traits::to_char_type(c));
     }
+}
+
+std::optional<ui::DialogKey> DialogKeyByName(const std::string& name) {
+    static const std::pair<const char*, ui::DialogKey> keys[] = {
+        {"tab", ui::DialogKey::Tab},   {"shift+tab", ui::DialogKey::BackTab},
+        {"left", ui::DialogKey::Left}, {"right", ui::DialogKey::Right},
+        {"up", ui::DialogKey::Up},     {"down", ui::DialogKey::Down},
+    };
+    for (const auto& [keyName, key] : keys)
+        if (name == keyName) return key;
+    return std::nullopt;
+}
+
+// The control with the focus by its name in scripts, else its id; "none" for no control.
+std::string FocusName(int id) {
+    if (id == res::IDC_STATIC) return "none";
+    for (const auto& [name, named] : ControlNames())
+        if (named == id) return std::string(name);
+    return std::to_string(id);
 }
 
 class Runner {
@@ -324,8 +347,12 @@ private:
                 c.op = Command::Enter;
             } else if (key == "escape") {
                 c.op = Command::Escape;
+            } else if (std::optional<ui::DialogKey> dialogKey = DialogKeyByName(key)) {
+                c.op = Command::Key;
+                c.number = static_cast<long long>(*dialogKey);
             } else {
-                *why = "unknown key " + QuoteCut(key) + " (enter or escape)";
+                *why = "unknown key " + QuoteCut(key) +
+                       " (enter, escape, tab, shift+tab, left, right, up or down)";
                 return std::nullopt;
             }
             if (!noMore()) return std::nullopt;
@@ -374,6 +401,17 @@ private:
             if (!noMore()) return std::nullopt;
         } else if (word == "get") {
             c.op = Command::Get;
+            const std::string what = r.Word();
+            if (what == "focus") {
+                c.op = Command::GetFocus;
+            } else if (!ControlId(what, {}, "", &c.id, why)) {
+                return std::nullopt;
+            }
+            if (!noMore()) return std::nullopt;
+        } else if (word == "focus") {
+            // The focus put on a control without clicking it (as a mouse press on an
+            // edit, or a screen reader's focus).
+            c.op = Command::Focus;
             if (!ControlId(r.Word(), {}, "", &c.id, why) || !noMore()) return std::nullopt;
         } else if (word == "sim") {
             c.op = Command::Sim;
@@ -456,6 +494,19 @@ private:
                 break;
             case Command::Sim:
                 return m_sim(*c.text, m_out, why);
+            case Command::Key:
+                ui::UserKey(m_dlg, static_cast<ui::DialogKey>(c.number));
+                break;
+            case Command::Focus:
+                if (!ui::TakesFocus(m_dlg.GetControl(c.id))) {
+                    *why = "control " + std::to_string(c.id) + " cannot take the focus";
+                    return false;
+                }
+                m_dlg.SetFocus(c.id);
+                break;
+            case Command::GetFocus:
+                m_out << "focus " << FocusName(m_dlg.Focus()) << "\n";
+                break;
         }
         return true;
     }

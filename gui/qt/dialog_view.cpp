@@ -32,8 +32,11 @@
 #include <functional>
 
 #include "app/zarn60_tool_dlg.h"
+#include "gui/qt/accessibility.h"
+#include "gui/qt/control_symbols.h"
 #include "gui/qt/file_dialog.h"
 #include "gui/qt/template_widgets.h"
+#include "ui/dialog_keys.h"
 
 namespace gui {
 
@@ -143,7 +146,7 @@ QString ShownTestBoxText(const QPlainTextEdit* box) {
     return text;
 }
 
-DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
+DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent, QSize available)
     : QWidget(parent), m_template(tpl), m_driver(*this, ui::kLineBreakLf) {
     setWindowFlags((parent ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -152,10 +155,12 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
     // A screen too small for the dialog (a small panel, a high scale factor) gets it laid
     // out smaller rather than with controls out of reach.
     const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
-    const int fontPixels =
-        screen ? FittingFontPixels(tpl, screen->availableGeometry().size()) : DialogFontPixels(tpl);
-    setFont(DialogFont(tpl, fontPixels));
-    setFixedSize(DialogClientSize(tpl, fontPixels));
+    if (available.isEmpty() && screen) available = screen->availableGeometry().size();
+    const DialogMetrics metrics = available.isEmpty()
+                                      ? DialogMetrics{DialogFontPixels(tpl), DialogBaseUnits(tpl)}
+                                      : ChooseDialogMetrics(tpl, available);
+    setFont(DialogFont(tpl, metrics.fontPixels));
+    setFixedSize(DialogClientSize(tpl, metrics.units));
     if (!parent && QGuiApplication::platformName() == QLatin1String("xcb")) {
         // Tell X11 window managers the window is a dialog (_NET_WM_WINDOW_TYPE_DIALOG)
         // while it stays a window of its own with a task-bar button: Qt's X11 platform
@@ -167,24 +172,40 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent)
     }
 
     InstallAccessibleRoles();
-    const BaseUnits units = DialogBaseUnits(tpl, fontPixels);
+    InstallAccessibility();
+    const BaseUnits units = metrics.units;
     for (const res::ControlTemplate& t : tpl.controls) {
-        QWidget* w = CreateControlWidget(t, units, this);
+        // What lies in a group box is its child: a screen reader hears the box's caption
+        // as the context of each control in it.
+        const int box = GroupBoxOf(tpl, m_widgets.size());
+        QWidget* owner = box >= 0 && static_cast<size_t>(box) < m_widgets.size()
+                             ? m_widgets[static_cast<size_t>(box)]
+                             : this;
+        QWidget* w = CreateControlWidget(t, units, owner);
+        if (owner != this) w->move(w->pos() - owner->pos());
         if (t.id != res::IDC_STATIC && !m_index.count(t.id)) m_index[t.id] = m_widgets.size();
         m_widgets.push_back(w);
         Connect(m_widgets.size() - 1);
     }
 
-    // Names for screen readers; a label beside a control is also its buddy, which is how
-    // a combo box is named on Linux (its name is its text).
+    // Names for screen readers. A label beside a control is also its buddy (the "labelled
+    // by" relation) when it names that control alone and as a whole: a screen reader reads
+    // the relation before the name.
     for (size_t i = 0; i < m_widgets.size(); ++i) {
         int label = -1;
-        if (const QString name = AccessibleNameOf(tpl, i, &label); !name.isEmpty())
-            m_widgets[i]->setAccessibleName(name);
-        if (auto* buddy =
-                label >= 0 ? qobject_cast<QLabel*>(m_widgets[static_cast<size_t>(label)]) : nullptr)
-            buddy->setBuddy(m_widgets[i]);
+        QString name = AccessibleNameOf(tpl, i, &label);
+        if (name.isEmpty()) name = RowNameOf(tpl, i);
+        if (name.isEmpty() && tpl.controls[i].kind == res::Kind::Icon)
+            name = Utf8(tpl.caption).trimmed();
+        if (name.isEmpty()) continue;
+        m_widgets[i]->setAccessibleName(name);
+        if (auto* combo = qobject_cast<QComboBox*>(m_widgets[i]); combo && combo->lineEdit())
+            combo->lineEdit()->setAccessibleName(name);
+        auto* buddy =
+            label >= 0 ? qobject_cast<QLabel*>(m_widgets[static_cast<size_t>(label)]) : nullptr;
+        if (buddy && buddy->text().trimmed() == name) buddy->setBuddy(m_widgets[i]);
     }
+    m_announcer = new Announcer(this);
 
     connect(&m_timer, &QTimer::timeout, this, [this] { m_driver.TimerTick(); });
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
@@ -402,9 +423,19 @@ void DialogView::MirrorTestBox(size_t index, const ui::Control& c) {
         AddToTestBox(box, display, static_cast<qsizetype>(kept));
         box->moveCursor(QTextCursor::End);
         box->ensureCursorVisible();
+        m_announcer->Added(display.mid(static_cast<qsizetype>(kept)).toString());
     } else {
         m_testBoxWork += c.text.size();
         const QString current = ShownTestBoxText(box);
+        // Every new text is said, also one equal to what the box showed (a result given
+        // twice); an edit of the user's own is not read back.
+        if (!m_driver.UserEditing() && layout.revision != c.textRevision) {
+            if (!current.isEmpty() && display.startsWith(current) &&
+                layout.revision != UINT64_MAX && display != current)
+                m_announcer->Added(display.mid(current.size()).toString());
+            else
+                m_announcer->Replaced(display.toString());
+        }
         if (current != display || !sameWidth) {
             if (m_driver.UserEditing()) {
                 // The model changed what the user typed ('?' for a character that is no
@@ -426,6 +457,7 @@ void DialogView::MirrorTestBox(size_t index, const ui::Control& c) {
             }
         }
     }
+    layout.revision = c.textRevision;
     layout.width = width;
 }
 
@@ -449,7 +481,7 @@ void DialogView::AddToTestBox(QPlainTextEdit* box, QStringView display, qsizetyp
         }
         const qsizetype end =
             std::min(lineEnd < 0 ? display.size() : lineEnd, from + qsizetype{kMaxBlockChars / 2});
-        cursor.insertText(display.mid(from, end - from).toString());
+        InsertTestBoxText(cursor, display.mid(from, end - from), box->font());
         QTextBlock last = doc->lastBlock();
         m_testBoxWork += static_cast<uint64_t>(end - from) + static_cast<uint64_t>(last.length());
         from = end;
@@ -567,6 +599,48 @@ bool DialogView::HandleKey(QWidget* target, QKeyEvent* key) {
     return true;
 }
 
+bool DialogView::HandleDialogKey(QWidget* target, QKeyEvent* key) {
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    if (key->key() == Qt::Key_F10 && mods == Qt::ShiftModifier) {
+        // Shift+F10 opens the context menu where the focus is, as the Menu key does.
+        const QPoint at = target->rect().center();
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, at, target->mapToGlobal(at));
+        QApplication::sendEvent(target, &menu);
+        return true;
+    }
+    ui::DialogKey dialogKey;
+    switch (key->key()) {
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+            if (mods & ~Qt::ShiftModifier) return false;
+            dialogKey = key->key() == Qt::Key_Backtab || (mods & Qt::ShiftModifier)
+                            ? ui::DialogKey::BackTab
+                            : ui::DialogKey::Tab;
+            break;
+        case Qt::Key_Left:
+            dialogKey = ui::DialogKey::Left;
+            break;
+        case Qt::Key_Right:
+            dialogKey = ui::DialogKey::Right;
+            break;
+        case Qt::Key_Up:
+            dialogKey = ui::DialogKey::Up;
+            break;
+        case Qt::Key_Down:
+            dialogKey = ui::DialogKey::Down;
+            break;
+        default:
+            return false;
+    }
+    if (dialogKey != ui::DialogKey::Tab && dialogKey != ui::DialogKey::BackTab &&
+        mods != Qt::NoModifier)
+        return false;
+    // The dialog manager's keys: Tab between tab stops, arrows inside a group.
+    bool used = false;
+    Run([&] { used = ui::UserKey(*m_dialog, dialogKey); }, false);
+    return used;
+}
+
 bool DialogView::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (type == QEvent::Resize) {
@@ -594,6 +668,7 @@ bool DialogView::eventFilter(QObject* watched, QEvent* event) {
         if (qobject_cast<QAbstractButton*>(target)) m_doubleClicked = target;
         return QWidget::eventFilter(watched, event);
     }
+    if (HandleDialogKey(target, static_cast<QKeyEvent*>(event))) return true;
     if (HandleKey(target, static_cast<QKeyEvent*>(event))) return true;
     return QWidget::eventFilter(watched, event);
 }

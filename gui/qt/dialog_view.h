@@ -23,6 +23,8 @@ class QPlainTextEdit;
 
 namespace gui {
 
+class Announcer;
+
 // What a test box shows, read from its widget: long runs of text are kept in blocks of
 // bounded length (split where the box wraps a line anyway), and those splits are no line
 // breaks of the text.
@@ -35,8 +37,10 @@ class DialogView : public QWidget, public ui::Host, private ui::ViewAdapter {
     Q_OBJECT
 
 public:
-    // A view with a parent is a modal dialog over it (the About box).
-    explicit DialogView(const res::DialogTemplate& tpl, QWidget* parent = nullptr);
+    // A view with a parent is a modal dialog over it (the About box). `available` is the
+    // screen area the dialog is laid out for; empty: its screen's.
+    explicit DialogView(const res::DialogTemplate& tpl, QWidget* parent = nullptr,
+                        QSize available = {});
     ~DialogView() override;
 
     // Mirrors the dialog's controls from now on. The dialog's host should be this view.
@@ -70,6 +74,8 @@ public:
     // Characters the test boxes have rendered, inserted and had laid out again since the
     // start: the work of showing text, which must follow the new text, not all of it.
     uint64_t TestBoxWork() const { return m_testBoxWork; }
+    // What tells a screen reader about new text of the test box.
+    Announcer& TestBoxAnnouncer() const { return *m_announcer; }
 
     // ui::Host
     void MessageBox(const std::string& text, const std::string& title, ui::MsgIcon icon) override;
@@ -104,6 +110,7 @@ private:
     int IndexOfWidget(const QWidget* widget) const;  // the control a widget belongs to
     void RunSystemCommand(uint32_t command);
     bool HandleKey(QWidget* target, QKeyEvent* key);
+    bool HandleDialogKey(QWidget* target, QKeyEvent* key);
 
     const res::DialogTemplate& m_template;
     ui::Dialog* m_dialog = nullptr;
@@ -111,8 +118,9 @@ private:
     std::vector<QWidget*> m_widgets;  // template order, like the model's controls
     std::map<int, size_t> m_index;    // id -> template position
     struct TestBoxLayout {
-        int width = -1;          // the width its blocks were split for
-        bool fontGiven = false;  // UseTestBoxFont done (with its first text)
+        int width = -1;                  // the width its blocks were split for
+        bool fontGiven = false;          // UseTestBoxFont done (with its first text)
+        uint64_t revision = UINT64_MAX;  // the model's text last shown (for announcing)
     };
     std::map<size_t, TestBoxLayout> m_testBoxes;  // multi-line edits, by template position
     uint64_t m_testBoxWork = 0;
@@ -120,6 +128,7 @@ private:
     int m_mirroring = 0;
     int m_busy = 0;
     QWidget* m_doubleClicked = nullptr;
+    Announcer* m_announcer = nullptr;
     Simulator m_simulator;
 };
 

@@ -1,7 +1,10 @@
 #include "gui/qt/file_dialog.h"
 
+#include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 
 #include "gui/qt/template_widgets.h"
 
@@ -19,24 +22,25 @@ QString QtPatterns(const QString& pattern) {
     return patterns.join(u' ');
 }
 
-// Qt collapses each run of blanks in a filter's name to one; a zero-width space between
-// the blanks keeps the run as the name was written.
-constexpr char16_t kZeroWidthSpace = 0x200B;
-
-QString KeepBlankRuns(const QString& name) {
-    QString kept;
-    for (qsizetype i = 0; i < name.size(); ++i) {
-        if (i > 0 && name[i] == u' ' && name[i - 1] == u' ') kept += QChar(kZeroWidthSpace);
-        kept += name[i];
-    }
-    return kept;
+// The folder of the file last chosen in a file dialog: the next one opens there, as the
+// platform's dialogs remember it for a program.
+QString& LastFolder() {
+    static QString folder;
+    return folder;
 }
 
 }  // namespace
 
-QString FilterDisplayName(const QString& nameFilter) {
-    QString name = nameFilter;
-    return name.remove(QChar(kZeroWidthSpace));
+QStringList FilterNames(const std::string& filter) {
+    const QStringList parts = Utf8(filter).split(u'|');
+    const QStringList filters = NameFilters(filter);
+    QStringList names;
+    for (qsizetype i = 0; i + 1 < parts.size() && names.size() < filters.size(); i += 2) {
+        // A name that shows no patterns is shown as Qt completes it.
+        const QString& name = parts[i];
+        names << (name.trimmed().endsWith(u')') ? name : filters[names.size()]);
+    }
+    return names;
 }
 
 QStringList NameFilters(const std::string& filter) {
@@ -54,7 +58,7 @@ QStringList NameFilters(const std::string& filter) {
                    QLatin1Char(')');
         else if (!name.endsWith(QLatin1Char('(') + patterns + QLatin1Char(')')))
             name += QStringLiteral(" (") + patterns + QLatin1Char(')');
-        filters << KeepBlankRuns(name);
+        filters << name;
     }
     return filters;
 }
@@ -72,8 +76,16 @@ void ConfigureFileDialog(QFileDialog& dialog, const ui::FileDialogRequest& reque
     const QStringList filters = NameFilters(request.filter);
     if (!filters.isEmpty()) {
         dialog.setNameFilters(filters);
-        dialog.selectNameFilter(filters.front());
+        dialog.selectNameFilter(dialog.nameFilters().front());
+        // The list shows the names as the request writes them: Qt would show the patterns
+        // it matches ("*" for "*.*") and collapse runs of blanks.
+        if (auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+            const QStringList names = FilterNames(request.filter);
+            for (int i = 0; i < types->count() && i < names.size(); ++i)
+                types->setItemText(i, names[i]);
+        }
     }
+    if (!LastFolder().isEmpty() && QDir(LastFolder()).exists()) dialog.setDirectory(LastFolder());
     QString suffix = Utf8(request.defaultExt);
     if (suffix.startsWith(u'.')) suffix.remove(0, 1);
     dialog.setDefaultSuffix(suffix);
@@ -86,6 +98,7 @@ std::optional<std::string> RunFileDialog(QWidget* parent, const ui::FileDialogRe
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty()) return std::nullopt;
+    LastFolder() = QFileInfo(files.front()).absolutePath();
     return QFile::encodeName(files.front()).toStdString();
 }
 

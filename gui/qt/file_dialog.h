@@ -18,13 +18,14 @@ using ui::OFN_OVERWRITEPROMPT;
 // "name|pattern|name|pattern||" as Qt's name filters, in order. A pattern list may be
 // separated by ';'. "*.*" means every file, also one without a dot, as it did where the
 // filter comes from.
-// Runs of blanks in a name are kept (Qt would collapse them), and a name that shows its
-// patterns shows them once.
+// A name that shows its patterns shows them once, as Qt matches them.
 QStringList NameFilters(const std::string& filter);
-// A name filter as the user reads it.
-QString FilterDisplayName(const QString& nameFilter);
+// The filters' names as the dialog shows them: as the request writes them, blanks and
+// patterns ("All   Files   (*.*)"); a name without patterns as NameFilters completes it.
+QStringList FilterNames(const std::string& filter);
 
-// Kind, title, filters, default suffix, initial name and prompts of the request.
+// Kind, title, filters (shown by FilterNames), default suffix, initial name and prompts
+// of the request; the folder of the file last chosen in a file dialog, if any.
 void ConfigureFileDialog(QFileDialog& dialog, const ui::FileDialogRequest& request);
 
 // Runs the dialog modally: the chosen path in the file system's encoding, or nullopt.

@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,13 +15,19 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStyleOptionButton>
 
 namespace gui {
 
 namespace {
+
+// What a group box's frame adds to its caption's width: the indent before it, the gap
+// around it and the frame's right edge.
+constexpr int kGroupCaptionRoom = 16;
 
 // A group box as the templates are laid out for: an etched frame whose top line runs
 // through the middle of the caption, the caption near the left corner. Qt's styles put
@@ -57,6 +64,17 @@ private:
     }
 
     static constexpr int kCaptionIndent = 7;
+};
+
+// A check box or radio button takes a click anywhere on its rectangle, as Windows'
+// buttons do, not only on its indicator and caption.
+template <class Button>
+class WholeRectButton : public Button {
+public:
+    using Button::Button;
+
+protected:
+    bool hitButton(const QPoint& pos) const override { return this->rect().contains(pos); }
 };
 
 class RadioAccessible : public QAccessibleWidget {
@@ -129,13 +147,109 @@ BaseUnits DialogBaseUnits(const res::DialogTemplate& tpl, int fontPixels) {
     return BaseUnits{height / 2, height};
 }
 
-int FittingFontPixels(const res::DialogTemplate& tpl, QSize available) {
-    int pixels = DialogFontPixels(tpl);
-    while (pixels > kSmallestFontPixels &&
-           !QRect(QPoint(0, 0), available)
-                .contains(QRect(QPoint(0, 0), DialogClientSize(tpl, pixels) + kFrameAllowance)))
-        --pixels;
-    return pixels;
+namespace {
+
+class IndicatorProxy : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        const int value = QProxyStyle::pixelMetric(metric, option, widget);
+        const bool indicator = metric == PM_IndicatorWidth || metric == PM_IndicatorHeight ||
+                               metric == PM_ExclusiveIndicatorWidth ||
+                               metric == PM_ExclusiveIndicatorHeight;
+        if (!indicator || !widget || widget->height() <= 0) return value;
+        return std::min(value, widget->height());
+    }
+};
+
+bool IsIndicatorKind(res::Kind kind) {
+    return kind == res::Kind::Check || kind == res::Kind::Radio;
+}
+
+// Every seen caption fits its rectangle at these units, and a line of the font fits each
+// check box and radio button.
+bool CaptionsFit(const res::DialogTemplate& tpl, const QFontMetrics& fm, const QStyle* style,
+                 BaseUnits units, bool* tooLow) {
+    *tooLow = false;
+    bool fits = true;
+    for (const res::ControlTemplate& c : tpl.controls) {
+        if (c.style & res::STYLE_HIDDEN) continue;  // never seen
+        const QRect r = DialogUnitsToPixels(c.rect, units);
+        if (IsIndicatorKind(c.kind) && fm.height() > r.height()) *tooLow = true;
+        if (CaptionWidth(c, fm, style, r.height()) > r.width()) fits = false;
+    }
+    return fits && !*tooLow;
+}
+
+}  // namespace
+
+QStyle* IndicatorStyle() {
+    static QStyle* style = [] {
+        auto* proxy = new IndicatorProxy(QApplication::style()->name());
+        proxy->setParent(qApp);
+        return proxy;
+    }();
+    return style;
+}
+
+int CaptionWidth(const res::ControlTemplate& c, const QFontMetrics& fm, const QStyle* style,
+                 int height) {
+    if (c.caption.empty()) return 0;
+    const int text = fm.horizontalAdvance(Utf8(c.caption));
+    switch (c.kind) {
+        case res::Kind::Label:
+            return text;
+        case res::Kind::Check:
+        case res::Kind::Radio: {
+            // As the button measures itself: indicator, spacing and the focus frame's margin
+            // around the text, with the indicator no taller than the control.
+            QStyleOptionButton option;
+            option.text = Utf8(c.caption);
+            option.fontMetrics = fm;
+            const QSize textSize =
+                style->itemTextRect(fm, QRect(), Qt::TextShowMnemonic, false, option.text).size();
+            const bool check = c.kind == res::Kind::Check;
+            const int full = style->pixelMetric(check ? QStyle::PM_IndicatorWidth
+                                                      : QStyle::PM_ExclusiveIndicatorWidth);
+            const int measured =
+                style
+                    ->sizeFromContents(check ? QStyle::CT_CheckBox : QStyle::CT_RadioButton,
+                                       &option, textSize, nullptr)
+                    .width();
+            return measured - full + std::min(full, height);
+        }
+        case res::Kind::Button:
+            return text + style->pixelMetric(QStyle::PM_ButtonMargin);
+        case res::Kind::Group:
+            return text + kGroupCaptionRoom;
+        default:
+            return 0;
+    }
+}
+
+DialogMetrics ChooseDialogMetrics(const res::DialogTemplate& tpl, QSize available) {
+    const QRect screen(QPoint(0, 0), available);
+    const QStyle* style = IndicatorStyle();
+    for (int pixels = DialogFontPixels(tpl);; --pixels) {
+        DialogMetrics m{pixels, DialogBaseUnits(tpl, pixels)};
+        if (pixels < DialogFontPixels(tpl)) {
+            const QFontMetrics fm(DialogFont(tpl, pixels));
+            bool tooLow = false;
+            for (int step = 0; step < 4 * pixels && !CaptionsFit(tpl, fm, style, m.units, &tooLow);
+                 ++step) {
+                if (tooLow)
+                    ++m.units.y;
+                else
+                    ++m.units.x;
+            }
+        }
+        const QSize client = DialogClientSize(tpl, m.units);
+        if (pixels <= kSmallestFontPixels ||
+            screen.contains(QRect(QPoint(0, 0), client + kFrameAllowance)))
+            return m;
+    }
 }
 
 QRect DialogUnitsToPixels(const res::Rect& r, BaseUnits units) {
@@ -147,9 +261,11 @@ QRect DialogUnitsToPixels(const res::Rect& r, BaseUnits units) {
 }
 
 QSize DialogClientSize(const res::DialogTemplate& tpl, int fontPixels) {
-    return DialogUnitsToPixels(res::Rect{0, 0, tpl.width, tpl.height},
-                               DialogBaseUnits(tpl, fontPixels))
-        .size();
+    return DialogClientSize(tpl, DialogBaseUnits(tpl, fontPixels));
+}
+
+QSize DialogClientSize(const res::DialogTemplate& tpl, BaseUnits units) {
+    return DialogUnitsToPixels(res::Rect{0, 0, tpl.width, tpl.height}, units).size();
 }
 
 namespace {
@@ -253,7 +369,27 @@ QString AccessibleNameOf(const res::DialogTemplate& tpl, size_t index, int* labe
         if (row.endsWith(u':')) row.chop(1);
         return row + u' ' + Utf8(above->caption).trimmed();
     }
-    if (beside) return Utf8(beside->caption).trimmed();
+    if (beside) {
+        // A label can also carry the hint of the control before it, after two blanks
+        // ("[Max:2 digits]  Track 2 End:"): the control's own caption is the last part, and
+        // its hint ("[...]") the first part of the label right of it.
+        QString name = Utf8(beside->caption).trimmed();
+        if (const qsizetype split = name.lastIndexOf(QLatin1String("  ")); split >= 0)
+            name = name.mid(split).trimmed();
+        const res::ControlTemplate* after = nullptr;
+        for (const res::ControlTemplate& o : tpl.controls) {
+            if (o.kind == res::Kind::Label && Overlaps(o.rect.y, o.rect.h, c.rect.y, c.rect.h) &&
+                o.rect.x >= c.rect.x + c.rect.w - 2 && (!after || o.rect.x < after->rect.x))
+                after = &o;
+        }
+        if (after) {
+            QString hint = Utf8(after->caption).trimmed();
+            if (const qsizetype split = hint.indexOf(QLatin1String("  ")); split >= 0)
+                hint = hint.left(split);
+            if (hint.startsWith(u'[')) name += u' ' + hint;
+        }
+        return name;
+    }
     if (above) return Utf8(above->caption).trimmed();
     return group ? Utf8(group->caption).trimmed() : QString();
 }
@@ -287,10 +423,10 @@ QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits unit
             }
             break;
         case res::Kind::Check:
-            widget = new QCheckBox(caption, parent);
+            widget = new WholeRectButton<QCheckBox>(caption, parent);
             break;
         case res::Kind::Radio: {
-            auto* radio = new QRadioButton(caption, parent);
+            auto* radio = new WholeRectButton<QRadioButton>(caption, parent);
             // Only a user's click clears the partner, and the model does that.
             radio->setAutoExclusive(false);
             widget = radio;
@@ -341,8 +477,9 @@ QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits unit
             break;
         }
         case res::Kind::Group:
+            // The controls inside are its children; it leaves the clicks between them to
+            // the dialog.
             widget = new GroupFrame(caption, parent);
-            widget->setAttribute(Qt::WA_TransparentForMouseEvents);
             break;
         case res::Kind::Icon: {
             auto* label = new QLabel(parent);
@@ -355,6 +492,7 @@ QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits unit
         }
     }
     widget->setGeometry(rect);
+    if (IsIndicatorKind(control.kind)) widget->setStyle(IndicatorStyle());
     if (control.style & res::STYLE_DISABLED) widget->setEnabled(false);
     if (control.style & res::STYLE_HIDDEN) widget->hide();
     if (control.kind == res::Kind::Group) widget->lower();

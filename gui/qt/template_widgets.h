@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QIcon>
 #include <QImage>
 #include <QRect>
@@ -15,6 +16,7 @@
 #include "res/resources.h"
 
 class QPlainTextEdit;
+class QStyle;
 
 class QWidget;
 
@@ -40,11 +42,29 @@ QSize DialogClientSize(const res::DialogTemplate& tpl, int fontPixels = 0);
 inline constexpr QSize kFrameAllowance{16, 40};
 // Below this the dialog's texts could no longer be read.
 inline constexpr int kSmallestFontPixels = 6;
-// The font height at which the dialog, with its frame, fits `available` (a screen's
-// available area): the template's own when it fits, else the largest smaller one, so that
-// every control stays on the screen. The layout is made again at that size, from the
-// dialog units, so it stays as sharp as at full size.
-int FittingFontPixels(const res::DialogTemplate& tpl, QSize available);
+// The dialog's font size and dialog units, chosen together as Windows derives
+// its units from the dialog font: the template's own (12 pixels, 6 by 12) when the dialog
+// fits `available` (a screen's available area, with the frame), else the largest smaller
+// font at which it fits. At a smaller font the units are the font's height and at least
+// half of it across, widened until every caption fits its control's rectangle in that
+// font, and made taller until a line of the font fits a check box. The layout is made
+// again at that size, from the dialog units, so it stays as sharp as at full size.
+struct DialogMetrics {
+    int fontPixels = 0;
+    BaseUnits units;
+};
+DialogMetrics ChooseDialogMetrics(const res::DialogTemplate& tpl, QSize available);
+QSize DialogClientSize(const res::DialogTemplate& tpl, BaseUnits units);
+
+// Pixels across that the caption of a control needs in `metrics`' font and `style`, at the
+// control's pixel height `height`: the text, and the indicator, spacing or margins its kind
+// adds. 0 for controls without a caption.
+int CaptionWidth(const res::ControlTemplate& c, const QFontMetrics& metrics, const QStyle* style,
+                 int height);
+
+// A check box's or radio button's indicator as tall as the style draws it, but never
+// taller than its control: the style of every check box and radio button of a dialog.
+QStyle* IndicatorStyle();
 
 // The template's face when the machine has it, else a CJK-capable one, at the pixel
 // size the template's point size has at 96 dpi.

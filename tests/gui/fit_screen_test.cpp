@@ -2,10 +2,14 @@
 // out of reach; on a screen where it fits it keeps its size to the pixel.
 #include <gtest/gtest.h>
 
+#include <QFontMetrics>
+#include <QLabel>
 #include <QRect>
 #include <QSize>
+#include <QStyle>
 #include <string>
 
+#include "gui/qt/dialog_view.h"
 #include "gui/qt/template_widgets.h"
 #include "res/resources.h"
 
@@ -25,41 +29,100 @@ QSize Available(const Screen& s) {
 
 }  // namespace
 
+const Screen kScreens[] = {
+    {"1920x1080", {1920, 1080}, 1.0, 40},        {"1280x1024", {1280, 1024}, 1.0, 30},
+    {"1280x1024 at 1.5", {1280, 1024}, 1.5, 30}, {"1280x1024 at 2", {1280, 1024}, 2.0, 30},
+    {"1366x768 at 1.25", {1366, 768}, 1.25, 30}, {"1366x768 at 1.5", {1366, 768}, 1.5, 30},
+    {"1024x768", {1024, 768}, 1.0, 48},          {"800x600", {800, 600}, 1.0, 0},
+    {"2560x1440 at 2", {2560, 1440}, 2.0, 60},
+};
+
 TEST(FitScreen, EveryControlOfBothDialogsStaysOnTheScreen) {
-    const Screen screens[] = {
-        {"1920x1080", {1920, 1080}, 1.0, 40},      {"1280x1024", {1280, 1024}, 1.0, 30},
-        {"1280x1024 at 2", {1280, 1024}, 2.0, 30}, {"1366x768 at 1.25", {1366, 768}, 1.25, 30},
-        {"1366x768 at 1.5", {1366, 768}, 1.5, 30}, {"1024x768", {1024, 768}, 1.0, 48},
-        {"800x600", {800, 600}, 1.0, 0},           {"2560x1440 at 2", {2560, 1440}, 2.0, 60},
-    };
     for (const res::DialogTemplate* tpl :
          {&res::MainDialogTemplate(), &res::AboutDialogTemplate()}) {
         const int own = gui::DialogFontPixels(*tpl);
-        for (const Screen& s : screens) {
+        for (const Screen& s : kScreens) {
             SCOPED_TRACE(std::string(s.what) + ", template " + std::to_string(tpl->id));
             const QSize available = Available(s);
-            const int pixels = gui::FittingFontPixels(*tpl, available);
-            const QSize client = gui::DialogClientSize(*tpl, pixels);
+            const gui::DialogMetrics m = gui::ChooseDialogMetrics(*tpl, available);
+            const QSize client = gui::DialogClientSize(*tpl, m.units);
             const QRect screen(QPoint(0, 0), available);
             EXPECT_TRUE(screen.contains(QRect(QPoint(0, 0), client + gui::kFrameAllowance)))
                 << "window " << client.width() << "x" << client.height();
-            // The largest size that fits: no needless shrinking, the template's own when it fits.
-            EXPECT_LE(pixels, own);
-            if (pixels < own) {
-                EXPECT_FALSE(screen.contains(QRect(
-                    QPoint(0, 0), gui::DialogClientSize(*tpl, pixels + 1) + gui::kFrameAllowance)));
+            EXPECT_LE(m.fontPixels, own);
+            EXPECT_GE(m.fontPixels, gui::kSmallestFontPixels);
+            // Where the dialog fits at its own size, it keeps it.
+            if (screen.contains(
+                    QRect(QPoint(0, 0), gui::DialogClientSize(*tpl, own) + gui::kFrameAllowance))) {
+                EXPECT_EQ(m.fontPixels, own);
+                EXPECT_EQ(client, gui::DialogClientSize(*tpl, own));
             }
-            const gui::BaseUnits units = gui::DialogBaseUnits(*tpl, pixels);
             const QRect inside(QPoint(0, 0), client);
             for (const res::ControlTemplate& t : tpl->controls) {
-                const QRect place = gui::DialogUnitsToPixels(t.rect, units);
+                const QRect place = gui::DialogUnitsToPixels(t.rect, m.units);
                 EXPECT_TRUE(inside.contains(place)) << "control " << t.id;
                 EXPECT_FALSE(place.isEmpty()) << "control " << t.id;
             }
         }
     }
     // Where it fits, the dialog is exactly the size it always had.
-    EXPECT_EQ(gui::DialogClientSize(res::MainDialogTemplate(),
-                                    gui::FittingFontPixels(res::MainDialogTemplate(), {1280, 994})),
+    EXPECT_EQ(gui::DialogClientSize(
+                  res::MainDialogTemplate(),
+                  gui::ChooseDialogMetrics(res::MainDialogTemplate(), {1280, 994}).units),
               QSize(758, 675));
+}
+
+// Nothing is cut at any size the window takes: every caption seen fits its control's
+// rectangle in the widget's own font and style, and so do check and radio indicators and a
+// line of text.
+TEST(FitScreen, EveryCaptionAndIndicatorFitsItsControlOnEveryScreen) {
+    for (const res::DialogTemplate* tpl :
+         {&res::MainDialogTemplate(), &res::AboutDialogTemplate()}) {
+        for (const Screen& s : kScreens) {
+            SCOPED_TRACE(std::string(s.what) + ", template " + std::to_string(tpl->id));
+            gui::DialogView view(*tpl, nullptr, Available(s));
+            for (size_t i = 0; i < tpl->controls.size(); ++i) {
+                const res::ControlTemplate& t = tpl->controls[i];
+                if ((t.style & res::STYLE_HIDDEN) || t.caption.empty()) continue;
+                SCOPED_TRACE("\"" + std::string(t.caption) + "\"");
+                QWidget* w = view.TemplateWidgets()[i];
+                const QFontMetrics fm(w->font());
+                const int text = fm.horizontalAdvance(gui::Utf8(t.caption));
+                const QStyle* style = w->style();
+                switch (t.kind) {
+                    case res::Kind::Label:
+                        EXPECT_LE(text, w->width()) << "wraps";
+                        EXPECT_LE(qobject_cast<QLabel*>(w)->heightForWidth(w->width()),
+                                  w->height());
+                        break;
+                    case res::Kind::Check:
+                    case res::Kind::Radio: {
+                        const bool check = t.kind == res::Kind::Check;
+                        const int across = style->pixelMetric(
+                            check ? QStyle::PM_IndicatorWidth : QStyle::PM_ExclusiveIndicatorWidth,
+                            nullptr, w);
+                        const int high =
+                            style->pixelMetric(check ? QStyle::PM_IndicatorHeight
+                                                     : QStyle::PM_ExclusiveIndicatorHeight,
+                                               nullptr, w);
+                        EXPECT_LE(high, w->height()) << "indicator cut";
+                        EXPECT_LE(w->sizeHint().width(), w->width());
+                        EXPECT_LE(across + text, w->width());
+                        EXPECT_LE(fm.height(), w->height());
+                        break;
+                    }
+                    case res::Kind::Button:
+                        EXPECT_LE(text + style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w),
+                                  w->width());
+                        EXPECT_LE(fm.height(), w->height());
+                        break;
+                    case res::Kind::Group:
+                        EXPECT_LE(text + 16, w->width());
+                        break;
+                    default:
+                        break;
+                }
+            }
+        }
+    }
 }

@@ -2,7 +2,9 @@
 // the conversions the view relies on.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QAction>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
@@ -106,13 +108,14 @@ TEST_F(HostTest, F1OpensTheAboutBoxAndItsCloseBoxOnlyClosesIt) {
 }
 
 TEST(FileDialogTest, FilterStringBecomesQtNameFilters) {
-    // Blanks kept, and each pattern shown once, as Qt matches it.
-    QStringList shown;
-    for (const QString& f :
-         gui::NameFilters("Configuration file   (*.cfg)|*.cfg|All   Files   (*.*)|*.*||"))
-        shown << gui::FilterDisplayName(f);
-    EXPECT_EQ(shown, (QStringList{QStringLiteral("Configuration file   (*.cfg)"),
-                                  QStringLiteral("All   Files   (*)")}));
+    // Each pattern once, as Qt matches it; shown as the request writes it.
+    const std::string filter = "Configuration file   (*.cfg)|*.cfg|All   Files   (*.*)|*.*||";
+    EXPECT_EQ(gui::NameFilters(filter), (QStringList{QStringLiteral("Configuration file   (*.cfg)"),
+                                                     QStringLiteral("All   Files   (*)")}));
+    EXPECT_EQ(gui::FilterNames(filter), (QStringList{QStringLiteral("Configuration file   (*.cfg)"),
+                                                     QStringLiteral("All   Files   (*.*)")}));
+    EXPECT_EQ(gui::FilterNames("Pictures|*.png;*.jpg||"),
+              QStringList{QStringLiteral("Pictures (*.png *.jpg)")});
     EXPECT_EQ(gui::NameFilters("Pictures|*.png;*.jpg||"),
               QStringList{QStringLiteral("Pictures (*.png *.jpg)")});
     EXPECT_EQ(gui::NameFilters("Text (*.txt)|*.txt||"),
@@ -142,9 +145,18 @@ TEST(FileDialogTest, SaveAndOpenDialogsAreSetUpFromTheRequest) {
     EXPECT_EQ(save.defaultSuffix(), QStringLiteral("cfg"));
     EXPECT_FALSE(save.testOption(QFileDialog::DontConfirmOverwrite));
     // The name as written, blanks and all, also after Qt has taken it.
-    EXPECT_EQ(gui::FilterDisplayName(save.selectedNameFilter()),
-              QStringLiteral("Configuration file   (*.cfg)"));
+    EXPECT_EQ(save.selectedNameFilter(), QStringLiteral("Configuration file   (*.cfg)"));
     EXPECT_EQ(save.nameFilters().size(), 2);
+    // The list of file types shows, and a screen reader hears, the names as written.
+    auto* types = save.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    ASSERT_TRUE(types);
+    ASSERT_EQ(types->count(), 2);
+    EXPECT_EQ(types->itemText(1), QStringLiteral("All   Files   (*.*)"));
+    for (int i = 0; i < types->count(); ++i)
+        EXPECT_FALSE(types->itemText(i).contains(QChar(0x200B))) << i;
+    QAccessibleInterface* heard = QAccessible::queryAccessibleInterface(types);
+    EXPECT_FALSE(heard->text(QAccessible::Value).contains(QChar(0x200B)));
+    EXPECT_FALSE(heard->text(QAccessible::Name).contains(QChar(0x200B)));
     EXPECT_EQ(save.findChild<QLineEdit*>()->text(), QStringLiteral("Setup.cfg"));
 
     ui::FileDialogRequest r;
@@ -183,6 +195,38 @@ TEST(FileDialogTest, AllFilesMeansEveryFile) {
         return i.isValid() && (model->flags(i) & Qt::ItemIsEnabled);
     }));
     d.hide();
+}
+
+// The Load dialog opens where the last file was saved or loaded, not in the working folder.
+TEST_F(HostTest, FileDialogsOpenInTheFolderOfTheLastFileChosen) {
+    QTemporaryDir saved, loaded;
+    ASSERT_TRUE(saved.isValid() && loaded.isValid());
+    AnswerNextModal<QFileDialog>([&](QFileDialog* d) {
+        d->setDirectory(saved.path());
+        d->findChild<QLineEdit*>()->setText(QStringLiteral("mine"));
+        static_cast<QDialog*>(d)->accept();
+    });
+    ASSERT_TRUE(view->FileDialog(SaveRequest()));
+    ui::FileDialogRequest load;
+    load.filter = SaveRequest().filter;
+    load.flags = 0x1004;
+    QFile file(QDir(loaded.path()).filePath(QStringLiteral("other.cfg")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    QString opened;
+    AnswerNextModal<QFileDialog>([&](QFileDialog* d) {
+        opened = d->directory().absolutePath();
+        d->findChild<QLineEdit*>()->setText(file.fileName());
+        static_cast<QDialog*>(d)->accept();
+    });
+    ASSERT_TRUE(view->FileDialog(load));
+    EXPECT_EQ(opened, QDir(saved.path()).absolutePath());
+    AnswerNextModal<QFileDialog>([&](QFileDialog* d) {
+        opened = d->directory().absolutePath();
+        d->reject();
+    });
+    EXPECT_FALSE(view->FileDialog(load));
+    EXPECT_EQ(opened, QDir(loaded.path()).absolutePath());
 }
 
 TEST_F(HostTest, SaveDialogReturnsThePathWithTheDefaultExtension) {

@@ -165,7 +165,7 @@ TEST(ReadImage, RoundTripKeepsEverySharedField) {
     expected.usbHidModeOff = 0;
     EXPECT_EQ(back, expected);
 
-    // Made into a write image again: the body and header fields equal the original's,
+    // Made into a write image again: the body and header fields equal those of the image read,
     // speed and HID mode byte come out 0.
     ConfigWriteImage w = MakeConfigWriteImage(back);
     ConfigWriteImage orig = MakeConfigWriteImage(c);

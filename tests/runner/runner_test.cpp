@@ -182,7 +182,9 @@ TEST_F(RunnerTest, ErrorsStopTheRunWithStatus2) {
         {"type 1000 \\z\n", "error line 1: unknown escape \\z"},
         {"cl\x01ick\r1\n", "error line 1: unknown command \"cl\\x01ick\\r1\""},
         {"click 1018 twice\n", "error line 1: unexpected text after \"click\""},
-        {"key space\n", "error line 1: unknown key \"space\" (enter or escape)"},
+        {"key space\n",
+         "error line 1: unknown key \"space\" (enter, escape, tab, shift+tab, left, right, up or "
+         "down)"},
         {"tick -1\n", "error line 1: bad count \"-1\""},
         {"wait\n", "error line 1: missing milliseconds"},
         {"slider up\n", "error line 1: bad position \"up\""},
@@ -360,6 +362,29 @@ TEST_F(RunnerTest, ControlsByNameActAsByNumber) {
     }
 }
 
+// The keys go where the window's keys go (tests/gui/keyboard_test.cpp presses the same).
+TEST_F(RunnerTest, KeysMoveTheFocusAsTheDialogManagerDoes) {
+    const Result r = RunLines(
+        "get focus\nfocus IDC_USB\nkey right\nget focus\nget IDC_USB_SPEED\nkey up\n"
+        "get focus\nget IDC_USB_SPEED\nkey tab\nget focus\nkey shift+tab\nkey shift+tab\n"
+        "get focus\nfocus IDC_PREFIX\nkey left\nget focus\n");
+    EXPECT_EQ(r.status, 0) << r.out;
+    const std::vector<std::string> expected = {
+        "focus IDC_TRACK1_SS",
+        "focus IDC_SERIAL_PORT",
+        "ctl 1017 kind=slider visible=1 enabled=0 checked=0 limit=0 pos=7 min=0 max=7",
+        "focus IDC_USB",
+        "ctl 1017 kind=slider visible=1 enabled=1 checked=0 limit=0 pos=6 min=0 max=7",
+        "focus IDC_USB_SPEED",
+        "focus IDC_EXIT",
+        "focus IDC_PREFIX"};
+    EXPECT_EQ(r.lines, expected);
+    const Result bad = RunLines("focus IDC_OPEN\n");  // disabled at start
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.lines,
+              std::vector<std::string>{"error line 1: control 1055 cannot take the focus"});
+}
+
 // Every control of the dialog has exactly one name, and every name is a control.
 TEST(ControlNames, EveryControlHasOneName) {
     std::vector<int> named;
@@ -414,7 +439,8 @@ TEST_F(RunnerTest, ErrorLinesCutHugeWords) {
     const std::string scripts[][2] = {
         {huge + "\n", "error line 1: unknown command " + cut},
         {"click " + huge + "\n", "error line 1: bad control id " + cut},
-        {"key " + huge + "\n", "error line 1: unknown key " + cut + " (enter or escape)"},
+        {"key " + huge + "\n", "error line 1: unknown key " + cut +
+                                   " (enter, escape, tab, shift+tab, left, right, up or down)"},
         {"tick " + huge + "\n", "error line 1: bad count " + cut},
     };
     for (const auto& s : scripts) {

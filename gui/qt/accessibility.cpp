@@ -1,0 +1,156 @@
+#include "gui/qt/accessibility.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QComboBox>
+#include <QLineEdit>
+
+#include "gui/qt/dialog_view.h"
+#include "gui/qt/template_widgets.h"
+
+namespace gui {
+
+namespace {
+
+bool Inside(const res::Rect& inner, const res::Rect& outer) {
+    return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.w <= outer.x + outer.w &&
+           inner.y + inner.h <= outer.y + outer.h;
+}
+
+bool SameRow(const res::Rect& a, const res::Rect& b) {
+    return a.y < b.y + b.h && b.y < a.y + a.h;
+}
+
+class AnnouncerAccessible : public QAccessibleWidget {
+public:
+    explicit AnnouncerAccessible(Announcer* announcer)
+        : QAccessibleWidget(announcer, QAccessible::Notification) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name) return static_cast<Announcer*>(widget())->Text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+// A window of its own is a frame, one over another window a dialog.
+class WindowAccessible : public QAccessibleWidget {
+public:
+    explicit WindowAccessible(QWidget* window)
+        : QAccessibleWidget(window,
+                            window->parentWidget() ? QAccessible::Dialog : QAccessible::Window) {}
+
+    // The title without the blanks that pad it in the title bar.
+    QString text(QAccessible::Text t) const override {
+        const QString text = QAccessibleWidget::text(t);
+        return t == QAccessible::Name ? text.trimmed() : text;
+    }
+};
+
+// Qt names a combo box on Linux by its text, so the text would be heard twice and the
+// label never: here the name is the label's and the value the text.
+class ComboAccessible : public QAccessibleWidget {
+public:
+    explicit ComboAccessible(QComboBox* combo) : QAccessibleWidget(combo, QAccessible::ComboBox) {
+        addControllingSignal(QStringLiteral("activated(int)"));
+    }
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value) return Combo()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+    QStringList actionNames() const override {
+        return QStringList{showMenuAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& action) override {
+        if (action == showMenuAction() || action == pressAction())
+            Combo()->showPopup();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+private:
+    QComboBox* Combo() const { return static_cast<QComboBox*>(widget()); }
+};
+
+QAccessibleInterface* Factory(const QString&, QObject* object) {
+    if (auto* announcer = qobject_cast<Announcer*>(object))
+        return new AnnouncerAccessible(announcer);
+    if (auto* view = qobject_cast<DialogView*>(object)) return new WindowAccessible(view);
+    // Only the dialogs' own combo boxes: file dialogs keep Qt's.
+    if (auto* combo = qobject_cast<QComboBox*>(object);
+        combo && qobject_cast<DialogView*>(combo->window()))
+        return new ComboAccessible(combo);
+    return nullptr;
+}
+
+}  // namespace
+
+int GroupBoxOf(const res::DialogTemplate& tpl, size_t index) {
+    const res::ControlTemplate& c = tpl.controls.at(index);
+    int group = -1;
+    for (size_t i = 0; i < tpl.controls.size(); ++i) {
+        const res::ControlTemplate& o = tpl.controls[i];
+        if (i == index || o.kind != res::Kind::Group || !Inside(c.rect, o.rect)) continue;
+        if (group < 0 || Inside(o.rect, tpl.controls[static_cast<size_t>(group)].rect))
+            group = static_cast<int>(i);
+    }
+    return group;
+}
+
+QString RowNameOf(const res::DialogTemplate& tpl, size_t index) {
+    const res::ControlTemplate& c = tpl.controls.at(index);
+    if (c.kind != res::Kind::Radio) return {};
+    const int group = GroupBoxOf(tpl, index);
+    // The check box that heads the radio's row: left of it, in the same group box.
+    const res::ControlTemplate* head = nullptr;
+    for (size_t i = 0; i < tpl.controls.size(); ++i) {
+        const res::ControlTemplate& o = tpl.controls[i];
+        if (o.kind != res::Kind::Check || !SameRow(o.rect, c.rect) || o.rect.x >= c.rect.x ||
+            GroupBoxOf(tpl, i) != group)
+            continue;
+        if (!head || o.rect.x > head->rect.x) head = &o;
+    }
+    if (!head) return {};
+    return Utf8(head->caption).trimmed() + QStringLiteral(": ") + Utf8(c.caption).trimmed();
+}
+
+Announcer::Announcer(QWidget* parent, int quietMs) : QWidget(parent) {
+    hide();
+    setAttribute(Qt::WA_DontShowOnScreen);
+    m_quiet.setSingleShot(true);
+    m_quiet.setInterval(quietMs);
+    connect(&m_quiet, &QTimer::timeout, this, &Announcer::Flush);
+}
+
+void Announcer::Replaced(const QString& text) {
+    m_pending = text;
+    m_quiet.start();
+}
+
+void Announcer::Added(const QString& text) {
+    m_pending += text;
+    m_quiet.start();
+}
+
+void Announcer::Flush() {
+    m_quiet.stop();
+    const QString text = m_pending.trimmed();
+    m_pending.clear();
+    if (text.isEmpty()) return;
+    m_said = text;
+    ++m_count;
+    if (!QAccessible::isActive()) return;
+    QAccessibleEvent named(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&named);
+    QAccessibleEvent shown(this, QAccessible::ObjectShow);
+    QAccessible::updateAccessibility(&shown);
+}
+
+void InstallAccessibility() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    QAccessible::installFactory(Factory);
+}
+
+}  // namespace gui

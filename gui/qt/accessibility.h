@@ -1,0 +1,52 @@
+// What a screen reader needs beyond the widgets' own accessibility: controls named in
+// their context, the windows' roles, and results announced without moving the focus.
+#pragma once
+
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <cstddef>
+
+#include "res/resources.h"
+
+namespace gui {
+
+// The group box a control of `tpl` lies in (the innermost one), or -1.
+int GroupBoxOf(const res::DialogTemplate& tpl, size_t index);
+
+// The name of a check box or radio button that its caption alone does not make clear: a
+// radio button on the row of a check box carries that check box's caption ("End Track 1
+// with: CR+LF"). Empty when the caption is name enough.
+QString RowNameOf(const res::DialogTemplate& tpl, size_t index);
+
+// Tells a screen reader about new text of a region that does not have the focus: a
+// notification object, never shown, takes the text and says it is shown, which screen
+// readers speak without moving their focus. Text that comes in pieces (bytes of a serial
+// reader) is gathered until none has come for `quietMs`, and said once.
+class Announcer : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Announcer(QWidget* parent, int quietMs = 250);
+
+    // The text replaces what the region showed: said as a whole.
+    void Replaced(const QString& text);
+    // The text was added to what the region showed: said with what was added before it.
+    void Added(const QString& text);
+    // Says what is gathered now (the region will not change for a while).
+    void Flush();
+
+    QString Text() const { return m_said; }  // the last text said
+    int Count() const { return m_count; }    // how many texts were said
+
+private:
+    QTimer m_quiet;
+    QString m_pending;
+    QString m_said;
+    int m_count = 0;
+};
+
+// Windows and dialogs, the announcer and the COM box get their roles and names from here.
+void InstallAccessibility();
+
+}  // namespace gui

@@ -1,0 +1,165 @@
+#!/usr/bin/python3
+"""What a screen reader receives over AT-SPI when results come: the window is started on
+the simulated reader on a private X display, D-Bus session and accessibility bus; its
+buttons are pressed through AT-SPI, and each result must arrive as a notification that
+becomes showing, with the result as its name, while the focus stays where it was.
+
+Usage: atspi_announce.py ZARN60_TOOL. Exits 77 (skipped) when Xvfb, dbus-daemon, the
+AT-SPI bus launcher or pyatspi is missing or cannot start."""
+import os
+import shutil
+import subprocess
+import sys
+import threading
+import time
+
+SKIP = 77
+LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
+
+
+def skip(why):
+    print("SKIPPED: " + why)
+    sys.exit(SKIP)
+
+
+def free_display():
+    for n in range(90, 200):
+        if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
+            return n
+    skip("no free X display number")
+
+
+def main():
+    tool = sys.argv[1]
+    for program in ("Xvfb", "dbus-daemon"):
+        if not shutil.which(program):
+            skip(program + " is not installed")
+    if not os.path.exists(LAUNCHER):
+        skip("the AT-SPI bus (at-spi2-core) is not installed")
+    procs = []
+    try:
+        n = free_display()
+        procs.append(subprocess.Popen(["Xvfb", ":%d" % n, "-nolisten", "tcp", "-screen", "0",
+                                       "1280x1024x24"], stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL))
+        for _ in range(100):
+            if os.path.exists("/tmp/.X11-unix/X%d" % n):
+                break
+            time.sleep(0.05)
+        else:
+            skip("Xvfb did not start")
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        procs.append(bus)
+        address = bus.stdout.readline().strip()
+        if not address:
+            skip("no D-Bus session bus")
+        os.environ.update(DISPLAY=":%d" % n, DBUS_SESSION_BUS_ADDRESS=address,
+                          QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb")
+        os.environ.pop("WAYLAND_DISPLAY", None)
+        procs.append(subprocess.Popen([LAUNCHER, "--launch-immediately"],
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        time.sleep(0.5)
+        try:
+            import pyatspi
+        except ImportError:
+            skip("pyatspi (python3-pyatspi) is not installed")
+        procs.append(subprocess.Popen([tool, "--simulate"], stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL))
+        return run(pyatspi)
+    finally:
+        for p in reversed(procs):
+            p.terminate()
+        for p in procs:
+            try:
+                p.wait(5)
+            except subprocess.TimeoutExpired:
+                p.kill()
+
+
+def run(pyatspi):
+    shown = []    # (role, name) of each object that became showing
+    focused = []  # names of objects that took the focus
+    lock = threading.Lock()
+
+    def on_event(e):
+        with lock:
+            if e.type.startswith("object:state-changed:showing") and e.detail1:
+                shown.append((e.source.getRoleName(), e.source.name))
+            elif e.type.startswith("object:state-changed:focused") and e.detail1:
+                focused.append(e.source.name)
+
+    # Listening to name changes keeps the names AT-SPI caches up to date.
+    pyatspi.Registry.registerEventListener(on_event, "object:state-changed:showing",
+                                           "object:state-changed:focused",
+                                           "object:property-change:accessible-name")
+    failures = []
+
+    def find(obj, name):
+        for child in obj:
+            if child is None:
+                continue
+            if child.name == name:
+                return child
+            found = find(child, name)
+            if found:
+                return found
+        return None
+
+    def wait_for(condition, seconds=10):
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            with lock:
+                if condition():
+                    return True
+            time.sleep(0.05)
+        return False
+
+    def steps():
+        try:
+            app = None
+            deadline = time.time() + 40
+            while not app and time.time() < deadline:
+                desktop = pyatspi.Registry.getDesktop(0)
+                app = next((a for a in desktop if a and a.name == "zarn60-tool"), None)
+                if not app or not find(app, "Get Version"):
+                    app = None
+                    time.sleep(0.2)
+            if not app:
+                names = [a.name for a in pyatspi.Registry.getDesktop(0) if a]
+                failures.append("the window did not appear on the accessibility bus: %s" % names)
+                return
+            time.sleep(0.5)
+            with lock:
+                focused.clear()
+            for button, said in (("Get Version", lambda t: t == "V2.10"),
+                                 ("Download Setting to Device", lambda t: t == "Setup ok"),
+                                 ("Read Card", lambda t: t.startswith("2542"))):
+                with lock:
+                    before = len(shown)
+                find(app, button).queryAction().doAction(0)
+                ok = wait_for(lambda: any(role == "notification" and said(name)
+                                          for role, name in shown[before:]))
+                with lock:
+                    heard = shown[before:]
+                print("%s: %s" % (button, heard))
+                if not ok:
+                    failures.append("%s: no notification with its result, got %s" %
+                                    (button, heard))
+            with lock:
+                if focused:
+                    failures.append("the focus moved to %s" % focused)
+        except Exception as e:  # a broken bus is a failure, not a hang
+            failures.append("error: %r" % e)
+        finally:
+            pyatspi.Registry.stop()
+
+    threading.Thread(target=steps, daemon=True).start()
+    pyatspi.Registry.start()
+    for f in failures:
+        print("FAILED: " + f)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
