@@ -481,7 +481,7 @@ void DialogView::AddToTestBox(QPlainTextEdit* box, QStringView display, qsizetyp
         }
         const qsizetype end =
             std::min(lineEnd < 0 ? display.size() : lineEnd, from + qsizetype{kMaxBlockChars / 2});
-        InsertTestBoxText(cursor, display.mid(from, end - from), box->font());
+        InsertTestBoxText(cursor, display.mid(from, end - from).toString(), box->font());
         QTextBlock last = doc->lastBlock();
         m_testBoxWork += static_cast<uint64_t>(end - from) + static_cast<uint64_t>(last.length());
         from = end;
@@ -637,7 +637,7 @@ bool DialogView::HandleDialogKey(QWidget* target, QKeyEvent* key) {
         return false;
     // The dialog manager's keys: Tab between tab stops, arrows inside a group.
     bool used = false;
-    Run([&] { used = ui::UserKey(*m_dialog, dialogKey); }, false);
+    m_driver.Run([&] { used = ui::UserKey(*m_dialog, dialogKey); }, false);
     return used;
 }
 
