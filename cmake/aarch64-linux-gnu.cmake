@@ -11,18 +11,17 @@ set(CMAKE_C_COMPILER ${ZARN60_CROSS_TRIPLET}-gcc)
 set(CMAKE_CXX_COMPILER ${ZARN60_CROSS_TRIPLET}-g++)
 set(CMAKE_LIBRARY_ARCHITECTURE ${ZARN60_CROSS_TRIPLET})
 
-# With CMAKE_LIBRARY_ARCHITECTURE set, find_library and find_package look in
-# /usr/lib/aarch64-linux-gnu, never in the amd64 folder beside it. Programs (pkg-config,
-# gzip, Qt's moc) are the build machine's.
+# With CMAKE_LIBRARY_ARCHITECTURE set, find_library and find_package search
+# /usr/lib/aarch64-linux-gnu; the amd64 folder beside it is not on their path. Programs
+# (pkg-config, gzip) are the build machine's.
 
 # pkg-config (libfuse3) reads the arm64 .pc files only.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${ZARN60_CROSS_TRIPLET}/pkgconfig:/usr/share/pkgconfig)
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 
-# Qt's code generators (moc, uic, rcc) run on the build machine: Debian's amd64
-# qt6-base-dev-tools, found through the build machine's Qt6 CMake packages.
-set(QT_HOST_PATH /usr)
-set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake)
+# Qt's code generators need nothing here: Debian's arm64 Qt CMake files name moc, uic and rcc
+# by their path in /usr/lib/qt6/libexec, which the build machine's qt6-base-dev-tools fills
+# (Multi-Arch: foreign, so the amd64 programs serve qt6-base-dev:arm64).
 
 # Test programs and the programs run while building (the icon writer) run under qemu-user.
 # The libraries' search path is the host's multiarch tree, as on the board itself.
