@@ -1,5 +1,6 @@
-# The Debian package: cpack -G DEB in the build folder makes zarn60-tools_<version>_amd64.deb
-# from what "cmake --install" installs, with the prefix /usr.
+# The Debian package: cpack -G DEB in the build folder makes zarn60-tools_<version>_<arch>.deb
+# (amd64, or arm64 from the aarch64 cross build) from what "cmake --install" installs, with
+# the prefix /usr.
 set(CPACK_PACKAGE_NAME zarn60-tools)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "ZARN TOOLS developers")
@@ -10,6 +11,24 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# cpack takes the build machine's architecture (dpkg --print-architecture); a cross build's
+# package is for the machine the compiler targets, named by its multiarch triplet.
+if(CMAKE_CROSSCOMPILING)
+  find_program(DPKG_ARCHITECTURE_EXECUTABLE dpkg-architecture)
+  set(deb_arch "")
+  if(DPKG_ARCHITECTURE_EXECUTABLE AND CMAKE_LIBRARY_ARCHITECTURE)
+    execute_process(
+      COMMAND ${DPKG_ARCHITECTURE_EXECUTABLE} -t${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
+      OUTPUT_VARIABLE deb_arch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  endif()
+  if(NOT deb_arch)
+    # A package labelled with the build machine's architecture would install and fail.
+    message(WARNING "No Debian architecture for this cross build (the toolchain file sets "
+      "CMAKE_LIBRARY_ARCHITECTURE; dpkg-architecture is in dpkg-dev): no package")
+    return()
+  endif()
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${deb_arch})
+endif()
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The extended description; cpack puts the summary line above it and indents each line.

@@ -14,7 +14,9 @@ bash scripts/deps.sh --package
 cmake --build "$build" -j"$(nproc)" --target zarn60-tool zarn60-sim zarn60 zarn60-icon zarn60-man zarn60-changelog
 rm -f "$build"/zarn60-tools_*.deb
 (cd "$build" && cpack -G DEB)
-debs=("$build"/zarn60-tools_*_amd64.deb)
+# One package, for the machine the build folder's compiler targets (amd64, or arm64 on a
+# Raspberry Pi; scripts/arm64-build.sh packs and checks the cross build).
+debs=("$build"/zarn60-tools_*.deb)
 [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { echo "package.sh: cpack made no single package" >&2; exit 1; }
 deb=$(realpath "${debs[0]}")
 echo "package: $deb"
