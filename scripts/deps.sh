@@ -3,7 +3,8 @@
 # with --package also what building and checking the Debian package needs.
 set -euo pipefail
 pkgs=(g++ cmake make pkg-config libgtest-dev libgmock-dev qt6-base-dev libgl-dev
-      libfuse3-dev fuse3 fonts-wqy-microhei fonts-freefont-ttf libcli11-dev nlohmann-json3-dev)
+      libfuse3-dev fuse3 fonts-wqy-microhei fonts-freefont-ttf libcli11-dev nlohmann-json3-dev
+      python3 python3-jsonschema xvfb dbus at-spi2-core python3-pyatspi)
 if [ "${1:-}" = "--package" ]; then pkgs+=(dpkg-dev lintian); fi
 missing=()
 for p in "${pkgs[@]}"; do
