@@ -29,9 +29,21 @@ def free_display():
     skip("no free X display number")
 
 
+def wait_for_a11y_bus(seconds):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        ask = subprocess.run(["dbus-send", "--session", "--dest=org.a11y.Bus", "--print-reply",
+                              "/org/a11y/bus", "org.a11y.Bus.GetAddress"],
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        if ask.returncode == 0 and "unix:" in ask.stdout:
+            return True
+        time.sleep(0.1)
+    return False
+
+
 def main():
     tool = sys.argv[1]
-    for program in ("Xvfb", "dbus-daemon"):
+    for program in ("Xvfb", "dbus-daemon", "dbus-send"):
         if not shutil.which(program):
             skip(program + " is not installed")
     if not os.path.exists(LAUNCHER):
@@ -59,14 +71,21 @@ def main():
         os.environ.pop("WAYLAND_DISPLAY", None)
         procs.append(subprocess.Popen([LAUNCHER, "--launch-immediately"],
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        time.sleep(0.5)
+        # Qt looks for the accessibility bus once, at start: the tool starts only when the
+        # bus answers (its first start on a new machine can take seconds).
+        if not wait_for_a11y_bus(30):
+            skip("the AT-SPI bus did not start")
         try:
             import pyatspi
         except ImportError:
             skip("pyatspi (python3-pyatspi) is not installed")
-        procs.append(subprocess.Popen([tool, "--simulate"], stdout=subprocess.DEVNULL,
-                                      stderr=subprocess.DEVNULL))
-        return run(pyatspi)
+        def start_tool():
+            tool_proc = subprocess.Popen([tool, "--simulate"], stdout=subprocess.DEVNULL,
+                                         stderr=subprocess.PIPE)
+            procs.append(tool_proc)
+            return tool_proc
+
+        return run(pyatspi, start_tool)
     finally:
         for p in reversed(procs):
             p.terminate()
@@ -77,7 +96,7 @@ def main():
                 p.kill()
 
 
-def run(pyatspi):
+def run(pyatspi, start_tool):
     shown = []    # (role, name) of each object that became showing
     focused = []  # names of objects that took the focus
     lock = threading.Lock()
@@ -118,13 +137,25 @@ def run(pyatspi):
     def steps():
         try:
             app = None
-            deadline = time.time() + 40
-            while not app and time.time() < deadline:
-                desktop = pyatspi.Registry.getDesktop(0)
-                app = next((a for a in desktop if a and a.name == "zarn60-tool"), None)
-                if not app or not find(app, "Get Version"):
-                    app = None
-                    time.sleep(0.2)
+            # A window that has not registered after a while is started again (at most
+            # three times): the accessibility bridge sometimes misses a bus that has just
+            # come up, and then never registers.
+            for _ in range(3):
+                tool_proc = start_tool()
+                deadline = time.time() + 12
+                while not app and time.time() < deadline:
+                    desktop = pyatspi.Registry.getDesktop(0)
+                    app = next((a for a in desktop if a and a.name == "zarn60-tool"), None)
+                    if not app or not find(app, "Get Version"):
+                        app = None
+                        time.sleep(0.2)
+                if app:
+                    break
+                if tool_proc.poll() is not None:
+                    print("zarn60-tool ended with %d: %s" % (tool_proc.returncode,
+                                                             tool_proc.stderr.read()[-500:]))
+                tool_proc.terminate()
+                tool_proc.wait(5)
             if not app:
                 names = [a.name for a in pyatspi.Registry.getDesktop(0) if a]
                 failures.append("the window did not appear on the accessibility bus: %s" % names)
