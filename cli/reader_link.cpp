@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/hid_link.h"
 #include "link/serial_link.h"
 #include "protocol/read_exchange.h"

@@ -13,8 +13,8 @@
 #include <cstring>
 #include <memory>
 
+#include "base/clock.h"
 #include "fuzz/fuzz_support.h"
-#include "link/clock.h"
 #include "link/hid_link.h"
 #include "link/serial_link.h"
 #include "protocol/reader_config.h"

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/clock.h"
 #include "fuzz/fuzz_support.h"
-#include "link/clock.h"
 #include "link/hid_link.h"
 #include "link/linux/hidraw.h"
 #include "protocol/special_exchange.h"

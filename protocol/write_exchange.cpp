@@ -1,6 +1,6 @@
 #include "protocol/write_exchange.h"
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/serial_link.h"
 #include "protocol/reader_hid.h"
 

@@ -37,7 +37,7 @@
 #include <mutex>
 #include <thread>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/linux/hidraw.h"
 #include "sim/reader.h"
 

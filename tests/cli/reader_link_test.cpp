@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/hid_link.h"
 #include "link/serial_link.h"
 #include "protocol/factory_images.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/hid_link.h"
 #include "protocol/reader_hid.h"
 
