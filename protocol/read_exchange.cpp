@@ -4,6 +4,8 @@
 #include "link/serial_link.h"
 #include "protocol/reader_hid.h"
 
+namespace protocol {
+
 ConfigReadOutcome ReadConfigOverHid(uint32_t pauseMs, ConfigReadImage& image) {
     ReaderHidSession reader;
     if (!reader.IsOpen()) return READ_DEVICE_NOT_FOUND;
@@ -52,3 +54,5 @@ std::string ReadOutcomeText(ConfigReadOutcome outcome) {
     }
     return {};
 }
+
+}  // namespace protocol

@@ -5,6 +5,8 @@
 #include "protocol/reader_config.h"
 #include "protocol/reader_hid.h"
 
+namespace protocol {
+
 SpecialOutcome ReadVersionOverHid(std::string* text) {
     text->clear();
     ReaderHidSession reader;
@@ -73,3 +75,5 @@ std::string SpecialOutcomeText(SpecialOutcome outcome) {
     }
     return {};
 }
+
+}  // namespace protocol

@@ -4,6 +4,8 @@
 #include "link/serial_link.h"
 #include "protocol/reader_hid.h"
 
+namespace protocol {
+
 namespace {
 
 constexpr int WRITE_REPORT_COUNT = static_cast<int>(CONFIG_WRITE_IMAGE_SIZE / REPORT_PAYLOAD_SIZE);
@@ -90,3 +92,5 @@ std::string FactoryOutcomeText(const ConfigWriteOutcome& outcome) {
     // since the factory reset does not wait for one.
     return DownloadOutcomeText(outcome);
 }
+
+}  // namespace protocol

@@ -123,7 +123,8 @@ int ListDevices() {
         tools::Out() << ids << "\t" << d.path;
         if (d.openable) {
             tools::Out() << "\tinput " << d.inputLength << " output " << d.outputLength;
-            if (d.haveIds && IsReaderId(d.vendorId, d.productId)) tools::Out() << "\tZARN60 reader";
+            if (d.haveIds && protocol::IsReaderId(d.vendorId, d.productId))
+                tools::Out() << "\tZARN60 reader";
         } else {
             tools::Out() << "\tcannot open: " << d.whyNot;
         }
