@@ -17,10 +17,12 @@ Subcommand SetupFactory(CLI::App& parent) {
     return {
         cmd, [link] {
             ReaderLink l(link->Options());
-            const ConfigWriteImage image =
-                l.IsUsb() ? FactoryWriteImageHid() : FactoryWriteImageSerial();
-            WriteAndVerify(l, image, true, MakeConfigReadImage(ParseConfigWriteImage(image), {}, 0),
-                           [](const ConfigReadImage&) { return "the factory configuration"; });
+            const protocol::ConfigWriteImage image =
+                l.IsUsb() ? protocol::FactoryWriteImageHid() : protocol::FactoryWriteImageSerial();
+            WriteAndVerify(
+                l, image, true,
+                protocol::MakeConfigReadImage(protocol::ParseConfigWriteImage(image), {}, 0),
+                [](const protocol::ConfigReadImage&) { return "the factory configuration"; });
             std::cout << PrintableText("factory configuration written and verified on " + l.Where())
                       << "\n";
             return 0;

@@ -25,7 +25,7 @@ Subcommand SetupPreview(CLI::App& parent) {
     cmd->add_flag("--hex", a->hex, "print hex instead of the bytes");
     return {cmd, [a] {
                 const Settings s = Resolve(LoadDocument(a->file, a->format), FactorySettings());
-                cardfmt::Card card;
+                protocol::cardfmt::Card card;
                 card.tracks = {a->track1, a->track2, a->track3};
                 const std::string bytes = Preview(s, card);
                 if (a->hex)

@@ -100,13 +100,13 @@ Document LoadDocument(const std::string& path, const std::string& format) {
     const std::string what = path == "-" ? "standard input" : path;
     uint64_t size = 0;
     const std::string bytes =
-        ReadInput(path, doc.isCfg ? CONFIG_READ_IMAGE_SIZE : kMaxDocumentBytes, &size);
+        ReadInput(path, doc.isCfg ? protocol::CONFIG_READ_IMAGE_SIZE : kMaxDocumentBytes, &size);
     if (doc.isCfg) {
         // As the window loads it: the first 56 bytes, the rest ignored.
-        if (bytes.size() < CONFIG_READ_IMAGE_SIZE)
+        if (bytes.size() < protocol::CONFIG_READ_IMAGE_SIZE)
             throw Error(EXIT_FILE, what + ": a .cfg file holds 56 bytes, this one " +
                                        std::to_string(bytes.size()));
-        if (size > CONFIG_READ_IMAGE_SIZE)
+        if (size > protocol::CONFIG_READ_IMAGE_SIZE)
             std::cerr << "zarn60: note: " << PrintableText(what) << ": "
                       << (path == "-" ? "more than 56" : std::to_string(size))
                       << " bytes; the bytes after the first 56 were ignored\n";
@@ -140,7 +140,8 @@ Settings Resolve(const Document& doc, const Settings& base) {
 
 Settings FactorySettings() {
     Settings s;
-    s.image = MakeConfigReadImage(ParseConfigWriteImage(FactoryWriteImageHid()), {}, 0);
+    s.image = protocol::MakeConfigReadImage(
+        protocol::ParseConfigWriteImage(protocol::FactoryWriteImageHid()), {}, 0);
     return s;
 }
 
@@ -158,21 +159,21 @@ void SaveSettings(const std::string& path, const Settings& settings, const std::
     }
     // The .cfg through the settings file's own writer, as the window saves it.
     std::string why = "cannot write the settings file";
-    const bool written = cfg ? WriteSettingsFile(path, settings.image)
+    const bool written = cfg ? settings_file::WriteSettingsFile(path, settings.image)
                              : zarn::files::WriteFileSafely(path, bytes, &why);
     if (!written) throw Error(EXIT_FILE, path + ": cannot write: " + why);
 }
 
-ConfigWriteImage WriteImageFor(const Settings& settings, bool usb) {
-    ReaderConfig config = ParseConfigReadImage(settings.image);
+protocol::ConfigWriteImage WriteImageFor(const Settings& settings, bool usb) {
+    protocol::ReaderConfig config = protocol::ParseConfigReadImage(settings.image);
     // The window's trackbar starts at 6 and is set to 7 in serial port mode; its hidden
     // "USB HID MODE" box is never checked.
     config.usbSpeed = settings.usbSpeed.value_or(usb ? 6 : 7);
     config.usbHidModeOff = settings.usbHidMode.value_or(false) ? 0 : 1;
-    return MakeConfigWriteImage(config);
+    return protocol::MakeConfigWriteImage(config);
 }
 
-bool SameCarried(const ConfigReadImage& a, const ConfigReadImage& b) {
+bool SameCarried(const protocol::ConfigReadImage& a, const protocol::ConfigReadImage& b) {
     return std::equal(a.begin(), a.begin() + 13, b.begin()) &&
            std::equal(a.begin() + 17, a.begin() + 55, b.begin() + 17);
 }
@@ -204,11 +205,12 @@ std::vector<Change> CarriedChanges(const Settings& from, const Settings& to) {
 
 }  // namespace
 
-ConfigReadImage WriteAndVerify(ReaderLink& link, const ConfigWriteImage& image, bool factory,
-                               const ConfigReadImage& expected,
-                               const std::function<std::string(const ConfigReadImage&)>& what) {
+protocol::ConfigReadImage WriteAndVerify(
+    ReaderLink& link, const protocol::ConfigWriteImage& image, bool factory,
+    const protocol::ConfigReadImage& expected,
+    const std::function<std::string(const protocol::ConfigReadImage&)>& what) {
     link.WriteImage(image, factory);
-    ConfigReadImage after{};
+    protocol::ConfigReadImage after{};
     try {
         after = link.ReadConfig();
     } catch (const Error& e) {
@@ -241,9 +243,9 @@ ApplyResult Apply(ReaderLink& link, const Document& doc, bool dryRun, bool force
         return result;
     }
 
-    const ConfigReadImage after =
+    const protocol::ConfigReadImage after =
         WriteAndVerify(link, WriteImageFor(wanted, link.IsUsb()), false, wanted.image,
-                       [&](const ConfigReadImage& held) {
+                       [&](const protocol::ConfigReadImage& held) {
                            std::string fields;
                            for (const auto& c : CarriedChanges(wanted, Settings{held, {}, {}}))
                                fields += (fields.empty() ? "" : ", ") + c.field;
@@ -290,8 +292,8 @@ std::string ApplyText(const ApplyResult& result, const std::string& where) {
     return out.str();
 }
 
-std::string Preview(const Settings& settings, const cardfmt::Card& card) {
-    return cardfmt::FormatCardData(ParseConfigReadImage(settings.image), card);
+std::string Preview(const Settings& settings, const protocol::cardfmt::Card& card) {
+    return protocol::cardfmt::FormatCardData(protocol::ParseConfigReadImage(settings.image), card);
 }
 
 std::string HexBytes(const uint8_t* data, size_t size) {

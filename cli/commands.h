@@ -18,7 +18,7 @@ namespace cli {
 struct Document {
     std::string path;  // "-" for standard input
     bool isCfg = false;
-    ConfigReadImage cfg{};
+    protocol::ConfigReadImage cfg{};
     nlohmann::json json;
 };
 
@@ -56,18 +56,19 @@ std::string JsonText(const nlohmann::ordered_json& doc);
 // The write image the window would send for these settings over this kind of link: the
 // read image's fields, the speed (6 over USB, 7 over a serial port) and the USB HID mode
 // byte (off) unless the settings name them.
-ConfigWriteImage WriteImageFor(const Settings& settings, bool usb);
+protocol::ConfigWriteImage WriteImageFor(const Settings& settings, bool usb);
 
 // Whether two read images agree in every byte the write image carries.
-bool SameCarried(const ConfigReadImage& a, const ConfigReadImage& b);
+bool SameCarried(const protocol::ConfigReadImage& a, const protocol::ConfigReadImage& b);
 
 // Sends `image`, reads the reader back and checks that it holds `expected` in every carried
 // byte; returns what it holds. A read-back that fails says the reader may be half written
 // (EXIT_LINK); one that differs throws EXIT_VERIFY with "WHERE: the read-back differs from
 // " + what(the read-back).
-ConfigReadImage WriteAndVerify(ReaderLink& link, const ConfigWriteImage& image, bool factory,
-                               const ConfigReadImage& expected,
-                               const std::function<std::string(const ConfigReadImage&)>& what);
+protocol::ConfigReadImage WriteAndVerify(
+    ReaderLink& link, const protocol::ConfigWriteImage& image, bool factory,
+    const protocol::ConfigReadImage& expected,
+    const std::function<std::string(const protocol::ConfigReadImage&)>& what);
 
 struct ApplyResult {
     bool changed = false;  // written (or, in a dry run, would be)
@@ -88,7 +89,7 @@ nlohmann::ordered_json ChangesJson(const std::vector<Change>& changes);
 std::string ChangesText(const std::vector<Change>& changes);
 
 // What a swipe of `card` makes the reader send under these settings.
-std::string Preview(const Settings& settings, const cardfmt::Card& card);
+std::string Preview(const Settings& settings, const protocol::cardfmt::Card& card);
 
 // Upper-case hex, bytes separated by blanks.
 std::string HexBytes(const uint8_t* data, size_t size);

@@ -87,11 +87,11 @@ Field TerminatorField(std::string name, size_t offset, std::string description) 
             schema,
             [offset](const Settings& s) {
                 switch (s.image[offset]) {
-                    case TERM_NONE:
+                    case protocol::TERM_NONE:
                         return json("none");
-                    case TERM_CR:
+                    case protocol::TERM_CR:
                         return json("cr");
-                    case TERM_CRLF:
+                    case protocol::TERM_CRLF:
                         return json("crlf");
                     default:
                         return json(s.image[offset]);
@@ -101,11 +101,11 @@ Field TerminatorField(std::string name, size_t offset, std::string description) 
                 if (v.is_string()) {
                     const auto text = v.get<std::string>();
                     if (text == "none")
-                        s.image[offset] = TERM_NONE;
+                        s.image[offset] = protocol::TERM_NONE;
                     else if (text == "cr")
-                        s.image[offset] = TERM_CR;
+                        s.image[offset] = protocol::TERM_CR;
                     else if (text == "crlf")
-                        s.image[offset] = TERM_CRLF;
+                        s.image[offset] = protocol::TERM_CRLF;
                     else {
                         *why = "must be \"none\", \"cr\", \"crlf\" or a code from 0 to 255";
                         return false;
@@ -167,14 +167,14 @@ Field SentinelField(std::string name, size_t offset, std::string description) {
 
 // The 15-byte prefix and suffix fields: the bytes up to the last non-NUL one.
 Field TextField(std::string name, size_t offset, std::string description) {
-    json schema = {
-        {"type", "string"},
-        {"pattern", "^" + ByteTextToken() + "{0," + std::to_string(CONFIG_TEXT_FIELD_SIZE) + "}$"},
-        {"description", description + "; at most 15 bytes, byte names allowed"}};
+    json schema = {{"type", "string"},
+                   {"pattern", "^" + ByteTextToken() + "{0," +
+                                   std::to_string(protocol::CONFIG_TEXT_FIELD_SIZE) + "}$"},
+                   {"description", description + "; at most 15 bytes, byte names allowed"}};
     return {{std::move(name), Carried::Both, std::move(description)},
             schema,
             [offset](const Settings& s) {
-                size_t end = CONFIG_TEXT_FIELD_SIZE;
+                size_t end = protocol::CONFIG_TEXT_FIELD_SIZE;
                 while (end > 0 && s.image[offset + end - 1] == 0) --end;
                 return json(EscapeBytes(std::string(s.image.begin() + long(offset),
                                                     s.image.begin() + long(offset + end))));
@@ -186,11 +186,11 @@ Field TextField(std::string name, size_t offset, std::string description) {
                     return false;
                 }
                 if (!UnescapeBytes(v.get<std::string>(), &bytes, why)) return false;
-                if (bytes.size() > CONFIG_TEXT_FIELD_SIZE) {
+                if (bytes.size() > protocol::CONFIG_TEXT_FIELD_SIZE) {
                     *why = "holds at most 15 bytes, not " + std::to_string(bytes.size());
                     return false;
                 }
-                std::fill_n(s.image.begin() + long(offset), CONFIG_TEXT_FIELD_SIZE, 0);
+                std::fill_n(s.image.begin() + long(offset), protocol::CONFIG_TEXT_FIELD_SIZE, 0);
                 std::copy(bytes.begin(), bytes.end(), s.image.begin() + long(offset));
                 return true;
             }};
@@ -202,7 +202,7 @@ Field FlagField(std::string name, uint8_t bit, bool onWhenClear, std::string des
     return {{std::move(name), Carried::Both, std::move(description)},
             schema,
             [bit, onWhenClear](const Settings& s) {
-                const bool set = (s.image[rimg::OPTION_FLAGS] & bit) != 0;
+                const bool set = (s.image[protocol::rimg::OPTION_FLAGS] & bit) != 0;
                 return json(set != onWhenClear);
             },
             [bit, onWhenClear](Settings& s, const nlohmann::json& v, std::string* why) {
@@ -210,7 +210,7 @@ Field FlagField(std::string name, uint8_t bit, bool onWhenClear, std::string des
                     *why = "must be true or false";
                     return false;
                 }
-                uint8_t& flags = s.image[rimg::OPTION_FLAGS];
+                uint8_t& flags = s.image[protocol::rimg::OPTION_FLAGS];
                 if (v.get<bool>() != onWhenClear)
                     flags |= bit;
                 else
@@ -224,20 +224,21 @@ constexpr uint8_t kUnnamedOptionBits = 0x70;
 Field UnnamedBitsField() {
     std::string description = "option bits 0x10, 0x20 and 0x40, which no option uses";
     json schema = {{"enum", {0, 16, 32, 48, 64, 80, 96, 112}}, {"description", description}};
-    return {
-        {"option_bits_unnamed", Carried::Both, description},
-        schema,
-        [](const Settings& s) { return json(s.image[rimg::OPTION_FLAGS] & kUnnamedOptionBits); },
-        [](Settings& s, const nlohmann::json& v, std::string* why) {
-            uint8_t bits = 0;
-            if (!ByteValue(v, 255, &bits, why) || (bits & ~kUnnamedOptionBits) != 0) {
-                *why = "must combine only the bits 16, 32 and 64";
-                return false;
-            }
-            uint8_t& flags = s.image[rimg::OPTION_FLAGS];
-            flags = static_cast<uint8_t>((flags & ~kUnnamedOptionBits) | bits);
-            return true;
-        }};
+    return {{"option_bits_unnamed", Carried::Both, description},
+            schema,
+            [](const Settings& s) {
+                return json(s.image[protocol::rimg::OPTION_FLAGS] & kUnnamedOptionBits);
+            },
+            [](Settings& s, const nlohmann::json& v, std::string* why) {
+                uint8_t bits = 0;
+                if (!ByteValue(v, 255, &bits, why) || (bits & ~kUnnamedOptionBits) != 0) {
+                    *why = "must combine only the bits 16, 32 and 64";
+                    return false;
+                }
+                uint8_t& flags = s.image[protocol::rimg::OPTION_FLAGS];
+                flags = static_cast<uint8_t>((flags & ~kUnnamedOptionBits) | bits);
+                return true;
+            }};
 }
 
 Field UninterpretedField(std::string name, size_t offset, size_t count, std::string description) {
@@ -271,43 +272,46 @@ std::vector<Field> MakeTable() {
     for (int k = 0; k < 3; ++k) {
         const std::string n = "track" + std::to_string(k + 1);
         const std::string tr = "track " + std::to_string(k + 1);
-        t.push_back(
-            SwitchField(n + "_output", rimg::TRACK_ENABLE + k, "whether the reader outputs " + tr));
+        t.push_back(SwitchField(n + "_output", protocol::rimg::TRACK_ENABLE + k,
+                                "whether the reader outputs " + tr));
     }
     for (int k = 0; k < 3; ++k) {
         const std::string n = "track" + std::to_string(k + 1);
         const std::string tr = "track " + std::to_string(k + 1);
-        t.push_back(SentinelField(n + "_start_sentinel", rimg::START_SENTINEL + k,
+        t.push_back(SentinelField(n + "_start_sentinel", protocol::rimg::START_SENTINEL + k,
                                   "start sentinel of " + tr));
-        t.push_back(
-            SentinelField(n + "_end_sentinel", rimg::END_SENTINEL + k, "end sentinel of " + tr));
+        t.push_back(SentinelField(n + "_end_sentinel", protocol::rimg::END_SENTINEL + k,
+                                  "end sentinel of " + tr));
     }
     for (int k = 0; k < 3; ++k) {
         t.push_back(TerminatorField("track" + std::to_string(k + 1) + "_terminator",
-                                    rimg::TRACK_TERMINATOR + k,
+                                    protocol::rimg::TRACK_TERMINATOR + k,
                                     "what follows track " + std::to_string(k + 1)));
     }
-    t.push_back(TerminatorField("packet_terminator", rimg::PACKET_TERMINATOR,
+    t.push_back(TerminatorField("packet_terminator", protocol::rimg::PACKET_TERMINATOR,
                                 "what follows the whole card packet"));
-    t.push_back(FlagField("prefix_on", OPT_PREFIX, false, "whether the prefix is output"));
-    t.push_back(TextField("prefix", rimg::PREFIX, "the prefix field; framing puts <STX> first"));
-    t.push_back(FlagField("suffix_on", OPT_SUFFIX, false, "whether the suffix is output"));
     t.push_back(
-        TextField("suffix", rimg::SUFFIX, "the suffix field; framing puts <ETX> after the text"));
-    t.push_back(FlagField("beep", OPT_BEEP_OFF, true, "whether the reader beeps"));
-    t.push_back(FlagField("auto_output", OPT_AUTO_OUTPUT_OFF, true,
+        FlagField("prefix_on", protocol::OPT_PREFIX, false, "whether the prefix is output"));
+    t.push_back(
+        TextField("prefix", protocol::rimg::PREFIX, "the prefix field; framing puts <STX> first"));
+    t.push_back(
+        FlagField("suffix_on", protocol::OPT_SUFFIX, false, "whether the suffix is output"));
+    t.push_back(TextField("suffix", protocol::rimg::SUFFIX,
+                          "the suffix field; framing puts <ETX> after the text"));
+    t.push_back(FlagField("beep", protocol::OPT_BEEP_OFF, true, "whether the reader beeps"));
+    t.push_back(FlagField("auto_output", protocol::OPT_AUTO_OUTPUT_OFF, true,
                           "whether the reader outputs a swiped card by itself"));
-    t.push_back(FlagField("track3_trim", OPT_TRACK3_TRIM, false,
+    t.push_back(FlagField("track3_trim", protocol::OPT_TRACK3_TRIM, false,
                           "whether spaces in track-3 data are trimmed"));
-    t.push_back(ByteField("track3_keep_spaces", rimg::TRIM3,
+    t.push_back(ByteField("track3_keep_spaces", protocol::rimg::TRIM3,
                           "with track3_trim: how many spaces are kept between data"));
     t.push_back(UnnamedBitsField());
     for (int k = 0; k < 3; ++k) {
         const std::string n = "track" + std::to_string(k + 1);
         const std::string tr = "track " + std::to_string(k + 1);
-        t.push_back(ByteField(n + "_start", rimg::TRACK_START + k,
+        t.push_back(ByteField(n + "_start", protocol::rimg::TRACK_START + k,
                               "position in " + tr + " where output starts"));
-        t.push_back(ByteField(n + "_length", rimg::TRACK_LENGTH + k,
+        t.push_back(ByteField(n + "_length", protocol::rimg::TRACK_LENGTH + k,
                               "characters of " + tr + " output from the start (0 = to the end)"));
     }
     t.push_back(UninterpretedField("read_bytes_13_16", 13, 4,

@@ -17,7 +17,7 @@ namespace cli {
 // A configuration as a document or a reader gives it. The write-only values are unset
 // when nobody named them: the program then sends what the window would.
 struct Settings {
-    ConfigReadImage image{};
+    protocol::ConfigReadImage image{};
     std::optional<uint8_t> usbSpeed;
     std::optional<bool> usbHidMode;  // true = on (write byte 17 = 0)
 

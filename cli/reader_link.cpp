@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/hid_link.h"
 #include "link/serial_link.h"
 #include "protocol/read_exchange.h"
@@ -60,7 +60,7 @@ std::unique_ptr<OneNodeBackend> g_nodeBackend;
 }  // namespace
 
 bool IsReaderInterface(const zarn::HidInterfaceInfo& d) {
-    return d.haveIds && IsReaderId(d.vendorId, d.productId);
+    return d.haveIds && protocol::IsReaderId(d.vendorId, d.productId);
 }
 
 ReaderLink::ReaderLink(const LinkOptions& options) {
@@ -105,7 +105,7 @@ ReaderLink::~ReaderLink() {
 
 void ReaderLink::NoReader() const {
     // The reason is the failed open's own: nothing is enumerated again to guess it.
-    const zarn::OpenFailure why = ReaderHidSession::LastOpenFailure();
+    const zarn::OpenFailure why = protocol::ReaderHidSession::LastOpenFailure();
     switch (why.error) {
         case zarn::OpenError::None:
         case zarn::OpenError::NoDevice:
@@ -146,50 +146,51 @@ void ReaderLink::QuietLineOrFail() {
                                    "apart from what it sent before");
 }
 
-ConfigReadImage ReaderLink::ReadConfig() {
-    ConfigReadImage image{};
+protocol::ConfigReadImage ReaderLink::ReadConfig() {
+    protocol::ConfigReadImage image{};
     if (!m_usb) QuietLineOrFail();
-    const ConfigReadOutcome outcome =
-        m_usb ? ReadConfigOverHid(UPLOAD_REPORT_PAUSE_MS, image) : ReadConfigFromPort(m_com, image);
+    const protocol::ConfigReadOutcome outcome =
+        m_usb ? protocol::ReadConfigOverHid(protocol::UPLOAD_REPORT_PAUSE_MS, image)
+              : protocol::ReadConfigFromPort(m_com, image);
     switch (outcome) {
-        case READ_OK:
+        case protocol::READ_OK:
             return image;
-        case READ_DEVICE_NOT_FOUND:
+        case protocol::READ_DEVICE_NOT_FOUND:
             NoReader();
-        case READ_PORT_OPEN_FAILED:
-        case READ_NO_PORT_NUMBER:
+        case protocol::READ_PORT_OPEN_FAILED:
+        case protocol::READ_NO_PORT_NUMBER:
             PortOpenFailed();
-        case READ_REQUEST_FAILED:
+        case protocol::READ_REQUEST_FAILED:
             throw Error(EXIT_LINK, m_where + ": the request for the configuration did not go out");
-        case READ_NO_RESPONSE:
+        case protocol::READ_NO_RESPONSE:
             throw Error(EXIT_LINK,
                         m_where + ": the reader did not answer the configuration request");
-        case READ_INCOMPLETE:
+        case protocol::READ_INCOMPLETE:
             break;
     }
     throw Error(EXIT_LINK, m_where + ": the reader's configuration came back incomplete");
 }
 
-void ReaderLink::WriteImage(const ConfigWriteImage& image, bool factory) {
-    ConfigWriteOutcome outcome;
+void ReaderLink::WriteImage(const protocol::ConfigWriteImage& image, bool factory) {
+    protocol::ConfigWriteOutcome outcome;
     if (!m_usb) QuietLineOrFail();
     if (m_usb) {
-        outcome = WriteConfigOverHid(image, true);
+        outcome = protocol::WriteConfigOverHid(image, true);
     } else {
-        outcome = WriteConfigToPort(
-            m_com, image,
-            factory ? FACTORY_SERIAL_REPLY_TIMEOUT_MS : DOWNLOAD_SERIAL_REPLY_TIMEOUT_MS);
+        outcome = protocol::WriteConfigToPort(m_com, image,
+                                              factory ? protocol::FACTORY_SERIAL_REPLY_TIMEOUT_MS
+                                                      : protocol::DOWNLOAD_SERIAL_REPLY_TIMEOUT_MS);
     }
     switch (outcome.result) {
-        case WRITE_ACCEPTED:
-        case WRITE_SENT:
+        case protocol::WRITE_ACCEPTED:
+        case protocol::WRITE_SENT:
             return;
-        case WRITE_DEVICE_NOT_FOUND:
+        case protocol::WRITE_DEVICE_NOT_FOUND:
             NoReader();
-        case WRITE_PORT_OPEN_FAILED:
-        case WRITE_NO_PORT_NUMBER:
+        case protocol::WRITE_PORT_OPEN_FAILED:
+        case protocol::WRITE_NO_PORT_NUMBER:
             PortOpenFailed();
-        case WRITE_REPORT_FAILED:
+        case protocol::WRITE_REPORT_FAILED:
             if (outcome.report == 1)
                 throw Error(EXIT_LINK, m_where +
                                            ": writing the configuration failed at its "
@@ -197,15 +198,15 @@ void ReaderLink::WriteImage(const ConfigWriteImage& image, bool factory) {
             throw Error(EXIT_LINK, m_where + ": writing the configuration failed at report " +
                                        std::to_string(outcome.report) +
                                        " of 8; the reader may be half written");
-        case WRITE_BYTE_FAILED:
+        case protocol::WRITE_BYTE_FAILED:
             throw Error(EXIT_LINK, m_where +
                                        ": a byte of the configuration did not go out; "
                                        "the reader may be half written");
-        case WRITE_NO_REPLY:
+        case protocol::WRITE_NO_REPLY:
             throw Error(EXIT_LINK, m_where +
                                        ": the reader did not confirm the configuration; "
                                        "it may be half written");
-        case WRITE_REJECTED:
+        case protocol::WRITE_REJECTED:
             break;
     }
     throw Error(EXIT_LINK, m_where + ": the reader refused the configuration");
@@ -233,7 +234,8 @@ std::string ReaderLink::ReadVersion() {
         // request all the same, within the same time.
         const uint32_t start = zarn::GetClock().NowMs();
         QuietLine(kQuietMaxMs);
-        if (SendCommandToPort(m_com, CMD_GET_VERSION) != SPECIAL_OK) PortOpenFailed();
+        if (protocol::SendCommandToPort(m_com, protocol::CMD_GET_VERSION) != protocol::SPECIAL_OK)
+            PortOpenFailed();
         const uint32_t spent = zarn::GetClock().NowMs() - start;
         std::string text =
             CollectSerial(kVersionFirstByteMs - std::min(spent, kVersionFirstByteMs));
@@ -242,12 +244,12 @@ std::string ReaderLink::ReadVersion() {
         return text;
     }
     std::string text;
-    switch (ReadVersionOverHid(&text)) {
-        case SPECIAL_OK:
+    switch (protocol::ReadVersionOverHid(&text)) {
+        case protocol::SPECIAL_OK:
             return text;
-        case SPECIAL_DEVICE_NOT_FOUND:
+        case protocol::SPECIAL_DEVICE_NOT_FOUND:
             NoReader();
-        case SPECIAL_NO_RESPONSE:
+        case protocol::SPECIAL_NO_RESPONSE:
             throw Error(EXIT_LINK, m_where + ": the reader did not answer the version request");
         default:
             throw Error(EXIT_LINK, m_where + ": the version request did not go out");
@@ -258,7 +260,8 @@ std::string ReaderLink::ReadCard(uint32_t timeoutMs) {
     if (!m_usb) {
         const uint32_t start = zarn::GetClock().NowMs();
         QuietLine(std::min(kQuietMaxMs, timeoutMs / 2));
-        if (SendCommandToPort(m_com, CMD_READ_CARD) != SPECIAL_OK) PortOpenFailed();
+        if (protocol::SendCommandToPort(m_com, protocol::CMD_READ_CARD) != protocol::SPECIAL_OK)
+            PortOpenFailed();
         const uint32_t spent = zarn::GetClock().NowMs() - start;
         std::string data = CollectSerial(timeoutMs - std::min(spent, timeoutMs));
         if (data.empty())
@@ -270,14 +273,14 @@ std::string ReaderLink::ReadCard(uint32_t timeoutMs) {
     // time is up.
     std::string data;
     for (uint32_t waited = 0;;) {
-        const SpecialOutcome outcome = ReadCardOverHid(&data);
-        if (outcome == SPECIAL_DEVICE_NOT_FOUND) NoReader();
-        if (outcome == SPECIAL_REQUEST_FAILED)
+        const protocol::SpecialOutcome outcome = protocol::ReadCardOverHid(&data);
+        if (outcome == protocol::SPECIAL_DEVICE_NOT_FOUND) NoReader();
+        if (outcome == protocol::SPECIAL_REQUEST_FAILED)
             throw Error(EXIT_LINK, m_where + ": the card request did not go out");
-        if (outcome == SPECIAL_TOO_MANY)
+        if (outcome == protocol::SPECIAL_TOO_MANY)
             throw Error(EXIT_LINK, m_where + ": the reader kept sending card data");
         if (!data.empty()) return data;
-        waited += CARD_REPORT_TIMEOUT_MS;
+        waited += protocol::CARD_REPORT_TIMEOUT_MS;
         if (waited >= timeoutMs)
             throw Error(EXIT_LINK, m_where + ": no card data within " +
                                        std::to_string(timeoutMs / 1000) + " s");

@@ -50,11 +50,11 @@ public:
     const std::string& Where() const { return m_where; }
 
     // The reader's read image ('S').
-    ConfigReadImage ReadConfig();
+    protocol::ConfigReadImage ReadConfig();
     // Sends a write image. Over USB the reader's verdict is awaited; over a serial port
     // its reply bytes are read and dropped (only a read-back tells what it kept).
     // `factory` picks the factory exchange's serial reply time.
-    void WriteImage(const ConfigWriteImage& image, bool factory);
+    void WriteImage(const protocol::ConfigWriteImage& image, bool factory);
     std::string ReadVersion();
     // Waits up to timeoutMs for card data; returns within it over a serial port whatever
     // the reader sends.

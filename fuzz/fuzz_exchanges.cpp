@@ -13,8 +13,8 @@
 #include <cstring>
 #include <memory>
 
+#include "base/clock.h"
 #include "fuzz/fuzz_support.h"
-#include "link/clock.h"
 #include "link/hid_link.h"
 #include "link/serial_link.h"
 #include "protocol/reader_config.h"
@@ -305,7 +305,7 @@ void CheckSettingsFile(const std::string& path, const std::optional<std::vector<
                        const std::string& status) {
     const auto after = fuzz::ReadWholeFile(path);
     if (after == before) return;
-    FUZZ_CHECK(after && after->size() == CONFIG_READ_IMAGE_SIZE,
+    FUZZ_CHECK(after && after->size() == protocol::CONFIG_READ_IMAGE_SIZE,
                "settings file of %zu bytes after a save", after ? after->size() : 0);
     FUZZ_CHECK(status == "Save CFG file Setup.cfg Ok", "file changed, status \"%s\"",
                status.c_str());

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/clock.h"
 #include "fuzz/fuzz_support.h"
-#include "link/clock.h"
 #include "link/hid_link.h"
 #include "link/linux/hidraw.h"
 #include "protocol/special_exchange.h"
@@ -92,9 +92,9 @@ void CheckBackend(const uint8_t* descriptor, size_t descriptorSize, const std::s
     }
     // A whole exchange: the node is a plain file, so every read is at once or the end.
     std::string text;
-    (void)ReadVersionOverHid(&text);
+    (void)protocol::ReadVersionOverHid(&text);
     std::string card;
-    (void)ReadCardOverHid(&card);
+    (void)protocol::ReadCardOverHid(&card);
 }
 
 }  // namespace

@@ -69,13 +69,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
     }
     const bool isFile = kind == REGULAR || kind == SYMLINK || kind == HARDLINK;
-    const bool loadable = isFile && length >= CONFIG_READ_IMAGE_SIZE;
+    const bool loadable = isFile && length >= protocol::CONFIG_READ_IMAGE_SIZE;
 
-    ConfigReadImage image{};
-    FUZZ_CHECK(ReadSettingsFile(path, image) == loadable, "ReadSettingsFile on kind %d, %zu bytes",
-               kind, length);
+    protocol::ConfigReadImage image{};
+    FUZZ_CHECK(settings_file::ReadSettingsFile(path, image) == loadable,
+               "ReadSettingsFile on kind %d, %zu bytes", kind, length);
     if (loadable)
-        FUZZ_CHECK(std::memcmp(image.data(), content, CONFIG_READ_IMAGE_SIZE) == 0,
+        FUZZ_CHECK(std::memcmp(image.data(), content, protocol::CONFIG_READ_IMAGE_SIZE) == 0,
                    "the image is not the file's first 56 bytes");
 
     // Through the dialog: the same as showing the image directly.
@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (loadable) {
         FUZZ_CHECK(status == "Load setting ok!", "status \"%s\"", status.c_str());
         expected.dlg.UpdateData(true);
-        ShowReaderConfig(expected.dlg, image);
+        operations::ShowReaderConfig(expected.dlg, image);
         expected.dlg.ShowStatus("Load setting ok!");
         const auto got = fuzz::Snapshot(d.dlg), want = fuzz::Snapshot(expected.dlg);
         FUZZ_CHECK(got == want, "load differs from ShowReaderConfig at control %d",
@@ -102,16 +102,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(d.host.messageBoxes == 0, "a message box while loading");
 
     // Saving replaces the file whole: exactly the 56 bytes, whatever it held.
-    const bool saved = WriteSettingsFile(path, image);
+    const bool saved = settings_file::WriteSettingsFile(path, image);
     FUZZ_CHECK(saved == (isFile || kind == MISSING), "WriteSettingsFile on kind %d gave %d", kind,
                saved);
     if (saved) {
         const auto back = fuzz::ReadWholeFile(path);
-        FUZZ_CHECK(back && back->size() == CONFIG_READ_IMAGE_SIZE &&
+        FUZZ_CHECK(back && back->size() == protocol::CONFIG_READ_IMAGE_SIZE &&
                        std::memcmp(back->data(), image.data(), image.size()) == 0,
                    "the saved file is not the image");
-        ConfigReadImage again{};
-        FUZZ_CHECK(ReadSettingsFile(path, again) && again == image, "saved file does not load");
+        protocol::ConfigReadImage again{};
+        FUZZ_CHECK(settings_file::ReadSettingsFile(path, again) && again == image,
+                   "saved file does not load");
         if (kind == SYMLINK) {
             struct stat st {};
             FUZZ_CHECK(::lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode),

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <utility>
 
-#include "link/clock.h"
+#include "base/clock.h"
 
 #ifdef _WIN32
 #include <windows.h>

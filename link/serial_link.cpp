@@ -5,7 +5,7 @@
 
 #include <array>
 
-#include "link/clock.h"
+#include "base/clock.h"
 
 namespace zarn {
 namespace {

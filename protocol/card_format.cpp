@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-namespace cardfmt {
+namespace protocol::cardfmt {
 namespace {
 
 void AppendTerminator(std::string* out, uint8_t code) {
@@ -93,4 +93,4 @@ std::string FormatCardData(const ReaderConfig& config, const Card& card) {
     return packet;
 }
 
-}  // namespace cardfmt
+}  // namespace protocol::cardfmt

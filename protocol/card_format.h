@@ -8,7 +8,7 @@
 
 #include "protocol/reader_config.h"
 
-namespace cardfmt {
+namespace protocol::cardfmt {
 
 // The card the reader reads next: the three tracks' data without sentinels.
 struct Card {
@@ -24,4 +24,4 @@ Card DefaultCard();
 // packet terminator. Empty when no enabled track has data.
 std::string FormatCardData(const ReaderConfig& config, const Card& card);
 
-}  // namespace cardfmt
+}  // namespace protocol::cardfmt

@@ -2,6 +2,8 @@
 // the body block, which over the serial link carries two unused "x00" texts.
 #include "protocol/factory_images.h"
 
+namespace protocol {
+
 // All tracks on, sentinels % ; + and ? ? ?, no packet terminator, CR LF after each track,
 // then the speed: 6 over USB, 7 over the serial port.
 const std::array<uint8_t, 14> FACTORY_HEADER_HID = {0x01, 0x01, 0x01, 0x25, 0x3B, 0x2B, 0x3F,
@@ -51,3 +53,5 @@ ConfigWriteImage FactoryWriteImageHid() {
 ConfigWriteImage FactoryWriteImageSerial() {
     return MakeConfigWriteImage(FactoryConfig(FACTORY_HEADER_SERIAL, FACTORY_BODY_SERIAL.data()));
 }
+
+}  // namespace protocol

@@ -6,6 +6,8 @@
 
 #include "protocol/reader_config.h"
 
+namespace protocol {
+
 // Header bytes 2 to 15 of the factory images, and body bytes 0 to 31 of the serial one.
 extern const std::array<uint8_t, 14> FACTORY_HEADER_HID;
 extern const std::array<uint8_t, 14> FACTORY_HEADER_SERIAL;
@@ -13,3 +15,5 @@ extern const std::array<uint8_t, 32> FACTORY_BODY_SERIAL;
 
 ConfigWriteImage FactoryWriteImageHid();
 ConfigWriteImage FactoryWriteImageSerial();
+
+}  // namespace protocol

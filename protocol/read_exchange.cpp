@@ -1,8 +1,10 @@
 #include "protocol/read_exchange.h"
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/serial_link.h"
 #include "protocol/reader_hid.h"
+
+namespace protocol {
 
 ConfigReadOutcome ReadConfigOverHid(uint32_t pauseMs, ConfigReadImage& image) {
     ReaderHidSession reader;
@@ -52,3 +54,5 @@ std::string ReadOutcomeText(ConfigReadOutcome outcome) {
     }
     return {};
 }
+
+}  // namespace protocol

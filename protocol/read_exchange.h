@@ -9,6 +9,8 @@
 
 #include "protocol/reader_config.h"
 
+namespace protocol {
+
 enum ConfigReadOutcome {
     READ_OK,
     READ_DEVICE_NOT_FOUND,
@@ -37,3 +39,5 @@ ConfigReadOutcome ReadConfigFromPort(int port, ConfigReadImage& image);
 
 // The failure texts; READ_OK is the caller's own text and gives an empty string here.
 std::string ReadOutcomeText(ConfigReadOutcome outcome);
+
+}  // namespace protocol

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace protocol {
+
 namespace {
 
 template <size_t N>
@@ -100,3 +102,5 @@ ReaderConfig ParseConfigWriteImage(const ConfigWriteImage& image) {
     Get(p, wimg::TRACK_START, &config.trackStart);
     return config;
 }
+
+}  // namespace protocol

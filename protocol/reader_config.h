@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace protocol {
+
 enum : uint8_t { TERM_NONE = 0, TERM_CR = 1, TERM_CRLF = 3 };
 
 enum : uint8_t {
@@ -79,3 +81,5 @@ ReaderConfig ParseConfigReadImage(const ConfigReadImage& image);
 ConfigReadImage MakeConfigReadImage(const ReaderConfig& config,
                                     const std::array<uint8_t, 4>& ownHead, uint8_t ownTail);
 ReaderConfig ParseConfigWriteImage(const ConfigWriteImage& image);
+
+}  // namespace protocol

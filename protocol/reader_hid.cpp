@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace protocol {
+
 namespace {
 thread_local zarn::OpenFailure t_lastOpenFailure;
 }
@@ -62,3 +64,5 @@ int ReaderHidSession::ReadReport(uint32_t timeoutMs) {
     return HidLink::ReadReport(m_handle, m_buffer.data(), m_inputLength, &read, timeoutMs) == 1 ? 1
                                                                                                 : 0;
 }
+
+}  // namespace protocol

@@ -8,6 +8,8 @@
 
 #include "link/hid_link.h"
 
+namespace protocol {
+
 constexpr uint16_t READER_VENDOR_ID = 0x0801;
 constexpr uint16_t READER_VENDOR_ID_2 = 0x0802;
 constexpr uint16_t READER_PRODUCT_ID = 0x0005;
@@ -56,3 +58,5 @@ private:
     uint16_t m_inputLength = 0;
     std::vector<uint8_t> m_buffer;
 };
+
+}  // namespace protocol

@@ -1,9 +1,11 @@
 #include "protocol/special_exchange.h"
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/serial_link.h"
 #include "protocol/reader_config.h"
 #include "protocol/reader_hid.h"
+
+namespace protocol {
 
 SpecialOutcome ReadVersionOverHid(std::string* text) {
     text->clear();
@@ -73,3 +75,5 @@ std::string SpecialOutcomeText(SpecialOutcome outcome) {
     }
     return {};
 }
+
+}  // namespace protocol

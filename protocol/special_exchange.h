@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+namespace protocol {
+
 enum SpecialOutcome {
     SPECIAL_OK,
     SPECIAL_DEVICE_NOT_FOUND,
@@ -39,3 +41,5 @@ std::string CardDataToHex(const std::string& bytes);
 
 // The texts of the USB failures of "Get Version" and "Read Card".
 std::string SpecialOutcomeText(SpecialOutcome outcome);
+
+}  // namespace protocol

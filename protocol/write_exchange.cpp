@@ -1,8 +1,10 @@
 #include "protocol/write_exchange.h"
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/serial_link.h"
 #include "protocol/reader_hid.h"
+
+namespace protocol {
 
 namespace {
 
@@ -90,3 +92,5 @@ std::string FactoryOutcomeText(const ConfigWriteOutcome& outcome) {
     // since the factory reset does not wait for one.
     return DownloadOutcomeText(outcome);
 }
+
+}  // namespace protocol

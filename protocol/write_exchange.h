@@ -9,6 +9,8 @@
 
 #include "protocol/reader_config.h"
 
+namespace protocol {
+
 enum ConfigWriteResult {
     WRITE_DEVICE_NOT_FOUND,
     WRITE_REPORT_FAILED,  // with the number (1 to 8) of the report that failed
@@ -51,3 +53,5 @@ ConfigWriteOutcome WriteConfigToPort(int port, const ConfigWriteImage& image,
 // The texts of the two operations that write a configuration.
 std::string DownloadOutcomeText(const ConfigWriteOutcome& outcome);
 std::string FactoryOutcomeText(const ConfigWriteOutcome& outcome);
+
+}  // namespace protocol

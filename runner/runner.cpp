@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/zarn60_tool_dlg.h"
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/serial_link.h"
 #include "runner/control_names.h"
 #include "runner/script_text.h"

@@ -9,11 +9,13 @@
 
 #include "base/file_io.h"
 
-bool WriteSettingsFile(const std::string& path, const ConfigReadImage& image) {
+namespace settings_file {
+
+bool WriteSettingsFile(const std::string& path, const protocol::ConfigReadImage& image) {
     return zarn::files::WriteFileSafely(path, std::string(image.begin(), image.end()));
 }
 
-bool ReadSettingsFile(const std::string& path, ConfigReadImage& image) {
+bool ReadSettingsFile(const std::string& path, protocol::ConfigReadImage& image) {
     // Read and write access, as the file was always opened: a file that cannot be written
     // cannot be loaded. Anything but a regular file is refused without being opened.
     std::string bytes;
@@ -26,3 +28,5 @@ bool ReadSettingsFile(const std::string& path, ConfigReadImage& image) {
     std::copy(bytes.begin(), bytes.end(), image.begin());
     return true;
 }
+
+}  // namespace settings_file

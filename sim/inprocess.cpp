@@ -392,12 +392,12 @@ bool InProcessSimulation::Command(const std::string& args, std::ostream& out, st
         return true;
     }
     if (cmd == "config" && n == 1) {
-        const ConfigWriteImage& image = r.KeptImage();
+        const protocol::ConfigWriteImage& image = r.KeptImage();
         out << "sim config " << HexBytes(image.data(), image.size()) << "\n";
         return true;
     }
     if (cmd == "readimage" && n == 1) {
-        const ConfigReadImage image = r.ReadImage();
+        const protocol::ConfigReadImage image = r.ReadImage();
         out << "sim readimage " << HexBytes(image.data(), image.size()) << "\n";
         return true;
     }

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "link/clock.h"
+#include "base/clock.h"
 
 namespace sim {
 

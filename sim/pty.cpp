@@ -14,7 +14,7 @@
 #include <csignal>
 #include <cstring>
 
-#include "link/clock.h"
+#include "base/clock.h"
 
 namespace sim {
 namespace {

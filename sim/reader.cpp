@@ -20,21 +20,23 @@ bool Elapsed(uint32_t now, uint32_t since, uint32_t ms) {
 
 }  // namespace
 
-ConfigReadImage ReaderReadImage(const ConfigWriteImage& kept) {
+protocol::ConfigReadImage ReaderReadImage(const protocol::ConfigWriteImage& kept) {
     // The reader keeps the frame it accepted and dumps it: write bytes 15-18 (speed,
     // checksum, USB HID mode, reserved) land in read bytes 13-16, and the last byte is an
     // XOR over the rest, as a stored block would carry.
-    const std::array<uint8_t, 4> middle = {kept[wimg::USB_SPEED], kept[wimg::HEADER_CHECKSUM],
-                                           kept[wimg::USB_HID_MODE_OFF], kept[18]};
-    ConfigReadImage image = MakeConfigReadImage(ParseConfigWriteImage(kept), middle, 0);
+    const std::array<uint8_t, 4> middle = {kept[protocol::wimg::USB_SPEED],
+                                           kept[protocol::wimg::HEADER_CHECKSUM],
+                                           kept[protocol::wimg::USB_HID_MODE_OFF], kept[18]};
+    protocol::ConfigReadImage image =
+        protocol::MakeConfigReadImage(protocol::ParseConfigWriteImage(kept), middle, 0);
     uint8_t sum = 0;
     for (size_t i = 0; i < 55; ++i) sum ^= image[i];
     image[55] = sum;
     return image;
 }
 
-ConfigWriteImage UsbFactoryImage() {
-    return FactoryWriteImageHid();
+protocol::ConfigWriteImage UsbFactoryImage() {
+    return protocol::FactoryWriteImageHid();
 }
 
 Reader::Reader() : m_card(DefaultCard()), m_kept(UsbFactoryImage()) {}
@@ -112,14 +114,14 @@ bool Reader::UsbWrite(const uint8_t* report, size_t length, uint32_t now) {
     if (!m_usbFrame.empty()) {
         m_usbFrame.insert(m_usbFrame.end(), payload.begin(), payload.end());
         m_usbFrameAt = now;
-        if (m_usbFrame.size() >= CONFIG_WRITE_IMAGE_SIZE) {
+        if (m_usbFrame.size() >= protocol::CONFIG_WRITE_IMAGE_SIZE) {
             std::vector<uint8_t> frame;
             frame.swap(m_usbFrame);
             FinishFrame(frame, true, now);
         }
         return true;
     }
-    if (payload[0] == CMD_ESC && payload[1] == CMD_SET_CONFIG_2) {
+    if (payload[0] == protocol::CMD_ESC && payload[1] == protocol::CMD_SET_CONFIG_2) {
         m_usbFrame.assign(payload.begin(), payload.end());
         m_usbFrameAt = now;
         return true;
@@ -189,20 +191,20 @@ bool Reader::SerialWrite(uint8_t byte, uint32_t now) {
     if (!m_serialFrame.empty() && Elapsed(now, m_serialFrameAt, CONFIG_FRAME_GAP_MS)) {
         m_serialFrame.clear();
     }
-    if (m_serialFrame.size() == 1 && byte != CMD_SET_CONFIG_2) {
+    if (m_serialFrame.size() == 1 && byte != protocol::CMD_SET_CONFIG_2) {
         // ESC not followed by the set-configuration byte: no frame after all.
         m_serialFrame.clear();
     } else if (!m_serialFrame.empty()) {
         m_serialFrame.push_back(byte);
         m_serialFrameAt = now;
-        if (m_serialFrame.size() == CONFIG_WRITE_IMAGE_SIZE) {
+        if (m_serialFrame.size() == protocol::CONFIG_WRITE_IMAGE_SIZE) {
             std::vector<uint8_t> frame;
             frame.swap(m_serialFrame);
             FinishFrame(frame, false, now);
         }
         return true;
     }
-    if (byte == CMD_ESC) {
+    if (byte == protocol::CMD_ESC) {
         m_serialFrame.assign(1, byte);
         m_serialFrameAt = now;
         return true;
@@ -279,17 +281,17 @@ std::vector<std::array<uint8_t, USB_PAYLOAD_SIZE>> ToReports(const uint8_t* data
 void Reader::HandleCommand(uint8_t command, bool usb, uint32_t now) {
     std::vector<uint8_t> answer;
     switch (command) {
-        case CMD_GET_CONFIG: {
-            const ConfigReadImage image = ReadImage();
+        case protocol::CMD_GET_CONFIG: {
+            const protocol::ConfigReadImage image = ReadImage();
             answer.assign(image.begin(), image.end());
             break;
         }
-        case CMD_GET_VERSION:
+        case protocol::CMD_GET_VERSION:
             answer.assign(m_version.begin(), m_version.end());
             // Over USB the text travels in one report, ended by a zero byte when shorter.
             if (usb) answer.resize(USB_PAYLOAD_SIZE, 0);
             break;
-        case CMD_READ_CARD: {
+        case protocol::CMD_READ_CARD: {
             const std::string data = FormatCardData(KeptConfig(), m_card);
             if (data.empty()) return;  // nothing readable: it stays silent
             answer.assign(data.begin(), data.end());
@@ -306,12 +308,13 @@ void Reader::HandleCommand(uint8_t command, bool usb, uint32_t now) {
 }
 
 void Reader::FinishFrame(const std::vector<uint8_t>& frame, bool usb, uint32_t now) {
-    ConfigWriteImage image;
-    std::copy(frame.begin(), frame.begin() + CONFIG_WRITE_IMAGE_SIZE, image.begin());
+    protocol::ConfigWriteImage image;
+    std::copy(frame.begin(), frame.begin() + protocol::CONFIG_WRITE_IMAGE_SIZE, image.begin());
     uint8_t verdict = VERDICT_ACCEPTED;
     if (m_faults.mode == AnswerMode::Reject) {
         verdict = VERDICT_REFUSED;
-    } else if (ConfigHeaderChecksum(image.data()) != image[wimg::HEADER_CHECKSUM]) {
+    } else if (protocol::ConfigHeaderChecksum(image.data()) !=
+               image[protocol::wimg::HEADER_CHECKSUM]) {
         verdict = VERDICT_BAD_CHECKSUM;
     } else {
         m_kept = image;
@@ -328,8 +331,8 @@ void Reader::FinishFrame(const std::vector<uint8_t>& frame, bool usb, uint32_t n
 
 void Reader::Swipe(uint32_t now) {
     if (Vanished() || m_faults.mode == AnswerMode::Silent) return;
-    const ReaderConfig config = KeptConfig();
-    if (config.optionFlags & OPT_AUTO_OUTPUT_OFF) return;
+    const protocol::ReaderConfig config = KeptConfig();
+    if (config.optionFlags & protocol::OPT_AUTO_OUTPUT_OFF) return;
     const std::string data = FormatCardData(config, m_card);
     if (data.empty()) return;
     AnswerSerial(std::vector<uint8_t>(data.begin(), data.end()), now);

@@ -55,19 +55,19 @@ struct Faults {
 };
 
 // The card model lives in protocol/card_format.h; these names stay usable here.
-using cardfmt::Card;
-using cardfmt::DefaultCard;
-using cardfmt::FormatCardData;
-using cardfmt::ParseCardTracks;
+using protocol::cardfmt::Card;
+using protocol::cardfmt::DefaultCard;
+using protocol::cardfmt::FormatCardData;
+using protocol::cardfmt::ParseCardTracks;
 
 // The read image the reader answers to 'S' for what it keeps: the fields at their read
 // offsets; bytes 13-16 are the write image's bytes 15-18 as received (speed, header
 // checksum, USB HID mode byte, reserved); byte 55 is the XOR of bytes 0-54.
-ConfigReadImage ReaderReadImage(const ConfigWriteImage& kept);
+protocol::ConfigReadImage ReaderReadImage(const protocol::ConfigWriteImage& kept);
 
 // The USB factory configuration the reader starts in: the one the tool sends as the
 // factory settings over USB.
-ConfigWriteImage UsbFactoryImage();
+protocol::ConfigWriteImage UsbFactoryImage();
 
 class Reader {
 public:
@@ -88,9 +88,9 @@ public:
 
     // The 64-byte image it last accepted (at start: the USB factory image), its record,
     // and what it answers to 'S'.
-    const ConfigWriteImage& KeptImage() const { return m_kept; }
-    ReaderConfig KeptConfig() const { return ParseConfigWriteImage(m_kept); }
-    ConfigReadImage ReadImage() const { return ReaderReadImage(m_kept); }
+    const protocol::ConfigWriteImage& KeptImage() const { return m_kept; }
+    protocol::ReaderConfig KeptConfig() const { return protocol::ParseConfigWriteImage(m_kept); }
+    protocol::ConfigReadImage ReadImage() const { return ReaderReadImage(m_kept); }
 
     // --- Presence ---
     // Gone after the vanish fault struck: every transfer fails until Reappear().
@@ -164,7 +164,7 @@ private:
     Card m_card;
     uint16_t m_inputLength = DEFAULT_REPORT_LENGTH;
     uint16_t m_outputLength = DEFAULT_REPORT_LENGTH;
-    ConfigWriteImage m_kept{};
+    protocol::ConfigWriteImage m_kept{};
 
     bool m_vanished = false;
     int m_moved = 0;

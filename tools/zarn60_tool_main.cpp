@@ -1,21 +1,22 @@
 // zarn60-tool: the window, the headless runner (--script) and the two listings
 // (--list-ports, --list-devices). Only the window needs a display; the Qt application
 // is created for it alone.
-#include <sys/stat.h>
-
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <utility>
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
 #endif
 
+#include "base/file_io.h"
 #include "link/hid_link.h"
 #include "link/serial_link.h"
 #include "protocol/reader_hid.h"
@@ -69,23 +70,24 @@ int Finished(int status) {
 
 // The script named on the command line, checked before anything runs: a folder, an
 // unreadable file and one far larger than any script are refused with one line.
-bool OpenScript(const std::string& path, std::ifstream* in) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) {
-            tools::Err() << "zarn60-tool: cannot run script " << path << ": it is a folder\n";
-            return false;
-        }
-        if (S_ISREG(st.st_mode) && st.st_size > runner::kMaxScriptSize) {
-            tools::Err() << "zarn60-tool: cannot run script " << path
-                         << ": larger than 16 MiB, no script is that long\n";
-            return false;
-        }
+// Reads the whole script, only from a regular file: the type is decided on the opened file,
+// so a FIFO or device put in its place is refused without blocking, and nothing longer than
+// the runner's limit is taken.
+bool ReadScript(const std::string& path, std::string* text) {
+    uint64_t size = 0;
+    std::string error;
+    if (!zarn::files::ReadRegularFile(path, static_cast<size_t>(runner::kMaxScriptSize), text,
+                                      &size, &error)) {
+        if (error == "is a folder" || error == "not a regular file")
+            tools::Err() << "zarn60-tool: cannot run script " << path << ": it is "
+                         << (error == "is a folder" ? "a folder" : "not a regular file") << "\n";
+        else
+            tools::Err() << "zarn60-tool: cannot open script " << path << ": " << error << "\n";
+        return false;
     }
-    in->open(path, std::ios::binary);
-    if (!*in) {
-        tools::Err() << "zarn60-tool: cannot open script " << path << ": " << std::strerror(errno)
-                     << "\n";
+    if (size > static_cast<uint64_t>(runner::kMaxScriptSize)) {
+        tools::Err() << "zarn60-tool: cannot run script " << path
+                     << ": larger than 16 MiB, no script is that long\n";
         return false;
     }
     return true;
@@ -123,7 +125,8 @@ int ListDevices() {
         tools::Out() << ids << "\t" << d.path;
         if (d.openable) {
             tools::Out() << "\tinput " << d.inputLength << " output " << d.outputLength;
-            if (d.haveIds && IsReaderId(d.vendorId, d.productId)) tools::Out() << "\tZARN60 reader";
+            if (d.haveIds && protocol::IsReaderId(d.vendorId, d.productId))
+                tools::Out() << "\tZARN60 reader";
         } else {
             tools::Out() << "\tcannot open: " << d.whyNot;
         }
@@ -193,8 +196,9 @@ int main(int argc, char** argv) {
 #endif
         if (*script == "-")
             return Finished(runner::RunScript(tools::In(), tools::Out(), simCommand));
-        std::ifstream in;
-        if (!OpenScript(*script, &in)) return 2;
+        std::string text;
+        if (!ReadScript(*script, &text)) return 2;
+        std::istringstream in(std::move(text));
         return Finished(runner::RunScript(in, tools::Out(), simCommand));
     }
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "ui/dialog.h"
 #include "ui/test_box_text.h"
 

@@ -8,7 +8,7 @@
 
 void CZARN60TOOLDlg::OnReadCard() {
     if (g_connectionMode == CONNECTION_SERIAL) {
-        SendCommandFromDialog(*this, CMD_READ_CARD);
+        operations::SendCommandFromDialog(*this, protocol::CMD_READ_CARD);
         return;
     }
     ShowStatus("");
@@ -16,11 +16,12 @@ void CZARN60TOOLDlg::OnReadCard() {
     // The wait can take a while (a card to swipe, 500 ms of silence at the end):
     // the text goes out through the host at once, so a view repaints it before
     // the reads block.
-    const SpecialOutcome outcome =
-        ReadCardOverHid(&data, [this] { ShowStatus("Please wait for reading data!"); });
-    if (outcome == SPECIAL_TOO_MANY) return;  // the reader never fell silent: nothing shown
-    if (outcome != SPECIAL_OK) {
-        ShowStatus(SpecialOutcomeText(outcome));
+    const protocol::SpecialOutcome outcome =
+        protocol::ReadCardOverHid(&data, [this] { ShowStatus("Please wait for reading data!"); });
+    if (outcome == protocol::SPECIAL_TOO_MANY)
+        return;  // the reader never fell silent: nothing shown
+    if (outcome != protocol::SPECIAL_OK) {
+        ShowStatus(protocol::SpecialOutcomeText(outcome));
         EnableControl(IDC_DOWNLOAD, true);
         EnableControl(IDC_FACTORY, true);
         return;
@@ -28,5 +29,5 @@ void CZARN60TOOLDlg::OnReadCard() {
     // No data exchange back into the edits here: the members hold only what the last
     // saving exchange took, so it would undo what was typed since, and refill sentinel
     // edits that "Disable SS"/"Disable ES" emptied.
-    ShowStatus(CardDataToHex(data));
+    ShowStatus(protocol::CardDataToHex(data));
 }

@@ -8,6 +8,8 @@
 
 #include "app/zarn60_tool_dlg.h"
 
+namespace operations {
+
 namespace {
 
 // A bound member as its edit shows it now. The exchange back to the controls
@@ -26,7 +28,7 @@ uint8_t FirstByte(const std::string& text) {
 
 // Copies at most `room` bytes of text into the field from `at`; a field never
 // spills.
-size_t PutText(std::array<uint8_t, CONFIG_TEXT_FIELD_SIZE>& field, size_t at,
+size_t PutText(std::array<uint8_t, protocol::CONFIG_TEXT_FIELD_SIZE>& field, size_t at,
                const std::string& text, size_t room) {
     const size_t n = std::min(text.size(), std::min(room, field.size() - at));
     for (size_t i = 0; i < n; ++i) field[at + i] = static_cast<uint8_t>(text[i]);
@@ -34,8 +36,8 @@ size_t PutText(std::array<uint8_t, CONFIG_TEXT_FIELD_SIZE>& field, size_t at,
 }
 
 uint8_t Terminator(const CZARN60TOOLDlg& dlg, int checkId, int crId) {
-    if (!dlg.IsChecked(checkId)) return TERM_NONE;
-    return dlg.IsChecked(crId) ? TERM_CR : TERM_CRLF;
+    if (!dlg.IsChecked(checkId)) return protocol::TERM_NONE;
+    return dlg.IsChecked(crId) ? protocol::TERM_CR : protocol::TERM_CRLF;
 }
 
 }  // namespace
@@ -70,47 +72,47 @@ std::string TrackPositionErrorText(const TrackPositionError& error) {
     }
 }
 
-std::variant<ReaderConfig, TrackPositionError> CollectReaderConfig(CZARN60TOOLDlg& dlg) {
-    ReaderConfig cfg{};
+std::variant<protocol::ReaderConfig, TrackPositionError> CollectReaderConfig(CZARN60TOOLDlg& dlg) {
+    protocol::ReaderConfig cfg{};
     const bool framing = dlg.IsChecked(IDC_STX_YES);
 
     if (dlg.IsChecked(IDC_PREFIX_CHECK)) {
-        cfg.optionFlags |= OPT_PREFIX;
+        cfg.optionFlags |= protocol::OPT_PREFIX;
         const std::string prefix = ReadMember(dlg, dlg.m_strPrefix);
         // With framing STX takes the field's first byte, leaving 14 for the text.
         if (framing) {
-            cfg.prefix[0] = STX;
-            PutText(cfg.prefix, 1, prefix, CONFIG_TEXT_FIELD_SIZE - 1);
+            cfg.prefix[0] = protocol::STX;
+            PutText(cfg.prefix, 1, prefix, protocol::CONFIG_TEXT_FIELD_SIZE - 1);
         } else {
-            PutText(cfg.prefix, 0, prefix, CONFIG_TEXT_FIELD_SIZE);
+            PutText(cfg.prefix, 0, prefix, protocol::CONFIG_TEXT_FIELD_SIZE);
         }
     } else if (framing) {
-        cfg.optionFlags |= OPT_PREFIX;
-        cfg.prefix[0] = STX;
+        cfg.optionFlags |= protocol::OPT_PREFIX;
+        cfg.prefix[0] = protocol::STX;
     }
 
     if (dlg.IsChecked(IDC_SUFFIX_CHECK)) {
-        cfg.optionFlags |= OPT_SUFFIX;
+        cfg.optionFlags |= protocol::OPT_SUFFIX;
         const std::string suffix = ReadMember(dlg, dlg.m_strSuffix);
         if (framing) {
             // ETX follows the text directly, so the text gets 14 bytes at most.
-            size_t end = PutText(cfg.suffix, 0, suffix, CONFIG_TEXT_FIELD_SIZE - 1);
-            cfg.suffix[end] = ETX;
+            size_t end = PutText(cfg.suffix, 0, suffix, protocol::CONFIG_TEXT_FIELD_SIZE - 1);
+            cfg.suffix[end] = protocol::ETX;
         } else {
-            PutText(cfg.suffix, 0, suffix, CONFIG_TEXT_FIELD_SIZE);
+            PutText(cfg.suffix, 0, suffix, protocol::CONFIG_TEXT_FIELD_SIZE);
         }
     } else if (framing) {
-        cfg.optionFlags |= OPT_SUFFIX;
-        cfg.suffix[0] = ETX;
+        cfg.optionFlags |= protocol::OPT_SUFFIX;
+        cfg.suffix[0] = protocol::ETX;
     }
 
-    if (!dlg.IsChecked(IDC_BEEP_ON)) cfg.optionFlags |= OPT_BEEP_OFF;
+    if (!dlg.IsChecked(IDC_BEEP_ON)) cfg.optionFlags |= protocol::OPT_BEEP_OFF;
     if (!dlg.IsChecked(IDC_TRIM_NO_CHANGE)) {
-        cfg.optionFlags |= OPT_TRACK3_TRIM;
+        cfg.optionFlags |= protocol::OPT_TRACK3_TRIM;
         const int keep = std::min(LeadingNumber(ReadMember(dlg, dlg.m_strTrimSpaces)), 255);
         cfg.trim3KeepSpaces = static_cast<uint8_t>(keep);
     }
-    if (dlg.IsChecked(IDC_DISABLE_AUTO_OUTPUT)) cfg.optionFlags |= OPT_AUTO_OUTPUT_OFF;
+    if (dlg.IsChecked(IDC_DISABLE_AUTO_OUTPUT)) cfg.optionFlags |= protocol::OPT_AUTO_OUTPUT_OFF;
 
     const int outputIds[3] = {IDC_OUTPUT_TRACK1, IDC_OUTPUT_TRACK2, IDC_OUTPUT_TRACK3};
     for (int t = 0; t < 3; ++t) cfg.trackEnable[t] = dlg.IsChecked(outputIds[t]) ? 1 : 0;
@@ -142,3 +144,5 @@ std::variant<ReaderConfig, TrackPositionError> CollectReaderConfig(CZARN60TOOLDl
     }
     return cfg;
 }
+
+}  // namespace operations

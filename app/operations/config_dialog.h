@@ -13,6 +13,8 @@
 
 class CZARN60TOOLDlg;
 
+namespace operations {
+
 // The first track (1, 2 or 3) whose end position lies below its start position.
 struct TrackPositionError {
     int track = 0;
@@ -22,7 +24,7 @@ struct TrackPositionError {
 // Reads every option of the dialog into a record. Each bound member is read right after a
 // data exchange from the controls and followed by one back to them, so a text longer than
 // its limit shows the length message once and the members' earlier texts are put back.
-std::variant<ReaderConfig, TrackPositionError> CollectReaderConfig(CZARN60TOOLDlg& dlg);
+std::variant<protocol::ReaderConfig, TrackPositionError> CollectReaderConfig(CZARN60TOOLDlg& dlg);
 
 // The message box text of a track position error.
 std::string TrackPositionErrorText(const TrackPositionError& error);
@@ -36,4 +38,6 @@ int StartPositionNumber(const std::string& text);
 void SetFactoryControls(CZARN60TOOLDlg& dlg);
 
 // Shows a read image in the option controls. Never fails; every byte value is accepted.
-void ShowReaderConfig(CZARN60TOOLDlg& dlg, const ConfigReadImage& image);
+void ShowReaderConfig(CZARN60TOOLDlg& dlg, const protocol::ConfigReadImage& image);
+
+}  // namespace operations

@@ -7,17 +7,19 @@
 
 void CZARN60TOOLDlg::OnDownloadSetting() {
     g_strReceived.clear();
-    const auto collected = CollectReaderConfig(*this);
-    if (const auto* error = std::get_if<TrackPositionError>(&collected)) {
-        MessageBox(TrackPositionErrorText(*error));
+    const auto collected = operations::CollectReaderConfig(*this);
+    if (const auto* error = std::get_if<operations::TrackPositionError>(&collected)) {
+        MessageBox(operations::TrackPositionErrorText(*error));
         return;
     }
-    const ConfigWriteImage image = MakeConfigWriteImage(std::get<ReaderConfig>(collected));
-    const ConfigWriteOutcome outcome =
+    const protocol::ConfigWriteImage image =
+        protocol::MakeConfigWriteImage(std::get<protocol::ReaderConfig>(collected));
+    const protocol::ConfigWriteOutcome outcome =
         g_connectionMode == CONNECTION_SERIAL
-            ? WriteConfigOverSerial(*this, image, DOWNLOAD_SERIAL_REPLY_TIMEOUT_MS)
-            : WriteConfigOverHid(image, true);
-    ShowStatus(DownloadOutcomeText(outcome));
+            ? operations::WriteConfigOverSerial(*this, image,
+                                                protocol::DOWNLOAD_SERIAL_REPLY_TIMEOUT_MS)
+            : protocol::WriteConfigOverHid(image, true);
+    ShowStatus(protocol::DownloadOutcomeText(outcome));
     EnableControl(IDC_DOWNLOAD, true);
     EnableControl(IDC_FACTORY, true);
 }

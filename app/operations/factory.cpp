@@ -6,7 +6,7 @@
 #include "app/zarn60_tool_dlg.h"
 #include "protocol/write_exchange.h"
 
-void SetFactoryControls(CZARN60TOOLDlg& dlg) {
+void operations::SetFactoryControls(CZARN60TOOLDlg& dlg) {
     const char* const startTexts[3] = {"%", ";", "+"};
     for (int t = 0; t < 3; ++t) {
         dlg.SetText(IDC_TRACK1_SS + t, startTexts[t]);
@@ -53,19 +53,20 @@ void CZARN60TOOLDlg::OnFactoryDefault() {
     if (g_connectionMode == CONNECTION_SERIAL) {
         KillTimer();
         g_strReceived.clear();
-        const ConfigWriteOutcome outcome = WriteConfigOverSerial(*this, FactoryWriteImageSerial(),
-                                                                 FACTORY_SERIAL_REPLY_TIMEOUT_MS);
-        ShowStatus(FactoryOutcomeText(outcome));
-        if (outcome.result == WRITE_SENT) SetFactoryControls(*this);
+        const protocol::ConfigWriteOutcome outcome = operations::WriteConfigOverSerial(
+            *this, protocol::FactoryWriteImageSerial(), protocol::FACTORY_SERIAL_REPLY_TIMEOUT_MS);
+        ShowStatus(protocol::FactoryOutcomeText(outcome));
+        if (outcome.result == protocol::WRITE_SENT) operations::SetFactoryControls(*this);
         return;
     }
     // Over USB g_strReceived is left as it is: only a serial exchange competes
     // with the poll.
     EnableControl(IDC_DOWNLOAD, false);
     EnableControl(IDC_FACTORY, false);
-    const ConfigWriteOutcome outcome = WriteConfigOverHid(FactoryWriteImageHid(), false);
-    ShowStatus(FactoryOutcomeText(outcome));
-    if (outcome.result == WRITE_SENT) SetFactoryControls(*this);
+    const protocol::ConfigWriteOutcome outcome =
+        protocol::WriteConfigOverHid(protocol::FactoryWriteImageHid(), false);
+    ShowStatus(protocol::FactoryOutcomeText(outcome));
+    if (outcome.result == protocol::WRITE_SENT) operations::SetFactoryControls(*this);
     EnableControl(IDC_DOWNLOAD, true);
     EnableControl(IDC_FACTORY, true);
 }

@@ -24,7 +24,7 @@ ui::FileDialogRequest SaveDialogRequest() {
     ui::FileDialogRequest request;
     request.save = true;
     request.title = SAVE_DIALOG_TITLE;
-    request.initialFile = SETTINGS_FILE_DEFAULT_NAME;
+    request.initialFile = settings_file::SETTINGS_FILE_DEFAULT_NAME;
     request.defaultExt = "cfg";
     request.filter = SETTINGS_FILTER;
     request.flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
@@ -43,23 +43,24 @@ ui::FileDialogRequest OpenDialogRequest() {
 }  // namespace
 
 void CZARN60TOOLDlg::OnSaveSettingToFile() {
-    ConfigReadImage image{};
+    protocol::ConfigReadImage image{};
     if (g_connectionMode == CONNECTION_SERIAL) {
         KillTimer();
         g_strReceived.clear();
         UpdateData(true);  // a failed length check has shown its message; go on
-        const ConfigReadOutcome outcome = ReadConfigOverSerial(*this, image);
-        if (outcome != READ_OK) {
-            ShowStatus(ReadOutcomeText(outcome));
+        const protocol::ConfigReadOutcome outcome = operations::ReadConfigOverSerial(*this, image);
+        if (outcome != protocol::READ_OK) {
+            ShowStatus(protocol::ReadOutcomeText(outcome));
             return;
         }
         UpdateData(false);
     } else {
         // Over USB the poll may keep running: it reads only the serial port.
         g_strReceived.clear();
-        const ConfigReadOutcome outcome = ReadConfigOverHid(SAVE_REPORT_PAUSE_MS, image);
-        if (outcome != READ_OK) {
-            ShowStatus(ReadOutcomeText(outcome));
+        const protocol::ConfigReadOutcome outcome =
+            protocol::ReadConfigOverHid(protocol::SAVE_REPORT_PAUSE_MS, image);
+        if (outcome != protocol::READ_OK) {
+            ShowStatus(protocol::ReadOutcomeText(outcome));
             EnableControl(IDC_DOWNLOAD, true);
             EnableControl(IDC_FACTORY, true);
             return;
@@ -69,7 +70,7 @@ void CZARN60TOOLDlg::OnSaveSettingToFile() {
     // A cancelled dialog leaves the path empty, which the write refuses like any
     // other.
     const std::string path = GetHost().FileDialog(SaveDialogRequest()).value_or(std::string());
-    if (!WriteSettingsFile(path, image)) {
+    if (!settings_file::WriteSettingsFile(path, image)) {
         ShowStatus("Open File Error");
         return;
     }
@@ -85,13 +86,13 @@ void CZARN60TOOLDlg::OnLoadSettingFromFile() {
         ShowStatus("please setup Serial number");
         return;
     }
-    ConfigReadImage image{};
+    protocol::ConfigReadImage image{};
     const auto chosen = GetHost().FileDialog(OpenDialogRequest());
     if (!chosen || chosen->empty()) return;
-    if (!ReadSettingsFile(*chosen, image)) {
+    if (!settings_file::ReadSettingsFile(*chosen, image)) {
         ShowStatus("Open Setup.cfg File Error");
         return;
     }
-    ShowReaderConfig(*this, image);
+    operations::ShowReaderConfig(*this, image);
     ShowStatus("Load setting ok!");
 }

@@ -26,7 +26,8 @@ std::string NumberText(uint8_t b) {
 }
 
 // Bytes up to the first NUL, without the framing byte the field may carry.
-std::string FieldText(const std::array<uint8_t, CONFIG_TEXT_FIELD_SIZE>& field, uint8_t framing) {
+std::string FieldText(const std::array<uint8_t, protocol::CONFIG_TEXT_FIELD_SIZE>& field,
+                      uint8_t framing) {
     std::string text;
     for (uint8_t b : field) {
         if (b == 0) break;
@@ -35,7 +36,7 @@ std::string FieldText(const std::array<uint8_t, CONFIG_TEXT_FIELD_SIZE>& field, 
     return text;
 }
 
-void ShowSentinels(CZARN60TOOLDlg& dlg, const ReaderConfig& cfg) {
+void ShowSentinels(CZARN60TOOLDlg& dlg, const protocol::ReaderConfig& cfg) {
     // Track 1 alone decides whether each row is in use; tracks 2 and 3 follow it.
     const bool ssShown = cfg.startSentinel[0] != 0;
     const bool esShown = cfg.endSentinel[0] != 0;
@@ -50,63 +51,64 @@ void ShowSentinels(CZARN60TOOLDlg& dlg, const ReaderConfig& cfg) {
 }
 
 void ShowPacketTerminator(CZARN60TOOLDlg& dlg, uint8_t value) {
-    if (value == TERM_NONE) {
+    if (value == protocol::TERM_NONE) {
         dlg.SetCheck(IDC_PACKET_CRLF, false);
         dlg.SetCheck(IDC_PACKET_CR, false);
         return;
     }
-    if (value != TERM_CR && value != TERM_CRLF) return;  // unknown codes leave the row
+    if (value != protocol::TERM_CR && value != protocol::TERM_CRLF)
+        return;  // unknown codes leave the row
     for (int id : PACKET_ROW_CONTROLS) dlg.EnableControl(id, true);
     for (int id : TRACK_ROW_CONTROLS) {
         dlg.EnableControl(id, false);
         dlg.SetCheck(id, false);
     }
     dlg.SetCheck(IDC_END_PACKET, true);
-    dlg.SetCheck(IDC_PACKET_CR, value == TERM_CR);
-    dlg.SetCheck(IDC_PACKET_CRLF, value == TERM_CRLF);
+    dlg.SetCheck(IDC_PACKET_CR, value == protocol::TERM_CR);
+    dlg.SetCheck(IDC_PACKET_CRLF, value == protocol::TERM_CRLF);
 }
 
 void ShowTrackTerminator(CZARN60TOOLDlg& dlg, int t, uint8_t value) {
-    if (value == TERM_NONE) {
+    if (value == protocol::TERM_NONE) {
         // Only the radios: the check box keeps its state and nothing changes
         // enabling.
         dlg.SetCheck(TRACK_CRLF[t], false);
         dlg.SetCheck(TRACK_CR[t], false);
         return;
     }
-    if (value != TERM_CR && value != TERM_CRLF) return;
+    if (value != protocol::TERM_CR && value != protocol::TERM_CRLF) return;
     for (int id : TRACK_ROW_CONTROLS) dlg.EnableControl(id, true);
     for (int id : PACKET_ROW_CONTROLS) {
         dlg.EnableControl(id, false);
         dlg.SetCheck(id, false);
     }
     dlg.SetCheck(TRACK_CHECKS[t], true);
-    dlg.SetCheck(TRACK_CR[t], value == TERM_CR);
-    dlg.SetCheck(TRACK_CRLF[t], value == TERM_CRLF);
+    dlg.SetCheck(TRACK_CR[t], value == protocol::TERM_CR);
+    dlg.SetCheck(TRACK_CRLF[t], value == protocol::TERM_CRLF);
 }
 
-void ShowOptions(CZARN60TOOLDlg& dlg, const ReaderConfig& cfg) {
+void ShowOptions(CZARN60TOOLDlg& dlg, const protocol::ReaderConfig& cfg) {
     uint8_t flags = cfg.optionFlags;
     if (flags > 0x0F) {
         // Readers set 0x80 for "Disable auto output": such a record is shown by its
         // four low bits, with the box taken from the high bit. Records without high
         // bits keep leaving the box alone.
-        dlg.SetCheck(IDC_DISABLE_AUTO_OUTPUT, (flags & OPT_AUTO_OUTPUT_OFF) != 0);
+        dlg.SetCheck(IDC_DISABLE_AUTO_OUTPUT, (flags & protocol::OPT_AUTO_OUTPUT_OFF) != 0);
         flags &= 0x0F;
     }
-    const bool prefix = flags & OPT_PREFIX;
+    const bool prefix = flags & protocol::OPT_PREFIX;
     dlg.SetCheck(IDC_PREFIX_CHECK, prefix);
-    dlg.SetText(IDC_PREFIX, prefix ? FieldText(cfg.prefix, STX) : "");
+    dlg.SetText(IDC_PREFIX, prefix ? FieldText(cfg.prefix, protocol::STX) : "");
 
-    const bool suffix = flags & OPT_SUFFIX;
+    const bool suffix = flags & protocol::OPT_SUFFIX;
     dlg.SetCheck(IDC_SUFFIX_CHECK, suffix);
-    dlg.SetText(IDC_SUFFIX, suffix ? FieldText(cfg.suffix, ETX) : "");
+    dlg.SetText(IDC_SUFFIX, suffix ? FieldText(cfg.suffix, protocol::ETX) : "");
 
-    const bool beepOff = flags & OPT_BEEP_OFF;
+    const bool beepOff = flags & protocol::OPT_BEEP_OFF;
     dlg.SetCheck(IDC_BEEP_ON, !beepOff);
     dlg.SetCheck(IDC_BEEP_OFF, beepOff);
 
-    const bool trim = flags & OPT_TRACK3_TRIM;
+    const bool trim = flags & protocol::OPT_TRACK3_TRIM;
     dlg.SetCheck(IDC_TRIM_NO_CHANGE, !trim);
     dlg.SetCheck(IDC_TRIM_SPACES, trim);
     dlg.EnableControl(IDC_TRIM_COUNT, trim);
@@ -115,8 +117,8 @@ void ShowOptions(CZARN60TOOLDlg& dlg, const ReaderConfig& cfg) {
 
 }  // namespace
 
-void ShowReaderConfig(CZARN60TOOLDlg& dlg, const ConfigReadImage& image) {
-    const ReaderConfig cfg = ParseConfigReadImage(image);
+void operations::ShowReaderConfig(CZARN60TOOLDlg& dlg, const protocol::ConfigReadImage& image) {
+    const protocol::ReaderConfig cfg = protocol::ParseConfigReadImage(image);
 
     // Resets every bound edit's limit too, the suffix edit's back to 15.
     dlg.UpdateData(false);
@@ -133,7 +135,7 @@ void ShowReaderConfig(CZARN60TOOLDlg& dlg, const ConfigReadImage& image) {
 
     // Framing before the options, so that the suffix change rule sees the final
     // choice.
-    const bool framing = cfg.prefix[0] == STX;
+    const bool framing = cfg.prefix[0] == protocol::STX;
     dlg.SetCheck(IDC_STX_NO, !framing);
     dlg.SetCheck(IDC_STX_YES, framing);
 

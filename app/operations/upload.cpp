@@ -11,24 +11,25 @@ void CZARN60TOOLDlg::OnUploadSetting() {
     KillTimer();
     g_strReceived.clear();
 
-    ConfigReadImage image{};
+    protocol::ConfigReadImage image{};
     if (g_connectionMode == CONNECTION_SERIAL) {
         UpdateData(true);  // a failed length check has shown its message; go on
-        const ConfigReadOutcome outcome = ReadConfigOverSerial(*this, image);
-        if (outcome != READ_OK) {
-            ShowStatus(ReadOutcomeText(outcome));
+        const protocol::ConfigReadOutcome outcome = operations::ReadConfigOverSerial(*this, image);
+        if (outcome != protocol::READ_OK) {
+            ShowStatus(protocol::ReadOutcomeText(outcome));
             return;
         }
         SetTimer(POLL_PERIOD_MS);
     } else {
-        const ConfigReadOutcome outcome = ReadConfigOverHid(UPLOAD_REPORT_PAUSE_MS, image);
-        if (outcome != READ_OK) {
-            ShowStatus(ReadOutcomeText(outcome));
+        const protocol::ConfigReadOutcome outcome =
+            protocol::ReadConfigOverHid(protocol::UPLOAD_REPORT_PAUSE_MS, image);
+        if (outcome != protocol::READ_OK) {
+            ShowStatus(protocol::ReadOutcomeText(outcome));
             EnableControl(IDC_DOWNLOAD, true);
             EnableControl(IDC_FACTORY, true);
             return;
         }
     }
-    ShowReaderConfig(*this, image);
+    operations::ShowReaderConfig(*this, image);
     ShowStatus("Get Setting Ok");
 }

@@ -7,13 +7,13 @@
 
 void CZARN60TOOLDlg::OnGetVersion() {
     if (g_connectionMode == CONNECTION_SERIAL) {
-        SendCommandFromDialog(*this, CMD_GET_VERSION);
+        operations::SendCommandFromDialog(*this, protocol::CMD_GET_VERSION);
         return;
     }
     std::string text;
-    const SpecialOutcome outcome = ReadVersionOverHid(&text);
-    if (outcome != SPECIAL_OK) {
-        ShowStatus(SpecialOutcomeText(outcome));
+    const protocol::SpecialOutcome outcome = protocol::ReadVersionOverHid(&text);
+    if (outcome != protocol::SPECIAL_OK) {
+        ShowStatus(protocol::SpecialOutcomeText(outcome));
         EnableControl(IDC_DOWNLOAD, true);
         EnableControl(IDC_FACTORY, true);
         return;

@@ -180,12 +180,14 @@ bool WriteAllAt(int fd, const char* data, size_t size, off_t offset) {
     return true;
 }
 
-// Up to `want` bytes from the start of the file; false on a read error.
+// Up to `want` bytes from the start of the file; false on a read error. The buffer grows
+// with what is read, so a generous `want` costs a small file nothing.
 bool ReadPrefix(int fd, size_t want, std::string* out) {
-    out->assign(want, '\0');
+    out->clear();
     size_t got = 0;
     while (got < want) {
-        ssize_t n = ::pread(fd, out->data() + got, want - got, static_cast<off_t>(got));
+        if (got == out->size()) out->resize(std::min(want, std::max<size_t>(2 * got, 4096)));
+        ssize_t n = ::pread(fd, out->data() + got, out->size() - got, static_cast<off_t>(got));
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;

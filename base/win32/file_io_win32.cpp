@@ -98,14 +98,16 @@ bool WriteAllAt(HANDLE h, const char* data, size_t size, uint64_t offset) {
     return true;
 }
 
-// Up to `want` bytes from the start of the file; false on a read error.
+// Up to `want` bytes from the start of the file; false on a read error. The buffer grows
+// with what is read, so a generous `want` costs a small file nothing.
 bool ReadPrefix(HANDLE h, size_t want, std::string* out) {
-    out->assign(want, '\0');
+    out->clear();
     if (!Seek(h, 0)) return false;
     size_t got = 0;
     while (got < want) {
+        if (got == out->size()) out->resize(std::min(want, std::max<size_t>(2 * got, 4096)));
         DWORD n = 0;
-        const DWORD ask = static_cast<DWORD>(std::min<size_t>(want - got, 1u << 30));
+        const DWORD ask = static_cast<DWORD>(std::min<size_t>(out->size() - got, 1u << 30));
         if (!::ReadFile(h, out->data() + got, ask, &n, nullptr)) return false;
         if (n == 0) break;
         got += n;

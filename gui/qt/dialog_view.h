@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "gui/qt/text_codec.h"
-#include "link/clock.h"
 #include "res/resources.h"
 #include "ui/dialog.h"
 #include "ui/host.h"

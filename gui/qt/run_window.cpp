@@ -4,9 +4,9 @@
 #include <sstream>
 
 #include "app/zarn60_tool_dlg.h"
+#include "base/clock.h"
 #include "gui/qt/dialog_view.h"
 #include "gui/qt/template_widgets.h"
-#include "link/clock.h"
 
 namespace gui {
 

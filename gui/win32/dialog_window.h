@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "gui/win32/text16.h"
 #include "gui/win32/win32_api.h"
-#include "link/clock.h"
 #include "ui/view_driver.h"
 
 namespace gui::win32 {

@@ -45,7 +45,7 @@
 #include <string>
 #include <vector>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/hid_link.h"
 
 namespace zarn::hidraw {

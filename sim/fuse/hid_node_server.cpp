@@ -51,7 +51,7 @@
 #include <mutex>
 #include <thread>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/linux/hidraw.h"
 #include "sim/reader.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/zarn60_tool_dlg.h"
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/serial_link.h"
 
 namespace apptest {

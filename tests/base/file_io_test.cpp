@@ -38,12 +38,19 @@ struct Case {
 
 TEST_F(FileIoTest, ReadsRegularFilesAndRefusesEverythingElseByItsReason) {
     const std::string hundred(100, 'x');
+    // Longer than one step of the growing read buffer, and with no two steps alike.
+    std::string longText;
+    for (int i = 0; i < 10000; ++i) longText += static_cast<char>('a' + (i * 7 + i / 26) % 26);
     const Case cases[] = {
         {"short file", [](const fs::path& d) { Spit(d / "f", "abc"); }, 56, true, "abc", 3, ""},
         {"empty file", [](const fs::path& d) { Spit(d / "f", ""); }, 56, true, "", 0, ""},
         {"longer than asked", [&](const fs::path& d) { Spit(d / "f", hundred); }, 56, true,
          std::string(56, 'x'), 100, ""},
         {"nothing asked", [&](const fs::path& d) { Spit(d / "f", hundred); }, 0, true, "", 100, ""},
+        {"long file, a large limit", [&](const fs::path& d) { Spit(d / "f", longText); }, 16u << 20,
+         true, longText, 10000, ""},
+        {"long file, cut between steps", [&](const fs::path& d) { Spit(d / "f", longText); }, 9000,
+         true, longText.substr(0, 9000), 10000, ""},
         {"link to a file",
          [](const fs::path& d) {
              Spit(d / "t", "via link");

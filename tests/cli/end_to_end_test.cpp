@@ -61,7 +61,7 @@ TEST_P(CliLinkTest, EverySubcommandAgainstTheSimulatedReader) {
         EXPECT_EQ(r.status, 0) << s.args[0] << ": " << r.err;
         EXPECT_NE(r.out.find(s.contains), std::string::npos) << s.args[0] << ":\n" << r.out;
     }
-    EXPECT_EQ(Slurp(m_dir / "kept.cfg").size(), CONFIG_READ_IMAGE_SIZE);
+    EXPECT_EQ(Slurp(m_dir / "kept.cfg").size(), protocol::CONFIG_READ_IMAGE_SIZE);
     const auto doc = nlohmann::json::parse(Slurp(m_dir / "kept.json"));
     EXPECT_EQ(doc["suffix"], "XY<ETX>");
 
@@ -185,13 +185,13 @@ TEST_F(CliTest, BadInputGivesItsExitCodeAndOneLineAndTouchesNoFile) {
 
 // The commands that need no reader.
 TEST_F(CliTest, FileCommandsWithoutAReader) {
-    ConfigReadImage image =
-        MakeConfigReadImage(ParseConfigWriteImage(FactoryWriteImageHid()), {}, 0);
-    image[rimg::OPTION_FLAGS] = OPT_PREFIX | OPT_SUFFIX | 0x10;
+    protocol::ConfigReadImage image = protocol::MakeConfigReadImage(
+        protocol::ParseConfigWriteImage(protocol::FactoryWriteImageHid()), {}, 0);
+    image[protocol::rimg::OPTION_FLAGS] = protocol::OPT_PREFIX | protocol::OPT_SUFFIX | 0x10;
     const std::string pre = "\x02P<", suf = "S\x03";
-    std::copy(pre.begin(), pre.end(), image.begin() + rimg::PREFIX);
-    std::copy(suf.begin(), suf.end(), image.begin() + rimg::SUFFIX);
-    image[rimg::PACKET_TERMINATOR] = 9;  // a code the window cannot show
+    std::copy(pre.begin(), pre.end(), image.begin() + protocol::rimg::PREFIX);
+    std::copy(suf.begin(), suf.end(), image.begin() + protocol::rimg::SUFFIX);
+    image[protocol::rimg::PACKET_TERMINATOR] = 9;  // a code the window cannot show
     WriteFile(m_dir / "a.cfg", std::string(image.begin(), image.end()));
     WriteFile(m_dir / "tracks.json", R"({"track1_output": false, "packet_terminator": "cr"})");
 
@@ -235,24 +235,25 @@ TEST_F(CliTest, ApplySendsWhatTheWindowSendsForTheSameFile) {
     ASSERT_TRUE(sim.Start(false, {}, &skip)) << skip;
 
     auto image = [](auto edit) {
-        ReaderConfig c = ParseConfigWriteImage(FactoryWriteImageHid());
+        protocol::ReaderConfig c =
+            protocol::ParseConfigWriteImage(protocol::FactoryWriteImageHid());
         edit(c);
-        return MakeConfigReadImage(c, {}, 0);
+        return protocol::MakeConfigReadImage(c, {}, 0);
     };
-    auto text = [](std::array<uint8_t, CONFIG_TEXT_FIELD_SIZE>& field, const std::string& s) {
-        std::copy(s.begin(), s.end(), field.begin());
-    };
-    const std::vector<ConfigReadImage> files = {
-        image([](ReaderConfig&) {}),
-        image([&](ReaderConfig& c) {
-            c.optionFlags = OPT_PREFIX | OPT_SUFFIX | OPT_BEEP_OFF;
+    auto text = [](std::array<uint8_t, protocol::CONFIG_TEXT_FIELD_SIZE>& field,
+                   const std::string& s) { std::copy(s.begin(), s.end(), field.begin()); };
+    const std::vector<protocol::ConfigReadImage> files = {
+        image([](protocol::ReaderConfig&) {}),
+        image([&](protocol::ReaderConfig& c) {
+            c.optionFlags = protocol::OPT_PREFIX | protocol::OPT_SUFFIX | protocol::OPT_BEEP_OFF;
             text(c.prefix,
                  "\x02"
                  "AB");
             text(c.suffix, "XY\x03");
         }),
-        image([&](ReaderConfig& c) {
-            c.optionFlags = OPT_PREFIX | OPT_SUFFIX | OPT_TRACK3_TRIM | OPT_AUTO_OUTPUT_OFF;
+        image([&](protocol::ReaderConfig& c) {
+            c.optionFlags = protocol::OPT_PREFIX | protocol::OPT_SUFFIX |
+                            protocol::OPT_TRACK3_TRIM | protocol::OPT_AUTO_OUTPUT_OFF;
             text(c.prefix, "PRE");
             text(c.suffix, "SUF");
             c.trim3KeepSpaces = 2;
@@ -260,8 +261,8 @@ TEST_F(CliTest, ApplySendsWhatTheWindowSendsForTheSameFile) {
             c.trackLength = {10, 37, 0};
             c.trackEnable[2] = 0;
         }),
-        image([](ReaderConfig& c) {
-            c.packetTerminator = TERM_CR;
+        image([](protocol::ReaderConfig& c) {
+            c.packetTerminator = protocol::TERM_CR;
             c.trackTerminator = {0, 0, 0};
             c.endSentinel = {0, 0, 0};
         }),
@@ -291,9 +292,9 @@ TEST_F(CliTest, ApplySendsWhatTheWindowSendsForTheSameFile) {
 
     // Option bit 0x10 and terminator code 9: the window cannot show them, the write image
     // carries them.
-    ConfigReadImage odd = files[0];
-    odd[rimg::OPTION_FLAGS] = 0x10;
-    odd[rimg::PACKET_TERMINATOR] = 9;
+    protocol::ConfigReadImage odd = files[0];
+    odd[protocol::rimg::OPTION_FLAGS] = 0x10;
+    odd[protocol::rimg::PACKET_TERMINATOR] = 9;
     WriteFile(m_dir / "odd.cfg", std::string(odd.begin(), odd.end()));
     const Result r = Zarn({"apply", "odd.cfg"}, &sim);
     EXPECT_EQ(r.status, 0) << r.err;

@@ -13,7 +13,7 @@
 
 namespace {
 
-ConfigReadImage ThroughJson(const ConfigReadImage& image) {
+protocol::ConfigReadImage ThroughJson(const protocol::ConfigReadImage& image) {
     cli::Settings in;
     in.image = image;
     // Through the text form, as a file holds it.
@@ -25,8 +25,8 @@ ConfigReadImage ThroughJson(const ConfigReadImage& image) {
 }
 
 TEST(CliFields, EveryImageSurvivesJsonByteForByte) {
-    std::vector<ConfigReadImage> images;
-    ConfigReadImage img{};
+    std::vector<protocol::ConfigReadImage> images;
+    protocol::ConfigReadImage img{};
     images.push_back(img);
     img.fill(0xFF);
     images.push_back(img);
@@ -34,9 +34,10 @@ TEST(CliFields, EveryImageSurvivesJsonByteForByte) {
     images.push_back(img);
     // A NUL inside the prefix, bytes after it, and no NUL at all in the suffix.
     img.fill(0);
-    img[rimg::PREFIX] = 'A';
-    img[rimg::PREFIX + 2] = 'B';
-    for (size_t i = 0; i < CONFIG_TEXT_FIELD_SIZE; ++i) img[rimg::SUFFIX + i] = uint8_t(0x80 + i);
+    img[protocol::rimg::PREFIX] = 'A';
+    img[protocol::rimg::PREFIX + 2] = 'B';
+    for (size_t i = 0; i < protocol::CONFIG_TEXT_FIELD_SIZE; ++i)
+        img[protocol::rimg::SUFFIX + i] = uint8_t(0x80 + i);
     images.push_back(img);
     std::mt19937 rng(20261209);
     for (int n = 0; n < 3000; ++n) {
@@ -94,10 +95,11 @@ TEST(CliFields, PartialDocumentsKeepTheOtherFields) {
     for (const auto& c : changes) names.push_back(c.field);
     EXPECT_EQ(names,
               (std::vector<std::string>{"track2_terminator", "prefix", "beep", "track3_trim"}));
-    EXPECT_EQ(s.image[rimg::OPTION_FLAGS], OPT_BEEP_OFF | OPT_TRACK3_TRIM);
-    EXPECT_EQ(s.image[rimg::PREFIX], STX);
-    EXPECT_EQ(s.image[rimg::PREFIX + 2], '<');
-    EXPECT_EQ(s.image[rimg::TRACK_TERMINATOR + 1], TERM_CR);
+    EXPECT_EQ(s.image[protocol::rimg::OPTION_FLAGS],
+              protocol::OPT_BEEP_OFF | protocol::OPT_TRACK3_TRIM);
+    EXPECT_EQ(s.image[protocol::rimg::PREFIX], protocol::STX);
+    EXPECT_EQ(s.image[protocol::rimg::PREFIX + 2], '<');
+    EXPECT_EQ(s.image[protocol::rimg::TRACK_TERMINATOR + 1], protocol::TERM_CR);
 }
 
 TEST(CliFields, ByteTextsEscapeBothWays) {
@@ -128,18 +130,19 @@ TEST(CliFields, ByteTextsEscapeBothWays) {
 // mode box unchecked; a read image sent without naming them gets the same bytes.
 TEST(CliFields, WriteImageTakesTheWindowsSpeedAndModeUnlessNamed) {
     const cli::Settings factory = cli::FactorySettings();
-    EXPECT_EQ(cli::WriteImageFor(factory, true), FactoryWriteImageHid());
-    ConfigWriteImage serial = cli::WriteImageFor(factory, false);
-    EXPECT_EQ(serial[wimg::USB_SPEED], 7);
-    EXPECT_EQ(serial[wimg::USB_HID_MODE_OFF], 1);
-    EXPECT_EQ(serial[wimg::HEADER_CHECKSUM], ConfigHeaderChecksum(serial.data()));
+    EXPECT_EQ(cli::WriteImageFor(factory, true), protocol::FactoryWriteImageHid());
+    protocol::ConfigWriteImage serial = cli::WriteImageFor(factory, false);
+    EXPECT_EQ(serial[protocol::wimg::USB_SPEED], 7);
+    EXPECT_EQ(serial[protocol::wimg::USB_HID_MODE_OFF], 1);
+    EXPECT_EQ(serial[protocol::wimg::HEADER_CHECKSUM],
+              protocol::ConfigHeaderChecksum(serial.data()));
 
     cli::Settings named = factory;
     named.usbSpeed = 2;
     named.usbHidMode = true;
-    const ConfigWriteImage w = cli::WriteImageFor(named, false);
-    EXPECT_EQ(w[wimg::USB_SPEED], 2);
-    EXPECT_EQ(w[wimg::USB_HID_MODE_OFF], 0);
+    const protocol::ConfigWriteImage w = cli::WriteImageFor(named, false);
+    EXPECT_EQ(w[protocol::wimg::USB_SPEED], 2);
+    EXPECT_EQ(w[protocol::wimg::USB_HID_MODE_OFF], 0);
 }
 
 // Saving replaces a file whole or not at all.

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/hid_link.h"
 #include "link/serial_link.h"
 #include "protocol/factory_images.h"
@@ -246,13 +246,14 @@ TEST(CliReaderLinkExtraBytes, LeftoverReplyBytesNeverShiftAnAnswer) {
         std::string error;
         ASSERT_TRUE(simulation.Command(std::string("mode ") + extra, out, &error)) << error;
         cli::ReaderLink link({false, "", 1, ""});
-        const ConfigReadImage factory = sim::ReaderReadImage(sim::UsbFactoryImage());
+        const protocol::ConfigReadImage factory = sim::ReaderReadImage(sim::UsbFactoryImage());
         for (int round = 0; round < 3; ++round) EXPECT_EQ(link.ReadConfig(), factory);
 
-        ReaderConfig wanted = ParseConfigWriteImage(FactoryWriteImageSerial());
+        protocol::ReaderConfig wanted =
+            protocol::ParseConfigWriteImage(protocol::FactoryWriteImageSerial());
         wanted.optionFlags = 0x04;
         wanted.startSentinel[0] = '!';
-        const ConfigWriteImage image = MakeConfigWriteImage(wanted);
+        const protocol::ConfigWriteImage image = protocol::MakeConfigWriteImage(wanted);
         link.WriteImage(image, false);
         EXPECT_EQ(link.ReadConfig(), sim::ReaderReadImage(image)) << "the read-back was shifted";
         EXPECT_EQ(link.ReadVersion().substr(0, 5), "V2.10");

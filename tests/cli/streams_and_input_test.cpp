@@ -106,8 +106,8 @@ TEST_F(CliTest, AcceptedInputAndTheStandardStreams) {
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string cfg = Slurp(m_dir / "whole.cfg");
     ASSERT_EQ(cfg.size(), 56u);
-    EXPECT_EQ(uint8_t(cfg[rimg::TRACK_START]), 100);
-    EXPECT_EQ(uint8_t(cfg[rimg::TRACK_START + 1]), 100);
+    EXPECT_EQ(uint8_t(cfg[protocol::rimg::TRACK_START]), 100);
+    EXPECT_EQ(uint8_t(cfg[protocol::rimg::TRACK_START + 1]), 100);
 
     // Standard input to standard output, both ways, byte for byte.
     r = Zarn({"encode", "-", "-o", "-"}, nullptr, true, (m_dir / "whole.json").string());

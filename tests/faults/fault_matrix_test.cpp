@@ -71,8 +71,8 @@ std::string SimCommand(const Fault& f, bool usb, uint32_t writePause) {
 
 const std::string VERSION_TEXT = "V2.10";
 const std::string& CardText() {
-    static const std::string text =
-        sim::FormatCardData(ParseConfigWriteImage(sim::UsbFactoryImage()), sim::DefaultCard());
+    static const std::string text = sim::FormatCardData(
+        protocol::ParseConfigWriteImage(sim::UsbFactoryImage()), sim::DefaultCard());
     return text;
 }
 
@@ -92,21 +92,22 @@ Exchange ExchangeOf(Op op, bool usb) {
     const int version = static_cast<int>(VERSION_TEXT.size());
     // In the order of Op: download, factory, upload, save, load, version, card, open, poll.
     const Exchange onUsb[] = {
-        {8, REPORT_PAUSE_MS, 1, 1, WRITE_REPLY_TIMEOUT_MS},
-        {8, REPORT_PAUSE_MS, 1, 0},  // the verdict is not read
-        {1, 0, 7, 7, READ_REPORT_TIMEOUT_MS, UPLOAD_REPORT_PAUSE_MS},
-        {1, 0, 7, 7, READ_REPORT_TIMEOUT_MS, SAVE_REPORT_PAUSE_MS},
+        {8, protocol::REPORT_PAUSE_MS, 1, 1, protocol::WRITE_REPLY_TIMEOUT_MS},
+        {8, protocol::REPORT_PAUSE_MS, 1, 0},  // the verdict is not read
+        {1, 0, 7, 7, protocol::READ_REPORT_TIMEOUT_MS, protocol::UPLOAD_REPORT_PAUSE_MS},
+        {1, 0, 7, 7, protocol::READ_REPORT_TIMEOUT_MS, protocol::SAVE_REPORT_PAUSE_MS},
         {},
-        {1, 0, 1, 1, VERSION_REPLY_TIMEOUT_MS},
-        {1, 0, (card + 7) / 8, CARD_MAX_REPORTS, CARD_REPORT_TIMEOUT_MS, CARD_REPORT_PAUSE_MS},
+        {1, 0, 1, 1, protocol::VERSION_REPLY_TIMEOUT_MS},
+        {1, 0, (card + 7) / 8, protocol::CARD_MAX_REPORTS, protocol::CARD_REPORT_TIMEOUT_MS,
+         protocol::CARD_REPORT_PAUSE_MS},
         {},
         {},
     };
     const Exchange onSerial[] = {
-        {64, 0, 1, SERIAL_WRITE_REPLY_MAX, DOWNLOAD_SERIAL_REPLY_TIMEOUT_MS},
-        {64, 0, 1, SERIAL_WRITE_REPLY_MAX, FACTORY_SERIAL_REPLY_TIMEOUT_MS},
-        {1, 0, 56, 56, READ_SERIAL_BYTE_TIMEOUT_MS},
-        {1, 0, 56, 56, READ_SERIAL_BYTE_TIMEOUT_MS},
+        {64, 0, 1, protocol::SERIAL_WRITE_REPLY_MAX, protocol::DOWNLOAD_SERIAL_REPLY_TIMEOUT_MS},
+        {64, 0, 1, protocol::SERIAL_WRITE_REPLY_MAX, protocol::FACTORY_SERIAL_REPLY_TIMEOUT_MS},
+        {1, 0, 56, 56, protocol::READ_SERIAL_BYTE_TIMEOUT_MS},
+        {1, 0, 56, 56, protocol::READ_SERIAL_BYTE_TIMEOUT_MS},
         {},
         {1, 0, version, POLLED},
         {1, 0, card, POLLED},
@@ -166,7 +167,7 @@ std::string Shown(Op op, bool usb, const Fault& f, int got) {
     if (!usb) return taken;
     if (op == VERSION) return taken.substr(0, std::min(taken.find('\0'), size_t{8}));
     std::erase(taken, '\0');
-    return CardDataToHex(taken);
+    return protocol::CardDataToHex(taken);
 }
 
 std::string Text(Op op, bool usb, const Fault& f, const Outcome& o) {
@@ -255,7 +256,7 @@ std::vector<Cell> AllCells() {
 
 using testsupport::Slurp;
 std::string ReaderImageBytes() {
-    const ConfigReadImage image = sim::ReaderReadImage(sim::UsbFactoryImage());
+    const protocol::ConfigReadImage image = sim::ReaderReadImage(sim::UsbFactoryImage());
     return {image.begin(), image.end()};
 }
 
@@ -269,7 +270,7 @@ TEST_P(FaultMatrix, EndsAsTheExchangeModelSays) {
 
     // A settings file already there: a load reads it, a save must replace it whole or not
     // at all.
-    const fs::path file = m_dir / SETTINGS_FILE_DEFAULT_NAME;
+    const fs::path file = m_dir / settings_file::SETTINGS_FILE_DEFAULT_NAME;
     const std::string old = op == LOAD ? ReaderImageBytes() : std::string(100, 'o');
     std::ofstream(file, std::ios::binary) << old;
     m_host.fileAnswers.push_back(file.string());
@@ -335,7 +336,7 @@ TEST_P(FaultMatrix, EndsAsTheExchangeModelSays) {
     // The folder holds the one file, either as it was or as the 56 bytes the reader sent.
     EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()), 1);
     const bool saved = op == SAVE && o.result == OK;
-    EXPECT_EQ(Slurp(file).size(), saved ? CONFIG_READ_IMAGE_SIZE : old.size());
+    EXPECT_EQ(Slurp(file).size(), saved ? protocol::CONFIG_READ_IMAGE_SIZE : old.size());
     EXPECT_TRUE(saved || Slurp(file) == old) << "a failed save left the old file alone";
     EXPECT_TRUE(!saved || fault.kind == GARBAGE || Slurp(file) == ReaderImageBytes());
 }

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "app/zarn60_tool_dlg.h"
+#include "base/clock.h"
 #include "gui/qt/dialog_view.h"
-#include "link/clock.h"
 #include "res/resources.h"
 #include "ui/dialog.h"
 

@@ -87,7 +87,7 @@ protected:
 
     // Asks for the version and reads the answer with the given time-out.
     std::string Version(HidHandle h, uint32_t timeoutMs = 1000) {
-        auto req = Request(CMD_GET_VERSION, HidLink::OutputReportLength(h));
+        auto req = Request(protocol::CMD_GET_VERSION, HidLink::OutputReportLength(h));
         if (HidLink::WriteReport(h, req.data(), static_cast<uint32_t>(req.size()), nullptr,
                                  HID_NO_TIMEOUT) != 1)
             return "(write failed)";
@@ -191,7 +191,7 @@ TEST_F(HidrawFuse, UnreadableCapabilitiesGiveLengthZero) {
     EXPECT_EQ(HidLink::InputReportLength(h), 65);
     EXPECT_EQ(HidLink::OutputReportLength(h), 9);
     std::vector<uint8_t> reply(65, 0xEE);
-    auto req = Request(CMD_GET_VERSION);
+    auto req = Request(protocol::CMD_GET_VERSION);
     ASSERT_EQ(HidLink::WriteReport(h, req.data(), 9, nullptr, HID_NO_TIMEOUT), 1);
     ASSERT_EQ(HidLink::ReadReport(h, reply.data(), 65, nullptr, 1000), 1);
     EXPECT_EQ(PayloadText(reply), "V2.10");
@@ -219,7 +219,7 @@ TEST_F(HidrawFuse, ReadThatTimesOutLeavesTheHandleWorking) {
     EXPECT_EQ(count, 0xDEADu);
 
     // The same handle: an answer that comes after a wait, then one that is there at once.
-    auto req = Request(CMD_GET_VERSION);
+    auto req = Request(protocol::CMD_GET_VERSION);
     ASSERT_EQ(HidLink::WriteReport(h, req.data(), 9, nullptr, HID_NO_TIMEOUT), 1);
     ASSERT_EQ(HidLink::ReadReport(h, reply.data(), 9, &count, 1000), 1);
     EXPECT_EQ(PayloadText(reply), "V2.10");
@@ -297,7 +297,7 @@ TEST_F(HidrawFuse, DeviceThatDisappearsFailsTransfersAtOnce) {
     EXPECT_EQ(HidLink::ReadReport(h, reply.data(), 9, nullptr, HID_NO_TIMEOUT), 0);
     EXPECT_LT(MsSince(start), 1500);
     unplug.join();
-    auto req = Request(CMD_GET_VERSION);
+    auto req = Request(protocol::CMD_GET_VERSION);
     EXPECT_EQ(HidLink::WriteReport(h, req.data(), 9, nullptr, HID_NO_TIMEOUT), 0);
     EXPECT_EQ(HidLink::ReadReport(h, reply.data(), 9, nullptr, 0), 0);
     EXPECT_EQ(HidLink::Open(0x0801, 0x0005), INVALID_HID_HANDLE);
@@ -322,7 +322,7 @@ TEST_F(HidrawFuse, ReaderThatVanishesMidExchangeFailsTheRest) {
     });
     HidHandle h = HidLink::Open(0x0801, 0x0005);
     ASSERT_NE(h, INVALID_HID_HANDLE);
-    auto req = Request(CMD_GET_CONFIG);
+    auto req = Request(protocol::CMD_GET_CONFIG);
     ASSERT_EQ(HidLink::WriteReport(h, req.data(), 9, nullptr, HID_NO_TIMEOUT), 1);
     std::vector<uint8_t> reply(9);
     EXPECT_EQ(HidLink::ReadReport(h, reply.data(), 9, nullptr, 350), 1);
@@ -381,7 +381,7 @@ TEST_F(HidrawFuse, ShortReportsNeverOverrunTheBuffer) {
     ASSERT_EQ(HidLink::InputReportLength(h), 6);
     ASSERT_EQ(HidLink::OutputReportLength(h), 6);
     // A buffer shorter than the input report is refused before anything is taken.
-    auto req = Request(CMD_GET_VERSION, 6);
+    auto req = Request(protocol::CMD_GET_VERSION, 6);
     ASSERT_EQ(HidLink::WriteReport(h, req.data(), 6, nullptr, HID_NO_TIMEOUT), 1);
     uint8_t small[5];
     EXPECT_EQ(HidLink::ReadReport(h, small, 5, nullptr, 500), 0);
@@ -438,7 +438,7 @@ TEST_F(HidrawFuse, NodeParksBlockingReadsAndWakesPollers) {
     std::thread reader([&] { n = ::read(fd, got.data(), got.size()); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(n.load(), -2);
-    auto req = Request(CMD_GET_VERSION);
+    auto req = Request(protocol::CMD_GET_VERSION);
     ASSERT_EQ(::write(wfd, req.data(), req.size()), 9);
     reader.join();
     EXPECT_EQ(n.load(), 8);  // no id byte from an unnumbered device

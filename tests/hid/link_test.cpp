@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/hid_link.h"
 #include "protocol/reader_hid.h"
 
@@ -346,10 +346,10 @@ TEST_F(HidLinkRules, AFailedOpenKeepsWhyItFailed) {
         EXPECT_EQ(HidLink::LastOpenError().error, c.link);
         HidLink::Close(h);
         {
-            ReaderHidSession session;
+            protocol::ReaderHidSession session;
             EXPECT_EQ(session.IsOpen(), c.session == E::None);
         }
-        EXPECT_EQ(ReaderHidSession::LastOpenFailure().error, c.session);
+        EXPECT_EQ(protocol::ReaderHidSession::LastOpenFailure().error, c.session);
         EXPECT_EQ(backend.live, 0);
     }
 }

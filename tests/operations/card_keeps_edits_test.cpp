@@ -13,10 +13,11 @@ using CardKeepsEdits = testsupport::WithTempDir<OperationsTest>;
 TEST_F(CardKeepsEdits, TypedAndDisabledEditsSurviveAUsbCardRead) {
     // A record with start sentinels off, shown by a load: 1018 checked, 1000-1002 empty
     // and disabled, while the bound members still hold "%", ";", "+".
-    ReaderConfig noStart = testsupport::StartupConfig();
+    protocol::ReaderConfig noStart = testsupport::StartupConfig();
     noStart.startSentinel = {0, 0, 0};
     const std::string file = (m_dir / "nostart.cfg").string();
-    ASSERT_TRUE(WriteSettingsFile(file, MakeConfigReadImage(noStart, {0, 0, 0, 0}, 0)));
+    ASSERT_TRUE(settings_file::WriteSettingsFile(
+        file, protocol::MakeConfigReadImage(noStart, {0, 0, 0, 0}, 0)));
     m_host.fileAnswers.push_back(file);
     m_dlg.UserClick(IDC_LOAD_FILE);
     ASSERT_TRUE(m_dlg.IsChecked(IDC_DISABLE_SS));
@@ -40,8 +41,8 @@ TEST_F(CardKeepsEdits, TypedAndDisabledEditsSurviveAUsbCardRead) {
     const SimLog log = Log();
     ASSERT_EQ(log.usb.size(), 8u);
     EXPECT_EQ(log.usb[0].substr(3 + 5 * 3, 8), "00 00 00") << log.usb[0];
-    const ReaderConfig sent = ParseConfigWriteImage([&] {
-        ConfigWriteImage image{};
+    const protocol::ReaderConfig sent = protocol::ParseConfigWriteImage([&] {
+        protocol::ConfigWriteImage image{};
         for (size_t k = 0; k < 8; ++k)
             for (size_t i = 0; i < 8; ++i)
                 image[k * 8 + i] =

@@ -16,8 +16,8 @@
 
 #include "../support/child_process.h"
 #include "../support/temp_dir.h"
+#include "base/clock.h"
 #include "fixture.h"
-#include "link/clock.h"
 
 namespace optest {
 namespace {

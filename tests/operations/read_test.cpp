@@ -9,17 +9,17 @@
 namespace optest {
 namespace {
 
-ConfigReadImage ImageOf(const ReaderConfig& cfg) {
-    return MakeConfigReadImage(cfg, {}, 0);
+protocol::ConfigReadImage ImageOf(const protocol::ReaderConfig& cfg) {
+    return protocol::MakeConfigReadImage(cfg, {}, 0);
 }
 
 // The record the reader starts with, as a read image shows it.
-ReaderConfig Factory() {
-    ReaderConfig c{};
+protocol::ReaderConfig Factory() {
+    protocol::ReaderConfig c{};
     c.trackEnable = {1, 1, 1};
     c.startSentinel = {'%', ';', '+'};
     c.endSentinel = {'?', '?', '?'};
-    c.trackTerminator = {TERM_CRLF, TERM_CRLF, TERM_CRLF};
+    c.trackTerminator = {protocol::TERM_CRLF, protocol::TERM_CRLF, protocol::TERM_CRLF};
     return c;
 }
 
@@ -51,12 +51,12 @@ void CheckControls(const CZARN60TOOLDlg& dlg, const std::vector<Expect>& expecte
 TEST_F(ReadTest, ShowReaderConfigCases) {
     struct Case {
         const char* name;
-        std::function<void(ReaderConfig&)> record;  // changes from the factory record
+        std::function<void(protocol::ReaderConfig&)> record;  // changes from the factory record
         std::function<void(CZARN60TOOLDlg&)> before;
         std::vector<Expect> expected;
     } cases[] = {
         {"factory record",
-         [](ReaderConfig&) {},
+         [](protocol::ReaderConfig&) {},
          [](CZARN60TOOLDlg&) {},
          {{1018, "-", 0, -1}, {1019, "-", 0, -1}, {1000, "%", -1, 1}, {1001, ";", -1, 1},
           {1002, "+", -1, 1}, {1003, "?", -1, 1}, {1004, "?", -1, 1}, {1005, "?", -1, 1},
@@ -69,7 +69,7 @@ TEST_F(ReadTest, ShowReaderConfigCases) {
           {1034, "-", 0, -1}, {1035, "", -1, 0},  {1069, "", -1, -1}, {1071, "", -1, -1},
           {1072, "", -1, -1}, {1063, "", -1, -1}, {1064, "", -1, -1}, {1065, "", -1, -1}}},
         {"track 1 decides the start sentinel row",
-         [](ReaderConfig& c) {
+         [](protocol::ReaderConfig& c) {
              c.startSentinel = {0, ';', '+'};
          },
          [](CZARN60TOOLDlg&) {},
@@ -80,7 +80,7 @@ TEST_F(ReadTest, ShowReaderConfigCases) {
           {1019, "-", 0, -1},
           {1003, "?", -1, 1}}},
         {"end sentinels off, a shown row keeps a track's 0",
-         [](ReaderConfig& c) {
+         [](protocol::ReaderConfig& c) {
              c.endSentinel = {0, '?', '?'};
              c.startSentinel = {'%', 0, 0xE9};
          },
@@ -91,8 +91,8 @@ TEST_F(ReadTest, ShowReaderConfigCases) {
           {1001, "", -1, 1},
           {1002, "\xE9", -1, 1}}},
         {"packet CR LF with no track terminators",
-         [](ReaderConfig& c) {
-             c.packetTerminator = TERM_CRLF;
+         [](protocol::ReaderConfig& c) {
+             c.packetTerminator = protocol::TERM_CRLF;
              c.trackTerminator = {0, 0, 0};
          },
          [](CZARN60TOOLDlg&) {},
@@ -104,9 +104,9 @@ TEST_F(ReadTest, ShowReaderConfigCases) {
           {1042, "-", 0, 0},
           {1047, "-", 0, 0}}},
         {"packet CR, then a track terminator wins the rows",
-         [](ReaderConfig& c) {
-             c.packetTerminator = TERM_CR;
-             c.trackTerminator = {0, TERM_CR, 0};
+         [](protocol::ReaderConfig& c) {
+             c.packetTerminator = protocol::TERM_CR;
+             c.trackTerminator = {0, protocol::TERM_CR, 0};
          },
          [](CZARN60TOOLDlg&) {},
          {{1012, "-", 0, 0},
@@ -118,28 +118,28 @@ TEST_F(ReadTest, ShowReaderConfigCases) {
           {1044, "-", 0, 1},
           {1011, "-", 0, 1}}},
         {"track terminator 0 keeps the check box",
-         [](ReaderConfig& c) {
-             c.trackTerminator = {TERM_CRLF, 0, TERM_CRLF};
+         [](protocol::ReaderConfig& c) {
+             c.trackTerminator = {protocol::TERM_CRLF, 0, protocol::TERM_CRLF};
          },
          [](CZARN60TOOLDlg&) {},
          {{1010, "-", 1, 1}, {1044, "-", 0, 1}, {1045, "-", 0, 1}}},
         {"unknown terminator codes leave the controls",
-         [](ReaderConfig& c) {
+         [](protocol::ReaderConfig& c) {
              c.packetTerminator = 2;
-             c.trackTerminator = {0xFF, 4, TERM_CR};
+             c.trackTerminator = {0xFF, 4, protocol::TERM_CR};
          },
          [](CZARN60TOOLDlg& d) { d.UserClick(IDC_TRACK1_CR); },
          {{1009, "-", 1, 1}, {1043, "-", 1, 1}, {1042, "-", 0, 1}, {1047, "-", 1, 1}}},
         {"track enable other than 1 is off",
-         [](ReaderConfig& c) {
+         [](protocol::ReaderConfig& c) {
              c.trackEnable = {2, 0, 1};
          },
          [](CZARN60TOOLDlg&) {},
          {{1006, "-", 0, -1}, {1007, "-", 0, -1}, {1008, "-", 1, -1}}},
         {"framing with AB and C",
-         [](ReaderConfig& c) {
-             c.prefix = {STX, 'A', 'B'};
-             c.suffix = {'C', ETX};
+         [](protocol::ReaderConfig& c) {
+             c.prefix = {protocol::STX, 'A', 'B'};
+             c.suffix = {'C', protocol::ETX};
              c.optionFlags = 0x03;
          },
          [](CZARN60TOOLDlg&) {},
@@ -150,9 +150,9 @@ TEST_F(ReadTest, ShowReaderConfigCases) {
           {1022, "-", 1, -1},
           {1024, "C", -1, -1}}},
         {"framing alone",
-         [](ReaderConfig& c) {
-             c.prefix = {STX};
-             c.suffix = {ETX};
+         [](protocol::ReaderConfig& c) {
+             c.prefix = {protocol::STX};
+             c.suffix = {protocol::ETX};
              c.optionFlags = 0x03;
          },
          [](CZARN60TOOLDlg&) {},
@@ -162,15 +162,15 @@ TEST_F(ReadTest, ShowReaderConfigCases) {
           {1022, "-", 1, -1},
           {1024, "", -1, -1}}},
         {"text ends at the first NUL",
-         [](ReaderConfig& c) {
+         [](protocol::ReaderConfig& c) {
              c.prefix = {'A', 0, 'B'};
              c.optionFlags = 0x01;
          },
          [](CZARN60TOOLDlg&) {},
          {{1023, "A", -1, -1}, {1056, "-", 1, -1}}},
         {"a 15-letter suffix under framing shows 14",
-         [](ReaderConfig& c) {
-             c.prefix = {STX};
+         [](protocol::ReaderConfig& c) {
+             c.prefix = {protocol::STX};
              for (int i = 0; i < 15; ++i) c.suffix[i] = static_cast<uint8_t>('a' + i);
              c.optionFlags = 0x02;
          },
@@ -180,25 +180,25 @@ TEST_F(ReadTest, ShowReaderConfigCases) {
           {1021, "-", 0, -1},
           {1023, "", -1, -1}}},
         {"a 15-letter suffix without framing shows 15",
-         [](ReaderConfig& c) {
+         [](protocol::ReaderConfig& c) {
              for (int i = 0; i < 15; ++i) c.suffix[i] = static_cast<uint8_t>('a' + i);
              c.optionFlags = 0x02;
          },
          [](CZARN60TOOLDlg&) {},
          {{1024, "abcdefghijklmno", -1, -1}, {1022, "-", 1, -1}}},
         {"trim 0",
-         [](ReaderConfig& c) { c.optionFlags = 0x08; },
+         [](protocol::ReaderConfig& c) { c.optionFlags = 0x08; },
          [](CZARN60TOOLDlg&) {},
          {{1034, "-", 1, -1}, {1033, "-", 0, -1}, {1035, "0", -1, 1}}},
         {"trim 200 reads as a signed byte",
-         [](ReaderConfig& c) {
+         [](protocol::ReaderConfig& c) {
              c.optionFlags = 0x08;
              c.trim3KeepSpaces = 200;
          },
          [](CZARN60TOOLDlg&) {},
          {{1035, "-56", -1, 1}}},
         {"positions",
-         [](ReaderConfig& c) {
+         [](protocol::ReaderConfig& c) {
              c.trackLength = {37, 0, 0};
              c.trackStart = {0, 128, 5};
              c.trackLength[1] = 128;
@@ -211,21 +211,21 @@ TEST_F(ReadTest, ShowReaderConfigCases) {
           {1072, "5", -1, -1},
           {1065, "5", -1, -1}}},
         {"a number wider than its edit is shown in full",
-         [](ReaderConfig& c) {
+         [](protocol::ReaderConfig& c) {
              c.trackLength = {100, 0, 0};
          },
          [](CZARN60TOOLDlg&) {},
          {{1063, "100", -1, -1}}},
         {"flags above 15: low bits, and auto output from 0x80",
-         [](ReaderConfig& c) { c.optionFlags = 0x84; },
+         [](protocol::ReaderConfig& c) { c.optionFlags = 0x84; },
          [](CZARN60TOOLDlg&) {},
          {{1037, "-", 1, -1}, {1036, "-", 0, -1}, {1025, "-", 1, -1}, {1021, "-", 0, -1}}},
         {"flags above 15 without 0x80 clear auto output off",
-         [](ReaderConfig& c) { c.optionFlags = 0x10 | OPT_TRACK3_TRIM; },
+         [](protocol::ReaderConfig& c) { c.optionFlags = 0x10 | protocol::OPT_TRACK3_TRIM; },
          [](CZARN60TOOLDlg& d) { d.UserClick(IDC_DISABLE_AUTO_OUTPUT); },
          {{1025, "-", 0, -1}, {1034, "-", 1, -1}}},
         {"flags up to 15 never touch auto output",
-         [](ReaderConfig& c) { c.optionFlags = 0x0F; },
+         [](protocol::ReaderConfig& c) { c.optionFlags = 0x0F; },
          [](CZARN60TOOLDlg& d) { d.UserClick(IDC_DISABLE_AUTO_OUTPUT); },
          {{1025, "-", 1, -1}, {1037, "-", 1, -1}}},
     };
@@ -234,16 +234,16 @@ TEST_F(ReadTest, ShowReaderConfigCases) {
         CZARN60TOOLDlg dlg;
         dlg.Create();
         c.before(dlg);
-        ReaderConfig record = Factory();
+        protocol::ReaderConfig record = Factory();
         c.record(record);
-        ShowReaderConfig(dlg, ImageOf(record));
+        operations::ShowReaderConfig(dlg, ImageOf(record));
         CheckControls(dlg, c.expected);
     }
 }
 
 // Each of the sixteen option values sets every control of the option table by its bits.
 TEST_F(ReadTest, EveryOptionValueSetsEveryOptionControl) {
-    ReaderConfig record = Factory();
+    protocol::ReaderConfig record = Factory();
     record.prefix = {'P'};
     record.suffix = {'S'};
     record.trim3KeepSpaces = 3;
@@ -252,7 +252,7 @@ TEST_F(ReadTest, EveryOptionValueSetsEveryOptionControl) {
         record.optionFlags = static_cast<uint8_t>(flags);
         // Start from the opposite of what the bits ask for.
         for (int id : {IDC_PREFIX_CHECK, IDC_SUFFIX_CHECK}) m_dlg.SetCheck(id, true);
-        ShowReaderConfig(m_dlg, ImageOf(record));
+        operations::ShowReaderConfig(m_dlg, ImageOf(record));
         const bool p = flags & 1, s = flags & 2, beepOff = flags & 4, trim = flags & 8;
         CheckControls(m_dlg, {{1021, "-", p, -1},
                               {1023, p ? "P" : "", -1, -1},
@@ -271,10 +271,10 @@ TEST_F(ReadTest, ShowingRunsNoClickHandler) {
     m_dlg.UserClick(IDC_STX_YES);
     m_dlg.UserClick(IDC_SUFFIX_CHECK);
     ASSERT_EQ(m_dlg.GetControl(IDC_SUFFIX).limit, 14);
-    ReaderConfig record = Factory();
+    protocol::ReaderConfig record = Factory();
     record.startSentinel = {0, 0, 0};
     record.endSentinel = {0, 0, 0};
-    ShowReaderConfig(m_dlg, ImageOf(record));
+    operations::ShowReaderConfig(m_dlg, ImageOf(record));
     EXPECT_EQ(m_dlg.GetControl(IDC_SUFFIX).limit, 15) << "the data exchange resets it";
     EXPECT_TRUE(m_dlg.IsChecked(IDC_DISABLE_SS));
     EXPECT_EQ(m_dlg.m_strTrack1SS, "%") << "the Disable SS handler would have emptied it";
@@ -338,8 +338,8 @@ TEST_F(ReadTest, UsbUploadFailuresChangeNoOptionControl) {
         {{"reports 8 9"}, "USB WRITE ERROR1", 0},
         {{"reports 0 0"}, "USB WRITE ERROR1", 0},
         {{"mode vanish 1"}, "ZARN60 NO RESPONSE1", 0},
-        {{"mode silent"}, "ZARN60 NO RESPONSE1", READ_REPORT_TIMEOUT_MS},
-        {{"mode partial 6"}, "ZARN60 NO RESPONSE1", READ_REPORT_TIMEOUT_MS + 6 * 17},
+        {{"mode silent"}, "ZARN60 NO RESPONSE1", protocol::READ_REPORT_TIMEOUT_MS},
+        {{"mode partial 6"}, "ZARN60 NO RESPONSE1", protocol::READ_REPORT_TIMEOUT_MS + 6 * 17},
     };
     m_dlg.UserClick(IDC_BEEP_OFF);
     m_dlg.UserType(IDC_TRACK1_END, "9");
@@ -395,9 +395,9 @@ TEST_F(ReadTest, SerialUploadFailures) {
         {"", "normal", "please setup Serial number", 0},
         {"abc", "normal", "Port Number Error", 0},
         {"3", "normal", "Port Number Error", 0},
-        {"1", "partial 55", "Get Configuration Error", READ_SERIAL_BYTE_TIMEOUT_MS},
-        {"1", "partial 40", "Get Configuration Error", READ_SERIAL_BYTE_TIMEOUT_MS},
-        {"1", "silent", "Get Configuration Error", READ_SERIAL_BYTE_TIMEOUT_MS},
+        {"1", "partial 55", "Get Configuration Error", protocol::READ_SERIAL_BYTE_TIMEOUT_MS},
+        {"1", "partial 40", "Get Configuration Error", protocol::READ_SERIAL_BYTE_TIMEOUT_MS},
+        {"1", "silent", "Get Configuration Error", protocol::READ_SERIAL_BYTE_TIMEOUT_MS},
     };
     UseSerial("1");
     m_dlg.UserClick(IDC_BEEP_OFF);
@@ -423,9 +423,9 @@ TEST_F(ReadTest, SerialUploadFailures) {
 // A shown end position wider than its edit: the download shows the length message once
 // and goes on with the member's earlier text.
 TEST_F(ReadTest, AnUploadedWideEndPositionThenADownload) {
-    ReaderConfig record = Factory();
+    protocol::ReaderConfig record = Factory();
     record.trackLength = {100, 12, 0};
-    ShowReaderConfig(m_dlg, ImageOf(record));
+    operations::ShowReaderConfig(m_dlg, ImageOf(record));
     ASSERT_EQ(m_dlg.GetText(IDC_TRACK1_END), "100");
     m_dlg.UserClick(IDC_DOWNLOAD);
     EXPECT_EQ(m_host.boxes.size(), 1u);

@@ -85,7 +85,7 @@ TEST_F(SerialWriteFailure, APortThatVanishesPartWayEndsInComWriteError) {
         m_dlg.UserClick(c.button);
         EXPECT_EQ(TestBox(), "COM WRITE ERROR");
         // Nothing waited for a reply that cannot come.
-        EXPECT_LT(Now() - start, FACTORY_SERIAL_REPLY_TIMEOUT_MS);
+        EXPECT_LT(Now() - start, protocol::FACTORY_SERIAL_REPLY_TIMEOUT_MS);
         EXPECT_EQ((Log().serial.size() + 1) / 3, static_cast<size_t>(c.vanishAfter));
         EXPECT_EQ(m_dlg.TimerPeriod(), 0u) << "the poll stays stopped, as after a port error";
         EXPECT_EQ(Differences(before, Snapshot(m_dlg)), std::vector<int>{})

@@ -10,10 +10,10 @@ namespace {
 using SpecialTest = OperationsTest;
 
 TEST_F(SpecialTest, CardDataToHex) {
-    EXPECT_EQ(CardDataToHex("abc"), "616263");
-    EXPECT_EQ(CardDataToHex("\x05"), "05");
-    EXPECT_EQ(CardDataToHex(""), "");
-    EXPECT_EQ(CardDataToHex(std::string("\x00\x80\xFF\x7F", 4)), "0080FF7F");
+    EXPECT_EQ(protocol::CardDataToHex("abc"), "616263");
+    EXPECT_EQ(protocol::CardDataToHex("\x05"), "05");
+    EXPECT_EQ(protocol::CardDataToHex(""), "");
+    EXPECT_EQ(protocol::CardDataToHex(std::string("\x00\x80\xFF\x7F", 4)), "0080FF7F");
 }
 
 TEST_F(SpecialTest, UsbVersionTexts) {
@@ -53,7 +53,7 @@ TEST_F(SpecialTest, UsbVersionFromTheReaderAndItsFailures) {
         {{"usb detach"}, "Open USB Device Failure!!!", 0, true},
         {{"reports 9 8"}, "USB WRITE ERROR1", 0, true},
         {{"reports 0 0"}, "USB WRITE ERROR1", 0, true},
-        {{"mode silent"}, "ZARN60 NO RESPONSE1", VERSION_REPLY_TIMEOUT_MS, true},
+        {{"mode silent"}, "ZARN60 NO RESPONSE1", protocol::VERSION_REPLY_TIMEOUT_MS, true},
     };
     UseSerial("1");
     m_dlg.UserClick(IDC_OPEN);
@@ -98,8 +98,8 @@ TEST_F(SpecialTest, SerialVersionAndCardComeThroughThePoll) {
     EXPECT_EQ(Log().serial, "41");
     Ticks(60);
     const std::string expected = sim::FormatCardData(
-        ParseConfigWriteImage([&] {
-            ConfigWriteImage w{};
+        protocol::ParseConfigWriteImage([&] {
+            protocol::ConfigWriteImage w{};
             std::string hex = SimHex("config");
             for (size_t i = 0; i < w.size(); ++i)
                 w[i] = static_cast<uint8_t>(std::stoi(hex.substr(i * 3, 2), nullptr, 16));
@@ -170,7 +170,8 @@ TEST_F(SpecialTest, UsbCardDataAsHex) {
         EXPECT_EQ(Hex(hid.written[0]), "00 41 00 00 00 00 00 00 00");
         EXPECT_EQ(hid.reads, static_cast<int>(c.reports.size()) + 1);
         // Each report is followed by 20 ms, and the last read waits out its 500 ms.
-        EXPECT_GE(Now() - start, c.reports.size() * CARD_REPORT_PAUSE_MS + CARD_REPORT_TIMEOUT_MS);
+        EXPECT_GE(Now() - start, c.reports.size() * protocol::CARD_REPORT_PAUSE_MS +
+                                     protocol::CARD_REPORT_TIMEOUT_MS);
         // The wait text was on screen (the host was told) before the first read.
         EXPECT_EQ(m_host.testBoxTexts,
                   (std::vector<std::string>{"", "Please wait for reading data!", c.text}));
@@ -183,7 +184,7 @@ TEST_F(SpecialTest, UsbCardReaderThatNeverFallsSilent) {
     hid.replies = {{'1', '2'}};
     hid.endless = true;
     m_dlg.UserClick(IDC_READ_CARD);
-    EXPECT_EQ(hid.reads, CARD_MAX_REPORTS);
+    EXPECT_EQ(hid.reads, protocol::CARD_MAX_REPORTS);
     EXPECT_EQ(TestBox(), "Please wait for reading data!");
     EXPECT_EQ(hid.opened, 1);
     EXPECT_EQ(hid.closed, 1);
@@ -192,7 +193,7 @@ TEST_F(SpecialTest, UsbCardReaderThatNeverFallsSilent) {
 TEST_F(SpecialTest, UsbCardFromTheReaderAndItsFailures) {
     Sim("card B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|");
     m_dlg.UserClick(IDC_READ_CARD);
-    const std::string expected = CardDataToHex(sim::FormatCardData(
+    const std::string expected = protocol::CardDataToHex(sim::FormatCardData(
         testsupport::StartupConfig(),
         sim::ParseCardTracks("B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|")));
     ASSERT_GT(expected.size(), 16u);

@@ -30,8 +30,8 @@ std::vector<std::string> AsReports(const std::string& imageHex) {
 using WriteTest = OperationsTest;
 
 TEST_F(WriteTest, FactoryImagesByteForByte) {
-    EXPECT_EQ(Hex(FactoryWriteImageHid()), USB_FACTORY_HEX);
-    EXPECT_EQ(Hex(FactoryWriteImageSerial()), SERIAL_FACTORY_HEX);
+    EXPECT_EQ(Hex(protocol::FactoryWriteImageHid()), USB_FACTORY_HEX);
+    EXPECT_EQ(Hex(protocol::FactoryWriteImageSerial()), SERIAL_FACTORY_HEX);
 }
 
 TEST_F(WriteTest, TheDialogAsItStartsDownloadsTheUsbFactoryImage) {
@@ -40,7 +40,7 @@ TEST_F(WriteTest, TheDialogAsItStartsDownloadsTheUsbFactoryImage) {
     EXPECT_EQ(TestBox(), "Setup ok");
     EXPECT_EQ(Log().usb, AsReports(USB_FACTORY_HEX));
     EXPECT_EQ(SimHex("config"), USB_FACTORY_HEX);
-    EXPECT_GE(Now() - start, 8 * REPORT_PAUSE_MS);
+    EXPECT_GE(Now() - start, 8 * protocol::REPORT_PAUSE_MS);
     EXPECT_TRUE(m_host.boxes.empty());
 }
 
@@ -139,8 +139,8 @@ TEST_F(WriteTest, SerialDownloadAndFactoryReset) {
     EXPECT_EQ(Log().serial, expected);
     EXPECT_EQ(m_dlg.TimerPeriod(), POLL_PERIOD_MS);
     // One reply byte, then one full time-out of waiting for a second.
-    EXPECT_GE(Now() - start, DOWNLOAD_SERIAL_REPLY_TIMEOUT_MS);
-    EXPECT_LT(Now() - start, DOWNLOAD_SERIAL_REPLY_TIMEOUT_MS + 200);
+    EXPECT_GE(Now() - start, protocol::DOWNLOAD_SERIAL_REPLY_TIMEOUT_MS);
+    EXPECT_LT(Now() - start, protocol::DOWNLOAD_SERIAL_REPLY_TIMEOUT_MS + 200);
 
     m_dlg.UserClick(IDC_FACTORY);
     EXPECT_EQ(TestBox(), "Setup ok");
@@ -152,8 +152,8 @@ TEST_F(WriteTest, SerialDownloadAndFactoryReset) {
     start = Now();
     m_dlg.UserClick(IDC_FACTORY);
     EXPECT_EQ(TestBox(), "Setup ok");
-    EXPECT_GE(Now() - start, FACTORY_SERIAL_REPLY_TIMEOUT_MS);
-    EXPECT_LT(Now() - start, FACTORY_SERIAL_REPLY_TIMEOUT_MS + 200);
+    EXPECT_GE(Now() - start, protocol::FACTORY_SERIAL_REPLY_TIMEOUT_MS);
+    EXPECT_LT(Now() - start, protocol::FACTORY_SERIAL_REPLY_TIMEOUT_MS + 200);
 }
 
 TEST_F(WriteTest, SerialPortTextFailures) {
@@ -234,28 +234,28 @@ TEST_F(WriteTest, CollectReaderConfigFromTheControls) {
     struct Case {
         const char* name;
         std::vector<Action> actions;
-        std::function<void(ReaderConfig&)> expect;  // changes from the start-up record
+        std::function<void(protocol::ReaderConfig&)> expect;  // changes from the start-up record
     } cases[] = {
-        {"start-up", {}, [](ReaderConfig&) {}},
+        {"start-up", {}, [](protocol::ReaderConfig&) {}},
         {"track 2 from 10 to 30",
          {Type(IDC_TRACK2_START, "10"), Type(IDC_TRACK2_END, "30")},
-         [](ReaderConfig& c) {
+         [](protocol::ReaderConfig& c) {
              c.trackStart[1] = 10;
              c.trackLength[1] = 20;
          }},
         {"track 1 to 30, equal ends on 3",
          {Type(IDC_TRACK1_END, "30"), Type(IDC_TRACK3_START, "5"), Type(IDC_TRACK3_END, "5")},
-         [](ReaderConfig& c) {
+         [](protocol::ReaderConfig& c) {
              c.trackLength[0] = 30;
              c.trackStart[2] = 5;
          }},
         {"track 3 end 300 wraps to 44",
          {Type(IDC_TRACK3_END, "300")},
-         [](ReaderConfig& c) { c.trackLength[2] = 44; }},
+         [](protocol::ReaderConfig& c) { c.trackLength[2] = 44; }},
         {"start texts that are not numbers give 0, leading numbers for ends",
          {Type(IDC_TRACK1_START, "1x"), Type(IDC_TRACK1_END, "7y"), Type(IDC_TRACK2_START, "-1"),
           Type(IDC_TRACK2_END, "-1"), Type(IDC_TRACK3_START, " 12"), Type(IDC_TRACK3_END, "+20")},
-         [](ReaderConfig& c) {
+         [](protocol::ReaderConfig& c) {
              c.trackLength[0] = 7;
              c.trackStart[1] = 0xFF;
              c.trackStart[2] = 12;
@@ -263,44 +263,44 @@ TEST_F(WriteTest, CollectReaderConfigFromTheControls) {
          }},
         {"trim 999 gives 255",
          {Click(IDC_TRIM_SPACES), Type(IDC_TRIM_COUNT, "999")},
-         [](ReaderConfig& c) {
-             c.optionFlags = OPT_TRACK3_TRIM;
+         [](protocol::ReaderConfig& c) {
+             c.optionFlags = protocol::OPT_TRACK3_TRIM;
              c.trim3KeepSpaces = 255;
          }},
         {"empty trim count",
          {Click(IDC_TRIM_SPACES)},
-         [](ReaderConfig& c) { c.optionFlags = OPT_TRACK3_TRIM; }},
+         [](protocol::ReaderConfig& c) { c.optionFlags = protocol::OPT_TRACK3_TRIM; }},
         {"a negative trim count goes as its low 8 bits",
          {Click(IDC_TRIM_SPACES), Type(IDC_TRIM_COUNT, "-56")},
-         [](ReaderConfig& c) {
-             c.optionFlags = OPT_TRACK3_TRIM;
+         [](protocol::ReaderConfig& c) {
+             c.optionFlags = protocol::OPT_TRACK3_TRIM;
              c.trim3KeepSpaces = 200;
          }},
         {"disable SS and ES",
          {Click(IDC_DISABLE_SS), Click(IDC_DISABLE_ES)},
-         [](ReaderConfig& c) {
+         [](protocol::ReaderConfig& c) {
              c.startSentinel = c.endSentinel = {0, 0, 0};
          }},
         {"framing with prefix and suffix boxes clear",
          {Click(IDC_STX_YES)},
-         [](ReaderConfig& c) {
-             c.optionFlags = OPT_PREFIX | OPT_SUFFIX;
-             c.prefix[0] = STX;
-             c.suffix[0] = ETX;
+         [](protocol::ReaderConfig& c) {
+             c.optionFlags = protocol::OPT_PREFIX | protocol::OPT_SUFFIX;
+             c.prefix[0] = protocol::STX;
+             c.suffix[0] = protocol::ETX;
          }},
         {"framing with AB and XY",
          {Click(IDC_PREFIX_CHECK), Type(IDC_PREFIX, "AB"), Click(IDC_SUFFIX_CHECK),
           Type(IDC_SUFFIX, "XY"), Click(IDC_STX_YES)},
-         [](ReaderConfig& c) {
-             c.optionFlags = OPT_PREFIX | OPT_SUFFIX;
-             c.prefix = {STX, 'A', 'B'};
-             c.suffix = {'X', 'Y', ETX};
+         [](protocol::ReaderConfig& c) {
+             c.optionFlags = protocol::OPT_PREFIX | protocol::OPT_SUFFIX;
+             c.prefix = {protocol::STX, 'A', 'B'};
+             c.suffix = {'X', 'Y', protocol::ETX};
          }},
         {"15 characters without framing fill the fields",
          {Click(IDC_PREFIX_CHECK), Type(IDC_PREFIX, "ABCDEFGHIJKLMNO"), Click(IDC_SUFFIX_CHECK),
           Type(IDC_SUFFIX, "abcdefghijklmno")},
-         [](ReaderConfig& c) {
-             c.optionFlags = OPT_PREFIX | OPT_SUFFIX;
+         [](protocol::ReaderConfig& c) {
+             c.optionFlags = protocol::OPT_PREFIX | protocol::OPT_SUFFIX;
              for (int i = 0; i < 15; ++i) {
                  c.prefix[i] = static_cast<uint8_t>('A' + i);
                  c.suffix[i] = static_cast<uint8_t>('a' + i);
@@ -308,41 +308,43 @@ TEST_F(WriteTest, CollectReaderConfigFromTheControls) {
          }},
         {"a 15th prefix character typed after YES is cut so STX fits",
          {Click(IDC_STX_YES), Click(IDC_PREFIX_CHECK), Type(IDC_PREFIX, "ABCDEFGHIJKLMNO")},
-         [](ReaderConfig& c) {
-             c.optionFlags = OPT_PREFIX | OPT_SUFFIX;
-             c.prefix[0] = STX;
+         [](protocol::ReaderConfig& c) {
+             c.optionFlags = protocol::OPT_PREFIX | protocol::OPT_SUFFIX;
+             c.prefix[0] = protocol::STX;
              for (int i = 0; i < 14; ++i) c.prefix[1 + i] = static_cast<uint8_t>('A' + i);
-             c.suffix[0] = ETX;
+             c.suffix[0] = protocol::ETX;
          }},
         {"checked boxes with empty texts still set their flags",
          {Click(IDC_PREFIX_CHECK), Click(IDC_SUFFIX_CHECK)},
-         [](ReaderConfig& c) { c.optionFlags = OPT_PREFIX | OPT_SUFFIX; }},
+         [](protocol::ReaderConfig& c) {
+             c.optionFlags = protocol::OPT_PREFIX | protocol::OPT_SUFFIX;
+         }},
         {"auto output off and beep off",
          {Click(IDC_DISABLE_AUTO_OUTPUT), Click(IDC_BEEP_OFF)},
-         [](ReaderConfig& c) { c.optionFlags = 0x84; }},
+         [](protocol::ReaderConfig& c) { c.optionFlags = 0x84; }},
         {"end of packet with no radio is CR LF",
          {Click(IDC_END_TRACK1), Click(IDC_END_TRACK2), Click(IDC_END_TRACK3)},
-         [](ReaderConfig& c) {
+         [](protocol::ReaderConfig& c) {
              c.trackTerminator = {0, 0, 0};
          }},
         {"end of packet CR, then track rows",
          {Click(IDC_END_TRACK1), Click(IDC_END_TRACK2), Click(IDC_END_TRACK3),
           Click(IDC_END_PACKET)},
-         [](ReaderConfig& c) {
+         [](protocol::ReaderConfig& c) {
              c.trackTerminator = {0, 0, 0};
-             c.packetTerminator = TERM_CR;
+             c.packetTerminator = protocol::TERM_CR;
          }},
         {"track 2 CR, track 3 off, no track 1 output",
          {Click(IDC_TRACK2_CR), Click(IDC_END_TRACK3), Click(IDC_OUTPUT_TRACK1)},
-         [](ReaderConfig& c) {
-             c.trackTerminator = {TERM_CRLF, TERM_CR, TERM_NONE};
+         [](protocol::ReaderConfig& c) {
+             c.trackTerminator = {protocol::TERM_CRLF, protocol::TERM_CR, protocol::TERM_NONE};
              c.trackEnable[0] = 0;
          }},
         {"speed and sentinel bytes as typed",
          {{Action::Slider, IDC_USB_SPEED, {}, 2},
           Type(IDC_TRACK2_SS, "\xE9"),
           Type(IDC_TRACK3_ES, "")},
-         [](ReaderConfig& c) {
+         [](protocol::ReaderConfig& c) {
              c.usbSpeed = 2;
              c.startSentinel[1] = 0xE9;
              c.endSentinel[2] = 0;
@@ -359,12 +361,13 @@ TEST_F(WriteTest, CollectReaderConfigFromTheControls) {
             if (a.what == Action::Slider) done = dlg.UserSetSlider(a.id, a.pos);
             ASSERT_TRUE(done) << a.id;
         }
-        ReaderConfig expected = testsupport::StartupConfig();
+        protocol::ReaderConfig expected = testsupport::StartupConfig();
         c.expect(expected);
-        const auto got = CollectReaderConfig(dlg);
-        ASSERT_TRUE(std::holds_alternative<ReaderConfig>(got));
-        const ReaderConfig& cfg = std::get<ReaderConfig>(got);
-        EXPECT_EQ(Hex(MakeConfigWriteImage(cfg)), Hex(MakeConfigWriteImage(expected)));
+        const auto got = operations::CollectReaderConfig(dlg);
+        ASSERT_TRUE(std::holds_alternative<protocol::ReaderConfig>(got));
+        const protocol::ReaderConfig& cfg = std::get<protocol::ReaderConfig>(got);
+        EXPECT_EQ(Hex(protocol::MakeConfigWriteImage(cfg)),
+                  Hex(protocol::MakeConfigWriteImage(expected)));
     }
 }
 
@@ -375,7 +378,8 @@ TEST_F(WriteTest, StartPositionTexts) {
         {"+7", 7},  {"12x", 0}, {"x12", 0},         {"-", 0},
         {"1 2", 0}, {"0", 0},   {"99999999999", 0}, {"-2147483648", INT_MIN},
     };
-    for (const auto& [text, value] : cases) EXPECT_EQ(StartPositionNumber(text), value) << text;
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(operations::StartPositionNumber(text), value) << text;
 }
 
 TEST_F(WriteTest, TrackPositionErrorsSendNothing) {
@@ -425,8 +429,8 @@ TEST_F(WriteTest, ATooLongEndTextShowsTheLengthMessageOnce) {
     EXPECT_EQ(TestBox(), "Setup ok");
     EXPECT_EQ(m_dlg.GetText(IDC_TRACK1_END), "20");
     EXPECT_EQ(m_dlg.GetText(IDC_TRACK2_END), "5");
-    const ReaderConfig sent = ParseConfigReadImage([&] {
-        ConfigReadImage r{};
+    const protocol::ReaderConfig sent = protocol::ParseConfigReadImage([&] {
+        protocol::ConfigReadImage r{};
         std::string hex = SimHex("readimage");
         for (size_t i = 0; i < r.size(); ++i) r[i] = std::stoi(hex.substr(i * 3, 2), nullptr, 16);
         return r;

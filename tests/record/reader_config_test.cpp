@@ -16,15 +16,16 @@ using testsupport::StartupConfig;
 
 // A record with a different value in every field, so that a field written to the wrong
 // offset shows.
-ReaderConfig DistinctConfig() {
-    ReaderConfig c;
+protocol::ReaderConfig DistinctConfig() {
+    protocol::ReaderConfig c;
     c.trackEnable = {1, 0, 1};
     c.startSentinel = {0x21, 0x22, 0x23};
     c.endSentinel = {0x24, 0x25, 0x26};
-    c.packetTerminator = TERM_CR;
-    c.trackTerminator = {TERM_CRLF, TERM_NONE, TERM_CR};
-    c.optionFlags = OPT_PREFIX | OPT_SUFFIX | OPT_BEEP_OFF | OPT_TRACK3_TRIM | OPT_AUTO_OUTPUT_OFF;
-    for (size_t i = 0; i < CONFIG_TEXT_FIELD_SIZE; ++i) {
+    c.packetTerminator = protocol::TERM_CR;
+    c.trackTerminator = {protocol::TERM_CRLF, protocol::TERM_NONE, protocol::TERM_CR};
+    c.optionFlags = protocol::OPT_PREFIX | protocol::OPT_SUFFIX | protocol::OPT_BEEP_OFF |
+                    protocol::OPT_TRACK3_TRIM | protocol::OPT_AUTO_OUTPUT_OFF;
+    for (size_t i = 0; i < protocol::CONFIG_TEXT_FIELD_SIZE; ++i) {
         c.prefix[i] = static_cast<uint8_t>(0x40 + i);
         c.suffix[i] = static_cast<uint8_t>(0x60 + i);
     }
@@ -35,7 +36,7 @@ ReaderConfig DistinctConfig() {
 }
 
 TEST(WriteImage, AllZeroRecord) {
-    ConfigWriteImage img = MakeConfigWriteImage(ReaderConfig{});
+    protocol::ConfigWriteImage img = protocol::MakeConfigWriteImage(protocol::ReaderConfig{});
     std::vector<uint8_t> expected(64, 0);
     expected[0] = 0x1B;
     expected[1] = 0x01;
@@ -46,15 +47,15 @@ TEST(WriteImage, AllZeroRecord) {
 TEST(WriteImage, HeaderChecksumOfFactoryHeaders) {
     const uint8_t usb[16] = {0x1B, 0x01, 0x01, 0x01, 0x01, 0x25, 0x3B, 0x2B,
                              0x3F, 0x3F, 0x3F, 0x00, 0x03, 0x03, 0x03, 0x06};
-    EXPECT_EQ(ConfigHeaderChecksum(usb), 0x14);
+    EXPECT_EQ(protocol::ConfigHeaderChecksum(usb), 0x14);
     uint8_t serial[16];
     std::copy(usb, usb + 16, serial);
     serial[15] = 0x07;
-    EXPECT_EQ(ConfigHeaderChecksum(serial), 0x15);
+    EXPECT_EQ(protocol::ConfigHeaderChecksum(serial), 0x15);
 }
 
 TEST(WriteImage, StartupRecordGivesTheUsbFactoryImage) {
-    ConfigWriteImage img = MakeConfigWriteImage(StartupConfig());
+    protocol::ConfigWriteImage img = protocol::MakeConfigWriteImage(StartupConfig());
     const std::vector<uint8_t> header = {0x1B, 0x01, 0x01, 0x01, 0x01, 0x25, 0x3B, 0x2B,
                                          0x3F, 0x3F, 0x3F, 0x00, 0x03, 0x03, 0x03, 0x06,
                                          0x14, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
@@ -63,10 +64,10 @@ TEST(WriteImage, StartupRecordGivesTheUsbFactoryImage) {
 }
 
 TEST(WriteImage, EveryFieldAtItsOffset) {
-    ConfigWriteImage img = MakeConfigWriteImage(DistinctConfig());
+    protocol::ConfigWriteImage img = protocol::MakeConfigWriteImage(DistinctConfig());
     EXPECT_EQ(Bytes(img.data(), 16), (std::vector<uint8_t>{0x1B, 0x01, 1, 0, 1, 0x21, 0x22, 0x23,
                                                            0x24, 0x25, 0x26, 1, 3, 0, 1, 0}));
-    EXPECT_EQ(img[16], ConfigHeaderChecksum(img.data()));
+    EXPECT_EQ(img[16], protocol::ConfigHeaderChecksum(img.data()));
     EXPECT_EQ(Bytes(img.data() + 17, 7), std::vector<uint8_t>(7, 0));
     EXPECT_EQ(img[24], 0x8F);
     EXPECT_EQ(img[25], 0x40);
@@ -79,24 +80,24 @@ TEST(WriteImage, EveryFieldAtItsOffset) {
 }
 
 TEST(WriteImage, ChecksumCoversTheHeaderOnly) {
-    ReaderConfig c = StartupConfig();
-    const uint8_t before = MakeConfigWriteImage(c)[16];
+    protocol::ReaderConfig c = StartupConfig();
+    const uint8_t before = protocol::MakeConfigWriteImage(c)[16];
     c.usbHidModeOff = 0;
-    c.optionFlags = OPT_BEEP_OFF;
+    c.optionFlags = protocol::OPT_BEEP_OFF;
     c.prefix[0] = 'A';
     c.trackStart = {9, 9, 9};
-    EXPECT_EQ(MakeConfigWriteImage(c)[16], before);
+    EXPECT_EQ(protocol::MakeConfigWriteImage(c)[16], before);
     c.usbSpeed = 7;
-    EXPECT_EQ(MakeConfigWriteImage(c)[16], 0x15);
+    EXPECT_EQ(protocol::MakeConfigWriteImage(c)[16], 0x15);
 }
 
 TEST(WriteImage, FramingFieldsAreCopiedAsFilled) {
     // Framing on, user prefix and suffix off.
-    ReaderConfig c;
-    c.optionFlags = OPT_PREFIX | OPT_SUFFIX;
-    c.prefix[0] = STX;
-    c.suffix[0] = ETX;
-    ConfigWriteImage img = MakeConfigWriteImage(c);
+    protocol::ReaderConfig c;
+    c.optionFlags = protocol::OPT_PREFIX | protocol::OPT_SUFFIX;
+    c.prefix[0] = protocol::STX;
+    c.suffix[0] = protocol::ETX;
+    protocol::ConfigWriteImage img = protocol::MakeConfigWriteImage(c);
     EXPECT_EQ(img[24], 0x03);
     std::vector<uint8_t> prefix(15, 0), suffix(15, 0);
     prefix[0] = 0x02;
@@ -105,11 +106,11 @@ TEST(WriteImage, FramingFieldsAreCopiedAsFilled) {
     EXPECT_EQ(Bytes(img.data() + 40, 15), suffix);
 
     // Framing on with AB and XY.
-    ReaderConfig d;
-    d.optionFlags = OPT_PREFIX | OPT_SUFFIX;
-    d.prefix = {STX, 'A', 'B'};
-    d.suffix = {'X', 'Y', ETX};
-    img = MakeConfigWriteImage(d);
+    protocol::ReaderConfig d;
+    d.optionFlags = protocol::OPT_PREFIX | protocol::OPT_SUFFIX;
+    d.prefix = {protocol::STX, 'A', 'B'};
+    d.suffix = {'X', 'Y', protocol::ETX};
+    img = protocol::MakeConfigWriteImage(d);
     prefix = std::vector<uint8_t>(15, 0);
     suffix = std::vector<uint8_t>(15, 0);
     prefix[0] = 0x02, prefix[1] = 0x41, prefix[2] = 0x42;
@@ -118,18 +119,18 @@ TEST(WriteImage, FramingFieldsAreCopiedAsFilled) {
     EXPECT_EQ(Bytes(img.data() + 40, 15), suffix);
 
     // Nothing is added when the record has no framing.
-    ReaderConfig e;
+    protocol::ReaderConfig e;
     e.prefix = {'A', 'B'};
-    img = MakeConfigWriteImage(e);
+    img = protocol::MakeConfigWriteImage(e);
     EXPECT_EQ(img[24], 0);
     EXPECT_EQ(img[25], 'A');
     EXPECT_EQ(img[40], 0);
 }
 
 TEST(ReadImage, EveryFieldFromItsOffset) {
-    ConfigReadImage img{};
+    protocol::ConfigReadImage img{};
     for (size_t i = 0; i < img.size(); ++i) img[i] = static_cast<uint8_t>(0x80 + i);
-    ReaderConfig c = ParseConfigReadImage(img);
+    protocol::ReaderConfig c = protocol::ParseConfigReadImage(img);
     EXPECT_EQ(c.trackEnable, (std::array<uint8_t, 3>{0x80, 0x81, 0x82}));
     EXPECT_EQ(c.startSentinel, (std::array<uint8_t, 3>{0x83, 0x84, 0x85}));
     EXPECT_EQ(c.endSentinel, (std::array<uint8_t, 3>{0x86, 0x87, 0x88}));
@@ -146,34 +147,35 @@ TEST(ReadImage, EveryFieldFromItsOffset) {
     // Bytes 13-16 and 55 carry nothing for the system; speed and HID mode are not there.
     EXPECT_EQ(c.usbSpeed, 0);
     EXPECT_EQ(c.usbHidModeOff, 0);
-    ConfigReadImage other = img;
+    protocol::ConfigReadImage other = img;
     other[13] = other[14] = other[15] = other[16] = other[55] = 0;
-    EXPECT_EQ(ParseConfigReadImage(other), c);
+    EXPECT_EQ(protocol::ParseConfigReadImage(other), c);
 }
 
 TEST(ReadImage, RoundTripKeepsEverySharedField) {
-    ReaderConfig c = DistinctConfig();
+    protocol::ReaderConfig c = DistinctConfig();
     c.usbSpeed = 5;
     c.usbHidModeOff = 1;
-    ConfigReadImage img = MakeConfigReadImage(c, {0xAA, 0xBB, 0xCC, 0xDD}, 0xEE);
+    protocol::ConfigReadImage img =
+        protocol::MakeConfigReadImage(c, {0xAA, 0xBB, 0xCC, 0xDD}, 0xEE);
     EXPECT_EQ(Bytes(img.data() + 13, 4), (std::vector<uint8_t>{0xAA, 0xBB, 0xCC, 0xDD}));
     EXPECT_EQ(img[55], 0xEE);
 
-    ReaderConfig back = ParseConfigReadImage(img);
-    ReaderConfig expected = c;
+    protocol::ReaderConfig back = protocol::ParseConfigReadImage(img);
+    protocol::ReaderConfig expected = c;
     expected.usbSpeed = 0;
     expected.usbHidModeOff = 0;
     EXPECT_EQ(back, expected);
 
     // Made into a write image again: the body and header fields equal those of the image read,
     // speed and HID mode byte come out 0.
-    ConfigWriteImage w = MakeConfigWriteImage(back);
-    ConfigWriteImage orig = MakeConfigWriteImage(c);
+    protocol::ConfigWriteImage w = protocol::MakeConfigWriteImage(back);
+    protocol::ConfigWriteImage orig = protocol::MakeConfigWriteImage(c);
     EXPECT_EQ(Bytes(w.data() + 24, 40), Bytes(orig.data() + 24, 40));
     EXPECT_EQ(Bytes(w.data(), 15), Bytes(orig.data(), 15));
     EXPECT_EQ(w[15], 0);
     EXPECT_EQ(w[17], 0);
-    EXPECT_EQ(ParseConfigWriteImage(orig), c);
+    EXPECT_EQ(protocol::ParseConfigWriteImage(orig), c);
 }
 
 }  // namespace

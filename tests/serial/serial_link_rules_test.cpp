@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/clock.h"
+#include "base/clock.h"
 #include "link/serial_link.h"
 
 namespace {

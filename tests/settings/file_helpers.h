@@ -15,8 +15,8 @@
 
 namespace settingstest {
 
-inline ConfigReadImage Pattern(uint8_t seed) {
-    ConfigReadImage image{};
+inline protocol::ConfigReadImage Pattern(uint8_t seed) {
+    protocol::ConfigReadImage image{};
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(seed + i * 7);
     return image;
 }
@@ -26,7 +26,7 @@ inline void Spit(const std::filesystem::path& p, const std::string& bytes) {
     out << bytes;
 }
 
-inline std::string AsString(const ConfigReadImage& image) {
+inline std::string AsString(const protocol::ConfigReadImage& image) {
     return std::string(image.begin(), image.end());
 }
 

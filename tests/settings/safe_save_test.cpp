@@ -106,9 +106,10 @@ TEST_F(SafeSaveTest, ALinkPlantedByAnotherUserInAStickyFolderIsNotFollowed) {
     const fs::path link = shared / "setup.cfg";
     ASSERT_EQ(AsUser(USER_B, false, [&] { return ::symlink(important.c_str(), link.c_str()); }), 0);
 
-    EXPECT_EQ(AsUser(USER_A, false, [&] { return WriteSettingsFile(link, Pattern(1)) ? 1 : 0; }),
+    EXPECT_EQ(AsUser(USER_A, false,
+                     [&] { return settings_file::WriteSettingsFile(link, Pattern(1)) ? 1 : 0; }),
               0);
-    EXPECT_FALSE(WriteSettingsFile(link, Pattern(2))) << "as root";
+    EXPECT_FALSE(settings_file::WriteSettingsFile(link, Pattern(2))) << "as root";
     EXPECT_EQ(Slurp(important), "precious");
     EXPECT_EQ(Stat(important).st_uid, USER_A);
     EXPECT_TRUE(fs::is_symlink(link));
@@ -119,8 +120,10 @@ TEST_F(SafeSaveTest, ALinkPlantedByAnotherUserInAStickyFolderIsNotFollowed) {
     ASSERT_EQ(AsUser(USER_B, false, [&] { return ::symlink(wanted.c_str(), dangling.c_str()); }),
               0);
     EXPECT_EQ(
-        AsUser(USER_A, false, [&] { return WriteSettingsFile(dangling, Pattern(1)) ? 1 : 0; }), 0);
-    EXPECT_FALSE(WriteSettingsFile(dangling, Pattern(2))) << "as root";
+        AsUser(USER_A, false,
+               [&] { return settings_file::WriteSettingsFile(dangling, Pattern(1)) ? 1 : 0; }),
+        0);
+    EXPECT_FALSE(settings_file::WriteSettingsFile(dangling, Pattern(2))) << "as root";
     EXPECT_FALSE(fs::exists(wanted));
 }
 
@@ -155,8 +158,10 @@ TEST_F(SafeSaveTest, AnotherUsersOrAHardLinkedFileIsWrittenInPlace) {
         if (c.secondLink) fs::create_hard_link(file, other);
         const struct stat before = Stat(file);
 
-        EXPECT_EQ(AsUser(USER_A, true, [&] { return WriteSettingsFile(file, Pattern(7)) ? 0 : 1; }),
-                  0);
+        EXPECT_EQ(
+            AsUser(USER_A, true,
+                   [&] { return settings_file::WriteSettingsFile(file, Pattern(7)) ? 0 : 1; }),
+            0);
         const struct stat after = Stat(file);
         EXPECT_EQ(Slurp(file), AsString(Pattern(7)));
         EXPECT_EQ(after.st_ino, before.st_ino);
@@ -195,7 +200,7 @@ TEST_F(SafeSaveTest, AFailedInPlaceSaveKeepsTheOldBytesAndLength) {
                              std::signal(SIGXFSZ, SIG_IGN);
                              const struct rlimit limit { c.limit, c.limit };
                              if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 3;
-                             return WriteSettingsFile(file, Pattern(9)) ? 1 : 0;
+                             return settings_file::WriteSettingsFile(file, Pattern(9)) ? 1 : 0;
                          }),
                   0)
             << "the save must report the failure";
@@ -243,7 +248,7 @@ TEST_F(SafeSaveTest, AFullDiskNoFreeInodeOrARefusedRenameStillSavesAnExistingFil
                 ::close(fd);
                 if (obstacle == FULL_DISK) break;
             }
-            if (!WriteSettingsFile(file, Pattern(4))) return 1;
+            if (!settings_file::WriteSettingsFile(file, Pattern(4))) return 1;
             return Slurp(file) == AsString(Pattern(4)) ? 0 : 2;
         });
         if (status == 10) GTEST_SKIP() << "no private tmpfs or bind mount possible here";
@@ -256,9 +261,9 @@ TEST_F(SafeSaveTest, NamesUpToTheLongestAllowedSave) {
     for (const size_t length : {243u, 250u, 255u}) {
         const fs::path file = m_dir / (std::string(length - 4, 'n') + ".cfg");
         for (const uint8_t seed : {1, 2}) {  // new, then over the existing file
-            ASSERT_TRUE(WriteSettingsFile(file, Pattern(seed))) << length;
-            ConfigReadImage back{};
-            ASSERT_TRUE(ReadSettingsFile(file, back)) << length;
+            ASSERT_TRUE(settings_file::WriteSettingsFile(file, Pattern(seed))) << length;
+            protocol::ConfigReadImage back{};
+            ASSERT_TRUE(settings_file::ReadSettingsFile(file, back)) << length;
             EXPECT_EQ(back, Pattern(seed));
         }
         EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()), 1);
@@ -278,7 +283,7 @@ TEST_F(SafeSaveTest, ADanglingLinkGetsItsTargetCreated) {
         const fs::path link = m_dir / "link.cfg";
         fs::remove(link);
         fs::create_symlink(m_dir / c.target, link);
-        EXPECT_EQ(WriteSettingsFile(link, Pattern(6)), c.saves);
+        EXPECT_EQ(settings_file::WriteSettingsFile(link, Pattern(6)), c.saves);
         EXPECT_TRUE(fs::is_symlink(link));
         if (c.saves) {
             EXPECT_EQ(Slurp(m_dir / c.target), AsString(Pattern(6)));
@@ -311,9 +316,9 @@ TEST_F(SafeSaveTest, NothingButARegularFileIsEverOpened) {
             if (::setsid() < 0) return 20;
             const int watch = ::inotify_init1(IN_NONBLOCK);
             if (watch < 0 || ::inotify_add_watch(watch, path.c_str(), IN_OPEN) < 0) return 20;
-            ConfigReadImage image{};
-            if (ReadSettingsFile(path, image)) return 1;
-            if (WriteSettingsFile(path, image)) return 2;
+            protocol::ConfigReadImage image{};
+            if (settings_file::ReadSettingsFile(path, image)) return 1;
+            if (settings_file::WriteSettingsFile(path, image)) return 2;
             char events[4096];
             if (::read(watch, events, sizeof events) > 0) return 3;
             if (::open("/dev/tty", O_RDWR | O_NOCTTY) >= 0) return 4;
@@ -404,7 +409,7 @@ TEST_F(SafeSaveTest, ASavedFileKeepsItsModeAclAndAttributesExactly) {
         const auto before = Xattrs(file);
         const mode_t mode = Stat(file).st_mode & 07777;
 
-        ASSERT_TRUE(WriteSettingsFile(file, Pattern(8)));
+        ASSERT_TRUE(settings_file::WriteSettingsFile(file, Pattern(8)));
         EXPECT_EQ(Slurp(file), AsString(Pattern(8)));
         EXPECT_EQ(Stat(file).st_mode & 07777, mode);
         EXPECT_EQ(Xattrs(file), before) << "the file's ACL or attributes changed";
@@ -438,9 +443,9 @@ TEST_F(SafeSaveTest, ANameSwappedToAFifoIsNeverOpenedByALoadOrASave) {
     });
     int refused = 0;
     for (int i = 0; i < 3000; ++i) {
-        ConfigReadImage image{};
-        if (!ReadSettingsFile(name, image)) ++refused;
-        if (!WriteSettingsFile(name, Pattern(static_cast<uint8_t>(i)))) ++refused;
+        protocol::ConfigReadImage image{};
+        if (!settings_file::ReadSettingsFile(name, image)) ++refused;
+        if (!settings_file::WriteSettingsFile(name, Pattern(static_cast<uint8_t>(i)))) ++refused;
     }
     stop = true;
     swapper.join();

@@ -48,12 +48,12 @@ protected:
 
 TEST_F(SettingsFileTest, SavedFileHoldsExactlyTheImageAndLoadsBack) {
     const fs::path file = m_dir / "Setup.cfg";
-    const ConfigReadImage image = Pattern(0x11);
-    ASSERT_TRUE(WriteSettingsFile(file.string(), image));
+    const protocol::ConfigReadImage image = Pattern(0x11);
+    ASSERT_TRUE(settings_file::WriteSettingsFile(file.string(), image));
     EXPECT_EQ(Slurp(file), AsString(image));
 
-    ConfigReadImage loaded{};
-    ASSERT_TRUE(ReadSettingsFile(file.string(), loaded));
+    protocol::ConfigReadImage loaded{};
+    ASSERT_TRUE(settings_file::ReadSettingsFile(file.string(), loaded));
     EXPECT_EQ(loaded, image);
     EXPECT_EQ(OtherEntries({"Setup.cfg"}), 0);
 }
@@ -65,7 +65,7 @@ TEST_F(SettingsFileTest, SavingOverALongerFileReplacesItWithExactly56BytesAndIts
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     const ino_t old = st.st_ino;
-    ASSERT_TRUE(WriteSettingsFile(file.string(), Pattern(3)));
+    ASSERT_TRUE(settings_file::WriteSettingsFile(file.string(), Pattern(3)));
     EXPECT_EQ(Slurp(file), AsString(Pattern(3)));
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -89,9 +89,10 @@ TEST_F(SettingsFileTest, LoadTakesTheFirst56BytesAndRefusesFewer) {
     for (const auto& c : cases) {
         const fs::path file = m_dir / "case.cfg";
         Spit(file, c.content);
-        ConfigReadImage image = Pattern(0x99);
-        const ConfigReadImage before = image;
-        EXPECT_EQ(ReadSettingsFile(file.string(), image), c.loads) << c.content.size();
+        protocol::ConfigReadImage image = Pattern(0x99);
+        const protocol::ConfigReadImage before = image;
+        EXPECT_EQ(settings_file::ReadSettingsFile(file.string(), image), c.loads)
+            << c.content.size();
         if (c.loads)
             EXPECT_EQ(AsString(image), c.content.substr(0, 56)) << c.content.size();
         else
@@ -100,16 +101,16 @@ TEST_F(SettingsFileTest, LoadTakesTheFirst56BytesAndRefusesFewer) {
 }
 
 TEST_F(SettingsFileTest, PathsThatAreNotWritableFilesFail) {
-    ConfigReadImage image{};
-    EXPECT_FALSE(WriteSettingsFile("", image));
-    EXPECT_FALSE(ReadSettingsFile("", image));
+    protocol::ConfigReadImage image{};
+    EXPECT_FALSE(settings_file::WriteSettingsFile("", image));
+    EXPECT_FALSE(settings_file::ReadSettingsFile("", image));
     // A folder can be opened neither for writing nor as a file to replace.
-    EXPECT_FALSE(WriteSettingsFile(m_dir.string(), image));
-    EXPECT_FALSE(ReadSettingsFile(m_dir.string(), image));
+    EXPECT_FALSE(settings_file::WriteSettingsFile(m_dir.string(), image));
+    EXPECT_FALSE(settings_file::ReadSettingsFile(m_dir.string(), image));
     EXPECT_TRUE(fs::is_directory(m_dir));
     // A missing folder or a missing file.
-    EXPECT_FALSE(WriteSettingsFile((m_dir / "no" / "such.cfg").string(), image));
-    EXPECT_FALSE(ReadSettingsFile((m_dir / "missing.cfg").string(), image));
+    EXPECT_FALSE(settings_file::WriteSettingsFile((m_dir / "no" / "such.cfg").string(), image));
+    EXPECT_FALSE(settings_file::ReadSettingsFile((m_dir / "missing.cfg").string(), image));
 }
 
 TEST_F(SettingsFileTest, SavingThroughASymlinkReplacesItsTarget) {
@@ -117,7 +118,7 @@ TEST_F(SettingsFileTest, SavingThroughASymlinkReplacesItsTarget) {
     const fs::path link = m_dir / "link.cfg";
     Spit(target, "old");
     fs::create_symlink(target, link);
-    ASSERT_TRUE(WriteSettingsFile(link.string(), Pattern(5)));
+    ASSERT_TRUE(settings_file::WriteSettingsFile(link.string(), Pattern(5)));
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(Slurp(target), AsString(Pattern(5)));
 }
@@ -150,7 +151,7 @@ TEST_F(SettingsFileTest, ASaveStoppedByTheFileSizeLimitFailsAndKeepsTheOldFile) 
             ::getrlimit(RLIMIT_FSIZE, &limit);
             limit.rlim_cur = c.limit;
             if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 3;
-            if (WriteSettingsFile(file.string(), Pattern(0x70))) return 1;
+            if (settings_file::WriteSettingsFile(file.string(), Pattern(0x70))) return 1;
             sigset_t blocked, pending;
             ::sigprocmask(SIG_BLOCK, nullptr, &blocked);
             ::sigpending(&pending);
@@ -176,9 +177,9 @@ TEST_F(SettingsFileTest, AFileThatCannotBeWrittenCannotBeLoaded) {
     if (::geteuid() != 0) {
         Spit(file, bytes);
         ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
-        ConfigReadImage image{};
-        EXPECT_FALSE(ReadSettingsFile(file.string(), image));
-        EXPECT_FALSE(WriteSettingsFile(file.string(), Pattern(1)));
+        protocol::ConfigReadImage image{};
+        EXPECT_FALSE(settings_file::ReadSettingsFile(file.string(), image));
+        EXPECT_FALSE(settings_file::WriteSettingsFile(file.string(), Pattern(1)));
         EXPECT_EQ(Slurp(file), bytes);
         return;
     }
@@ -192,9 +193,9 @@ TEST_F(SettingsFileTest, AFileThatCannotBeWrittenCannotBeLoaded) {
         Spit(inside, bytes);
         if (::mount(nullptr, mountDir.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
             return 10;
-        ConfigReadImage image{};
-        if (ReadSettingsFile(inside.string(), image)) return 1;
-        if (WriteSettingsFile(inside.string(), Pattern(1))) return 2;
+        protocol::ConfigReadImage image{};
+        if (settings_file::ReadSettingsFile(inside.string(), image)) return 1;
+        if (settings_file::WriteSettingsFile(inside.string(), Pattern(1))) return 2;
         if (Slurp(inside) != bytes) return 3;
         return 0;
     });

@@ -57,7 +57,7 @@ TEST_F(SettingsOpsTest, UsbSaveWritesTheReaderBytesAndAsksForTheFile) {
     EXPECT_EQ(Slurp(file), ReaderBytes());
     EXPECT_EQ(Slurp(file).size(), 56u);
     EXPECT_EQ(m_dlg.TimerPeriod(), POLL_PERIOD_MS);
-    EXPECT_GE(Now() - start, 7 * SAVE_REPORT_PAUSE_MS);
+    EXPECT_GE(Now() - start, 7 * protocol::SAVE_REPORT_PAUSE_MS);
     EXPECT_EQ(Log().usb, std::vector<std::string>{"00 53 00 00 00 00 00 00 00"});
 
     ASSERT_EQ(m_host.fileDialogs.size(), 1u);
@@ -164,8 +164,8 @@ TEST_F(SettingsOpsTest, SerialSaveStartsThePollOnlyAfterTheFileIsWritten) {
 
 TEST_F(SettingsOpsTest, LoadFailuresChangeNoControl) {
     const std::string bytes = [] {
-        ConfigReadImage image{};
-        image[17] = OPT_BEEP_OFF;
+        protocol::ConfigReadImage image{};
+        image[17] = protocol::OPT_BEEP_OFF;
         return std::string(image.begin(), image.end());
     }();
     std::ofstream(m_dir / "short.cfg", std::ios::binary) << bytes.substr(0, 55);
@@ -199,7 +199,7 @@ TEST_F(SettingsOpsTest, LoadFailuresChangeNoControl) {
 }
 
 TEST_F(SettingsOpsTest, LoadTakesTheFirst56BytesOfALongerFile) {
-    ConfigReadImage image{};
+    protocol::ConfigReadImage image{};
     image[0] = 1;      // track 1 on only
     image[3] = '%';    // start sentinel of track 1
     image[17] = 0x0C;  // beep off, trimming

@@ -28,12 +28,12 @@ protected:
         return got;
     }
 
-    static ConfigWriteImage SomeImage() {
-        ReaderConfig c = ParseConfigWriteImage(sim::UsbFactoryImage());
-        c.optionFlags = OPT_SUFFIX;
+    static protocol::ConfigWriteImage SomeImage() {
+        protocol::ReaderConfig c = protocol::ParseConfigWriteImage(sim::UsbFactoryImage());
+        c.optionFlags = protocol::OPT_SUFFIX;
         c.suffix = {'#'};
         c.trackEnable = {0, 1, 0};
-        return MakeConfigWriteImage(c);
+        return protocol::MakeConfigWriteImage(c);
     }
 };
 
@@ -45,7 +45,7 @@ TEST_F(SimSerial, OnlyCom1HasAReader) {
 }
 
 TEST_F(SimSerial, SetConfigurationGetsAnAckAndIsKept) {
-    const ConfigWriteImage image = SomeImage();
+    const protocol::ConfigWriteImage image = SomeImage();
     Write(std::vector<uint8_t>(image.begin(), image.end()));
     const uint32_t t = Now();
     const std::vector<uint8_t> reply = ReadUpTo(8, 850);
@@ -57,12 +57,12 @@ TEST_F(SimSerial, SetConfigurationGetsAnAckAndIsKept) {
 
 TEST_F(SimSerial, RefusedConfigurationsGetANak) {
     const std::string before = SimOut("config");
-    ConfigWriteImage bad = SomeImage();
+    protocol::ConfigWriteImage bad = SomeImage();
     bad[16] ^= 0x40;
     Write(std::vector<uint8_t>(bad.begin(), bad.end()));
     EXPECT_EQ(ReadUpTo(8, 450), std::vector<uint8_t>{sim::SERIAL_CONFIG_REFUSED});
     Sim("mode reject");
-    const ConfigWriteImage good = SomeImage();
+    const protocol::ConfigWriteImage good = SomeImage();
     Write(std::vector<uint8_t>(good.begin(), good.end()));
     EXPECT_EQ(ReadUpTo(8, 450), std::vector<uint8_t>{sim::SERIAL_CONFIG_REFUSED});
     EXPECT_EQ(SimOut("config"), before);
@@ -70,13 +70,13 @@ TEST_F(SimSerial, RefusedConfigurationsGetANak) {
 
 TEST_F(SimSerial, EscapeWithoutSetConfigurationIsNoFrame) {
     // ESC then 'V': the version is answered, and the next 63 bytes are no frame either.
-    Write({CMD_ESC, CMD_GET_VERSION});
+    Write({protocol::CMD_ESC, protocol::CMD_GET_VERSION});
     const std::vector<uint8_t> v = ReadUpTo(100, 850);
     EXPECT_EQ(std::string(v.begin(), v.end()), "V2.10");
 }
 
 TEST_F(SimSerial, GetConfigAnswers56BytesAtLineSpeed) {
-    Write({CMD_GET_CONFIG});
+    Write({protocol::CMD_GET_CONFIG});
     const uint32_t t = Now();
     std::vector<uint8_t> got;
     uint8_t b = 0;
@@ -85,7 +85,7 @@ TEST_F(SimSerial, GetConfigAnswers56BytesAtLineSpeed) {
         got.push_back(b);
     }
     EXPECT_EQ(Now() - t, 59u);  // 56 bytes at 1.042 ms
-    const ConfigReadImage expected = sim::ReaderReadImage(sim::UsbFactoryImage());
+    const protocol::ConfigReadImage expected = sim::ReaderReadImage(sim::UsbFactoryImage());
     EXPECT_EQ(got, std::vector<uint8_t>(expected.begin(), expected.end()));
     EXPECT_EQ(SerialLink::ReadByte(1, &b, 850), -1);
     EXPECT_EQ(Now() - t, 59u + 850u);
@@ -93,11 +93,11 @@ TEST_F(SimSerial, GetConfigAnswers56BytesAtLineSpeed) {
 
 TEST_F(SimSerial, VersionAndCardDataAsPlainBytes) {
     Sim("version ZR 3.1");
-    Write({CMD_GET_VERSION});
+    Write({protocol::CMD_GET_VERSION});
     std::vector<uint8_t> got = ReadUpTo(100, 10);
     EXPECT_EQ(std::string(got.begin(), got.end()), "ZR 3.1");
     Sim("card ABC||  9  9  ");
-    Write({CMD_READ_CARD});
+    Write({protocol::CMD_READ_CARD});
     got = ReadUpTo(100, 10);
     EXPECT_EQ(std::string(got.begin(), got.end()), "%ABC?\r\n+  9  9  ?\r\n");
 }
@@ -108,15 +108,15 @@ TEST_F(SimSerial, SwipeIsSentByItselfOnlyWithAutomaticOutputOn) {
     std::vector<uint8_t> got = ReadUpTo(100, 10);
     EXPECT_EQ(std::string(got.begin(), got.end()), ";5555?\r\n");
 
-    ReaderConfig c = ParseConfigWriteImage(sim::UsbFactoryImage());
-    c.optionFlags = OPT_AUTO_OUTPUT_OFF;
-    const ConfigWriteImage off = MakeConfigWriteImage(c);
+    protocol::ReaderConfig c = protocol::ParseConfigWriteImage(sim::UsbFactoryImage());
+    c.optionFlags = protocol::OPT_AUTO_OUTPUT_OFF;
+    const protocol::ConfigWriteImage off = protocol::MakeConfigWriteImage(c);
     Write(std::vector<uint8_t>(off.begin(), off.end()));
     EXPECT_EQ(ReadUpTo(8, 850).size(), 1u);
     Sim("swipe");
     EXPECT_TRUE(ReadUpTo(100, 500).empty());
     // The card is still there to be asked for.
-    Write({CMD_READ_CARD});
+    Write({protocol::CMD_READ_CARD});
     got = ReadUpTo(100, 10);
     EXPECT_EQ(std::string(got.begin(), got.end()), ";5555?\r\n");
 }
@@ -129,10 +129,10 @@ TEST_F(SimSerial, SendPutsBytesOnTheLineAsTheyAre) {
 
 TEST_F(SimSerial, SilentReaderLetsEveryReadTimeOut) {
     Sim("mode silent");
-    const ConfigWriteImage image = SomeImage();
+    const protocol::ConfigWriteImage image = SomeImage();
     const std::string before = SimOut("config");
     Write(std::vector<uint8_t>(image.begin(), image.end()));
-    Write({CMD_GET_CONFIG});
+    Write({protocol::CMD_GET_CONFIG});
     const uint32_t t = Now();
     EXPECT_TRUE(ReadUpTo(8, 850).empty());
     EXPECT_EQ(Now() - t, 850u);
@@ -143,11 +143,11 @@ TEST_F(SimSerial, SilentReaderLetsEveryReadTimeOut) {
 
 TEST_F(SimSerial, PartialSlowExtraAndGarbage) {
     Sim("mode partial 40");
-    Write({CMD_GET_CONFIG});
+    Write({protocol::CMD_GET_CONFIG});
     EXPECT_EQ(ReadUpTo(56, 850).size(), 40u);
 
     Sim("mode slow 900");
-    Write({CMD_GET_VERSION});
+    Write({protocol::CMD_GET_VERSION});
     uint32_t t = Now();
     EXPECT_TRUE(ReadUpTo(56, 850).empty());
     EXPECT_EQ(Now() - t, 850u);
@@ -156,22 +156,22 @@ TEST_F(SimSerial, PartialSlowExtraAndGarbage) {
 
     // Ten bytes to a configuration: 8 are read by the exchange, 2 are left for the poll.
     Sim("mode extra 9");
-    const ConfigWriteImage image = SomeImage();
+    const protocol::ConfigWriteImage image = SomeImage();
     Write(std::vector<uint8_t>(image.begin(), image.end()));
     EXPECT_EQ(ReadUpTo(8, 850).size(), 8u);
     EXPECT_EQ(ReadUpTo(8, 1), (std::vector<uint8_t>{sim::EXTRA_BYTE, sim::EXTRA_BYTE}));
 
     Sim("mode garbage");
-    Write({CMD_GET_CONFIG});
+    Write({protocol::CMD_GET_CONFIG});
     const std::vector<uint8_t> got = ReadUpTo(100, 850);
     ASSERT_EQ(got.size(), 56u);
-    const ConfigReadImage good = sim::ReaderReadImage(image);
+    const protocol::ConfigReadImage good = sim::ReaderReadImage(image);
     EXPECT_NE(got, std::vector<uint8_t>(good.begin(), good.end()));
 }
 
 TEST_F(SimSerial, VanishedReaderFailsAtOnceAndCanBeAttachedAgain) {
     Sim("mode vanish 10");
-    Write({CMD_GET_CONFIG});
+    Write({protocol::CMD_GET_CONFIG});
     EXPECT_EQ(ReadUpTo(56, 850).size(), 9u);
     const uint32_t t = Now();
     uint8_t b = 0;
@@ -192,17 +192,17 @@ TEST_F(SimSerial, VanishedReaderFailsAtOnceAndCanBeAttachedAgain) {
 
 TEST_F(SimSerial, OtherLineSettingsGetNothingThrough) {
     ASSERT_EQ(SerialLink::Open(1, 19200, 8, 0), 0);
-    Write({CMD_GET_VERSION});
+    Write({protocol::CMD_GET_VERSION});
     EXPECT_TRUE(ReadUpTo(8, 100).empty());
     Sim("send 41 42");
     EXPECT_TRUE(ReadUpTo(8, 100).empty());
     ASSERT_EQ(SerialLink::Open(1, 9600, 8, 0), 0);
-    Write({CMD_GET_VERSION});
+    Write({protocol::CMD_GET_VERSION});
     EXPECT_EQ(ReadUpTo(8, 100).size(), 5u);
 }
 
 TEST_F(SimSerial, OpenDiscardsWhatAlreadyArrived) {
-    Write({CMD_GET_VERSION});
+    Write({protocol::CMD_GET_VERSION});
     m_sim.Clock().SleepMs(3);  // "V2" is in, ".10" still on the line
     ASSERT_EQ(SerialLink::Open(1, 9600, 8, 0), 0);
     const std::vector<uint8_t> got = ReadUpTo(8, 100);

@@ -49,7 +49,7 @@ protected:
         return true;
     }
     // The set-configuration command as the download sends it: 8 reports, 17 ms apart.
-    int SendImage(const ConfigWriteImage& image) {
+    int SendImage(const protocol::ConfigWriteImage& image) {
         for (int k = 0; k < 8; ++k) {
             if (!Send(std::vector<uint8_t>(image.begin() + 8 * k, image.begin() + 8 * k + 8))) {
                 return k + 1;
@@ -64,13 +64,13 @@ protected:
         return all;
     }
 
-    static ConfigWriteImage SomeImage() {
-        ReaderConfig c = ParseConfigWriteImage(sim::UsbFactoryImage());
-        c.optionFlags = OPT_PREFIX | OPT_BEEP_OFF;
+    static protocol::ConfigWriteImage SomeImage() {
+        protocol::ReaderConfig c = protocol::ParseConfigWriteImage(sim::UsbFactoryImage());
+        c.optionFlags = protocol::OPT_PREFIX | protocol::OPT_BEEP_OFF;
         c.prefix = {'P', 'R'};
         c.usbSpeed = 2;
         c.trackStart = {1, 2, 3};
-        return MakeConfigWriteImage(c);
+        return protocol::MakeConfigWriteImage(c);
     }
     static std::string Hex(const uint8_t* p, size_t n) { return sim::HexBytes(p, n); }
 
@@ -91,7 +91,7 @@ TEST_F(SimUsb, OneReaderUnder0801And0005WithNineByteReports) {
 
 TEST_F(SimUsb, SetConfigurationIsAcceptedKeptAndLogged) {
     ASSERT_TRUE(Open());
-    const ConfigWriteImage image = SomeImage();
+    const protocol::ConfigWriteImage image = SomeImage();
     const uint32_t start = Now();
     ASSERT_EQ(SendImage(image), 0);
     std::vector<uint8_t> verdict;
@@ -99,7 +99,7 @@ TEST_F(SimUsb, SetConfigurationIsAcceptedKeptAndLogged) {
     EXPECT_EQ(Now() - start, 136u);  // the verdict was ready long before the pauses ended
     EXPECT_EQ(verdict, std::vector<uint8_t>(8, 0));
     EXPECT_EQ(SimOut("config"), "sim config " + Hex(image.data(), 64) + "\n");
-    const ConfigReadImage rimg = sim::ReaderReadImage(image);
+    const protocol::ConfigReadImage rimg = sim::ReaderReadImage(image);
     EXPECT_EQ(SimOut("readimage"), "sim readimage " + Hex(rimg.data(), 56) + "\n");
 
     std::string expected;
@@ -115,7 +115,7 @@ TEST_F(SimUsb, SetConfigurationIsAcceptedKeptAndLogged) {
 TEST_F(SimUsb, BadChecksumAndRejectModeRefuseAndKeepTheOldConfiguration) {
     ASSERT_TRUE(Open());
     const std::string before = SimOut("config");
-    ConfigWriteImage bad = SomeImage();
+    protocol::ConfigWriteImage bad = SomeImage();
     bad[16] ^= 0x01;
     ASSERT_EQ(SendImage(bad), 0);
     std::vector<uint8_t> verdict;
@@ -141,7 +141,7 @@ TEST_F(SimUsb, GetConfigAnswersSevenReportsOfTheReadImageThenNothing) {
     ASSERT_EQ(SendImage(SomeImage()), 0);
     Close();  // the unread verdict goes with the handle
     ASSERT_TRUE(Open());
-    ASSERT_TRUE(Send({CMD_GET_CONFIG}));
+    ASSERT_TRUE(Send({protocol::CMD_GET_CONFIG}));
     const uint32_t start = Now();
     std::vector<uint8_t> image, payload;
     for (int k = 0; k < 7; ++k) {
@@ -150,7 +150,7 @@ TEST_F(SimUsb, GetConfigAnswersSevenReportsOfTheReadImageThenNothing) {
         m_sim.Clock().SleepMs(17);
     }
     EXPECT_EQ(Now() - start, 1u + 7u * 17u);  // ready 1 ms after the request, then waiting
-    const ConfigReadImage expected = sim::ReaderReadImage(SomeImage());
+    const protocol::ConfigReadImage expected = sim::ReaderReadImage(SomeImage());
     EXPECT_EQ(image, std::vector<uint8_t>(expected.begin(), expected.end()));
     const uint32_t before = Now();
     EXPECT_FALSE(Receive(&payload, 350));
@@ -159,14 +159,14 @@ TEST_F(SimUsb, GetConfigAnswersSevenReportsOfTheReadImageThenNothing) {
 
 TEST_F(SimUsb, VersionIsOneReportEndedByZero) {
     ASSERT_TRUE(Open());
-    ASSERT_TRUE(Send({CMD_GET_VERSION}));
+    ASSERT_TRUE(Send({protocol::CMD_GET_VERSION}));
     std::vector<uint8_t> payload;
     ASSERT_TRUE(Receive(&payload, 350));
     EXPECT_EQ(payload, (std::vector<uint8_t>{'V', '2', '.', '1', '0', 0, 0, 0}));
     EXPECT_FALSE(Receive(&payload, 350));
     // A text of eight or more characters fills the payload and is cut there.
     Sim("version ABCDEFGHIJ");
-    ASSERT_TRUE(Send({CMD_GET_VERSION}));
+    ASSERT_TRUE(Send({protocol::CMD_GET_VERSION}));
     ASSERT_TRUE(Receive(&payload, 350));
     EXPECT_EQ(std::string(payload.begin(), payload.end()), "ABCDEFGH");
     // Unknown requests go unanswered.
@@ -177,7 +177,7 @@ TEST_F(SimUsb, VersionIsOneReportEndedByZero) {
 TEST_F(SimUsb, ReadCardSendsNonZeroCardBytesThenFallsSilent) {
     ASSERT_TRUE(Open());
     Sim("card ABC|1234567890|");
-    ASSERT_TRUE(Send({CMD_READ_CARD}));
+    ASSERT_TRUE(Send({protocol::CMD_READ_CARD}));
     const std::vector<uint8_t> all = ReadAll(500);
     std::string data;
     for (uint8_t b : all) {
@@ -187,7 +187,7 @@ TEST_F(SimUsb, ReadCardSendsNonZeroCardBytesThenFallsSilent) {
     EXPECT_EQ(all.size(), 24u);  // 22 bytes in three reports, the last padded with zeros
     // A blank card: nothing at all.
     Sim("card ||");
-    ASSERT_TRUE(Send({CMD_READ_CARD}));
+    ASSERT_TRUE(Send({protocol::CMD_READ_CARD}));
     const uint32_t before = Now();
     EXPECT_TRUE(ReadAll(500).empty());
     EXPECT_EQ(Now() - before, 500u);
@@ -203,7 +203,7 @@ TEST_F(SimUsb, SilentReaderTakesReportsButAnswersNothing) {
     EXPECT_FALSE(Receive(&payload, 1000));
     EXPECT_EQ(Now() - t, 1000u);
     EXPECT_EQ(SimOut("config"), before);
-    ASSERT_TRUE(Send({CMD_GET_VERSION}));
+    ASSERT_TRUE(Send({protocol::CMD_GET_VERSION}));
     EXPECT_FALSE(Receive(&payload, 350));
     EXPECT_NE(SimOut("log"), "");
 }
@@ -211,7 +211,7 @@ TEST_F(SimUsb, SilentReaderTakesReportsButAnswersNothing) {
 TEST_F(SimUsb, PartialAnswersOnlyTheFirstReports) {
     Sim("mode partial 6");
     ASSERT_TRUE(Open());
-    ASSERT_TRUE(Send({CMD_GET_CONFIG}));
+    ASSERT_TRUE(Send({protocol::CMD_GET_CONFIG}));
     std::vector<uint8_t> payload;
     for (int k = 0; k < 6; ++k) ASSERT_TRUE(Receive(&payload, 350));
     EXPECT_FALSE(Receive(&payload, 350));
@@ -223,7 +223,7 @@ TEST_F(SimUsb, PartialAnswersOnlyTheFirstReports) {
 TEST_F(SimUsb, SlowReaderIsLateByTheGivenTimePerReport) {
     Sim("mode slow 300");
     ASSERT_TRUE(Open());
-    ASSERT_TRUE(Send({CMD_GET_CONFIG}));
+    ASSERT_TRUE(Send({protocol::CMD_GET_CONFIG}));
     std::vector<uint8_t> payload;
     for (int k = 0; k < 7; ++k) {
         const uint32_t t = Now();
@@ -231,7 +231,7 @@ TEST_F(SimUsb, SlowReaderIsLateByTheGivenTimePerReport) {
         EXPECT_EQ(Now() - t, 301u);
     }
     Sim("mode slow 400");
-    ASSERT_TRUE(Send({CMD_GET_VERSION}));
+    ASSERT_TRUE(Send({protocol::CMD_GET_VERSION}));
     const uint32_t t = Now();
     EXPECT_FALSE(Receive(&payload, 350));
     EXPECT_EQ(Now() - t, 350u);
@@ -243,7 +243,7 @@ TEST_F(SimUsb, SlowReaderIsLateByTheGivenTimePerReport) {
 TEST_F(SimUsb, ExtraReportsFollowTheAnswerAndGoWithTheHandle) {
     Sim("mode extra 2");
     ASSERT_TRUE(Open());
-    ASSERT_TRUE(Send({CMD_GET_VERSION}));
+    ASSERT_TRUE(Send({protocol::CMD_GET_VERSION}));
     std::vector<uint8_t> payload;
     ASSERT_TRUE(Receive(&payload, 350));
     EXPECT_EQ(payload[0], 'V');
@@ -252,7 +252,7 @@ TEST_F(SimUsb, ExtraReportsFollowTheAnswerAndGoWithTheHandle) {
     Close();
     ASSERT_TRUE(Open());
     Sim("mode normal");
-    ASSERT_TRUE(Send({CMD_GET_VERSION}));
+    ASSERT_TRUE(Send({protocol::CMD_GET_VERSION}));
     ASSERT_TRUE(Receive(&payload, 350));
     EXPECT_EQ(payload[0], 'V');
 }
@@ -260,10 +260,10 @@ TEST_F(SimUsb, ExtraReportsFollowTheAnswerAndGoWithTheHandle) {
 TEST_F(SimUsb, GarbageAnswersHaveTheRightShapeAndWrongBytes) {
     Sim("mode garbage");
     ASSERT_TRUE(Open());
-    ASSERT_TRUE(Send({CMD_GET_CONFIG}));
+    ASSERT_TRUE(Send({protocol::CMD_GET_CONFIG}));
     const std::vector<uint8_t> all = ReadAll(350);
     ASSERT_EQ(all.size(), 56u);
-    const ConfigReadImage good = sim::ReaderReadImage(sim::UsbFactoryImage());
+    const protocol::ConfigReadImage good = sim::ReaderReadImage(sim::UsbFactoryImage());
     EXPECT_NE(all, std::vector<uint8_t>(good.begin(), good.end()));
     for (uint8_t b : all) EXPECT_NE(b, 0);
     ASSERT_EQ(SendImage(SomeImage()), 0);
@@ -293,7 +293,7 @@ TEST_F(SimUsb, ReaderVanishesInTheMiddleOfAnExchange) {
 
     // Vanishing while answering: the request and two reports, then gone.
     Sim("mode vanish 3");
-    ASSERT_TRUE(Send({CMD_GET_CONFIG}));
+    ASSERT_TRUE(Send({protocol::CMD_GET_CONFIG}));
     ASSERT_TRUE(Receive(&payload, 350));
     ASSERT_TRUE(Receive(&payload, 350));
     EXPECT_FALSE(Receive(&payload, 350));
@@ -304,7 +304,7 @@ TEST_F(SimUsb, ReportLengthsOnDemand) {
     ASSERT_TRUE(Open());
     EXPECT_EQ(HidLink::InputReportLength(m_h), 65);
     EXPECT_EQ(HidLink::OutputReportLength(m_h), 9);
-    ASSERT_TRUE(Send({CMD_GET_VERSION}));
+    ASSERT_TRUE(Send({protocol::CMD_GET_VERSION}));
     std::vector<uint8_t> report(65, 0xEE);
     uint32_t got = 0;
     // A buffer shorter than the input report is refused.
@@ -337,7 +337,7 @@ TEST_F(SimUsb, AttachDetachAndVendorIds) {
     // A handle from before a detach fails at once.
     Sim("usb detach");
     const uint32_t t = Now();
-    EXPECT_FALSE(Send({CMD_GET_VERSION}));
+    EXPECT_FALSE(Send({protocol::CMD_GET_VERSION}));
     std::vector<uint8_t> payload;
     EXPECT_FALSE(Receive(&payload, 350));
     EXPECT_EQ(Now(), t);

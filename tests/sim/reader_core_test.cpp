@@ -9,8 +9,8 @@ namespace {
 using sim::Card;
 using sim::FormatCardData;
 
-ReaderConfig Factory() {
-    return ParseConfigWriteImage(sim::UsbFactoryImage());
+protocol::ReaderConfig Factory() {
+    return protocol::ParseConfigWriteImage(sim::UsbFactoryImage());
 }
 
 const char kTrack1[] = "B4111111111111111^DOE/JOHN^2912101";
@@ -27,48 +27,48 @@ TEST(CardFormat, FactoryConfigurationOutputsEachTrackWithSentinelsAndCrLf) {
 }
 
 TEST(CardFormat, DisabledAndBlankTracksAreLeftOutWholly) {
-    ReaderConfig c = Factory();
+    protocol::ReaderConfig c = Factory();
     c.trackEnable = {0, 1, 1};
     c.startSentinel = {'%', 0, '+'};
     c.endSentinel = {'?', 0, '?'};
-    c.trackTerminator = {TERM_CRLF, TERM_CR, TERM_NONE};
+    c.trackTerminator = {protocol::TERM_CRLF, protocol::TERM_CR, protocol::TERM_NONE};
     const Card card = sim::ParseCardTracks("AAA|222|");
     EXPECT_EQ(FormatCardData(c, card), "222\r");
     // Nothing readable on an enabled track: no packet at all, not even prefix and suffix.
-    c.optionFlags = OPT_PREFIX | OPT_SUFFIX;
-    c.prefix[0] = STX;
-    c.suffix[0] = ETX;
+    c.optionFlags = protocol::OPT_PREFIX | protocol::OPT_SUFFIX;
+    c.prefix[0] = protocol::STX;
+    c.suffix[0] = protocol::ETX;
     EXPECT_EQ(FormatCardData(c, sim::ParseCardTracks("AAA||")), "");
     EXPECT_EQ(FormatCardData(c, sim::ParseCardTracks("")), "");
 }
 
 TEST(CardFormat, PrefixSuffixFramingAndPacketTerminator) {
-    ReaderConfig c = Factory();
+    protocol::ReaderConfig c = Factory();
     c.trackEnable = {0, 1, 0};
-    c.trackTerminator = {TERM_NONE, TERM_NONE, TERM_NONE};
-    c.packetTerminator = TERM_CRLF;
-    c.optionFlags = OPT_PREFIX | OPT_SUFFIX;
-    c.prefix = {STX, 'A', 'B'};
-    c.suffix = {'X', 'Y', ETX};
+    c.trackTerminator = {protocol::TERM_NONE, protocol::TERM_NONE, protocol::TERM_NONE};
+    c.packetTerminator = protocol::TERM_CRLF;
+    c.optionFlags = protocol::OPT_PREFIX | protocol::OPT_SUFFIX;
+    c.prefix = {protocol::STX, 'A', 'B'};
+    c.suffix = {'X', 'Y', protocol::ETX};
     const Card card = sim::ParseCardTracks("|123|");
     EXPECT_EQ(FormatCardData(c, card),
               "\x02"
               "AB;123?XY\x03\r\n");
     // The fields are output only with their flags, whatever they hold.
-    c.optionFlags = OPT_SUFFIX;
+    c.optionFlags = protocol::OPT_SUFFIX;
     EXPECT_EQ(FormatCardData(c, card), ";123?XY\x03\r\n");
     c.optionFlags = 0;
-    c.packetTerminator = TERM_CR;
+    c.packetTerminator = protocol::TERM_CR;
     EXPECT_EQ(FormatCardData(c, card), ";123?\r");
     // A full 15-byte field has no NUL and is output whole.
-    c.optionFlags = OPT_PREFIX;
+    c.optionFlags = protocol::OPT_PREFIX;
     c.prefix.fill('P');
     EXPECT_EQ(FormatCardData(c, card), std::string(15, 'P') + ";123?\r");
 }
 
 TEST(CardFormat, StartAndLengthPickPartOfEachTrack) {
-    ReaderConfig c = Factory();
-    c.trackTerminator = {TERM_NONE, TERM_NONE, TERM_NONE};
+    protocol::ReaderConfig c = Factory();
+    c.trackTerminator = {protocol::TERM_NONE, protocol::TERM_NONE, protocol::TERM_NONE};
     const Card card = sim::ParseCardTracks("ABCDEFGHIJ|0123456789|xyz");
     c.trackStart = {2, 0, 5};
     c.trackLength = {3, 4, 0};
@@ -80,12 +80,12 @@ TEST(CardFormat, StartAndLengthPickPartOfEachTrack) {
 }
 
 TEST(CardFormat, Track3TrimKeepsTheGivenNumberOfSpaces) {
-    ReaderConfig c = Factory();
+    protocol::ReaderConfig c = Factory();
     c.trackEnable = {0, 0, 1};
-    c.trackTerminator = {TERM_NONE, TERM_NONE, TERM_NONE};
+    c.trackTerminator = {protocol::TERM_NONE, protocol::TERM_NONE, protocol::TERM_NONE};
     const Card card = sim::ParseCardTracks("||  12    34 5   ");
     EXPECT_EQ(FormatCardData(c, card), "+  12    34 5   ?");
-    c.optionFlags = OPT_TRACK3_TRIM;
+    c.optionFlags = protocol::OPT_TRACK3_TRIM;
     c.trim3KeepSpaces = 0;
     EXPECT_EQ(FormatCardData(c, card), "+12345?");
     c.trim3KeepSpaces = 2;
@@ -105,7 +105,7 @@ TEST(ReaderImage, StartsInTheUsbFactoryConfiguration) {
     EXPECT_EQ(std::vector<uint8_t>(r.KeptImage().begin(), r.KeptImage().begin() + 24), header);
     EXPECT_EQ(std::vector<uint8_t>(r.KeptImage().begin() + 24, r.KeptImage().end()),
               std::vector<uint8_t>(40, 0));
-    const ConfigReadImage img = r.ReadImage();
+    const protocol::ConfigReadImage img = r.ReadImage();
     EXPECT_EQ(sim::HexBytes(img.data(), img.size()),
               "01 01 01 25 3b 2b 3f 3f 3f 00 03 03 03 06 14 01 00 00 00 00 00 00 00 00 00 00 00 "
               "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
@@ -113,13 +113,13 @@ TEST(ReaderImage, StartsInTheUsbFactoryConfiguration) {
 }
 
 TEST(ReaderImage, Bytes13To16CarrySpeedChecksumHidModeAndByte55TheXor) {
-    ReaderConfig c = Factory();
+    protocol::ReaderConfig c = Factory();
     c.usbSpeed = 3;
     c.usbHidModeOff = 0;
-    c.optionFlags = OPT_BEEP_OFF;
+    c.optionFlags = protocol::OPT_BEEP_OFF;
     c.trackStart = {1, 2, 3};
-    const ConfigWriteImage w = MakeConfigWriteImage(c);
-    const ConfigReadImage img = sim::ReaderReadImage(w);
+    const protocol::ConfigWriteImage w = protocol::MakeConfigWriteImage(c);
+    const protocol::ConfigReadImage img = sim::ReaderReadImage(w);
     EXPECT_EQ(img[13], 3);
     EXPECT_EQ(img[14], w[16]);
     EXPECT_EQ(img[15], 0);
@@ -127,9 +127,9 @@ TEST(ReaderImage, Bytes13To16CarrySpeedChecksumHidModeAndByte55TheXor) {
     uint8_t x = 0;
     for (size_t i = 0; i < 55; ++i) x ^= img[i];
     EXPECT_EQ(img[55], x);
-    ReaderConfig expected = c;
+    protocol::ReaderConfig expected = c;
     expected.usbSpeed = 0;
-    EXPECT_EQ(ParseConfigReadImage(img), expected);
+    EXPECT_EQ(protocol::ParseConfigReadImage(img), expected);
 }
 
 TEST(ReaderTiming, SerialBytesFollowAtLineSpeedAndQueueBehindEachOther) {
@@ -185,9 +185,9 @@ TEST(ReaderUsb, ReportsGoOnlyToAnOpenHandle) {
 TEST(ReaderUsb, StalledFrameIsDroppedAndPiecesAreNotTakenAsCommands) {
     sim::Reader r;
     r.UsbOpened(0);
-    ReaderConfig c = Factory();
-    c.optionFlags = OPT_BEEP_OFF;
-    const ConfigWriteImage img = MakeConfigWriteImage(c);
+    protocol::ReaderConfig c = Factory();
+    c.optionFlags = protocol::OPT_BEEP_OFF;
+    const protocol::ConfigWriteImage img = protocol::MakeConfigWriteImage(c);
     uint8_t report[9] = {};
     // The first piece, then nothing for longer than a frame may pause.
     std::copy(img.begin(), img.begin() + 8, report + 1);
@@ -199,8 +199,8 @@ TEST(ReaderUsb, StalledFrameIsDroppedAndPiecesAreNotTakenAsCommands) {
     // A whole frame whose pieces start with 'S', 'V' and 'A' is still one frame.
     c.prefix = {'S', 0, 0, 0, 0, 0, 0, 'V', 0, 0, 0, 0, 0, 0, 0};
     c.suffix = {0, 0, 0, 0, 0, 0, 0, 'A'};
-    c.optionFlags = OPT_PREFIX;
-    const ConfigWriteImage img2 = MakeConfigWriteImage(c);
+    c.optionFlags = protocol::OPT_PREFIX;
+    const protocol::ConfigWriteImage img2 = protocol::MakeConfigWriteImage(c);
     for (int k = 0; k < 8; ++k) {
         std::copy(img2.begin() + 8 * k, img2.begin() + 8 * k + 8, report + 1);
         ASSERT_TRUE(r.UsbWrite(report, 9, 3000 + 17 * k));

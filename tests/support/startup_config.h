@@ -6,13 +6,13 @@
 
 namespace testsupport {
 
-inline ReaderConfig StartupConfig() {
-    ReaderConfig c;
+inline protocol::ReaderConfig StartupConfig() {
+    protocol::ReaderConfig c;
     c.trackEnable = {1, 1, 1};
     c.startSentinel = {'%', ';', '+'};
     c.endSentinel = {'?', '?', '?'};
-    c.packetTerminator = TERM_NONE;
-    c.trackTerminator = {TERM_CRLF, TERM_CRLF, TERM_CRLF};
+    c.packetTerminator = protocol::TERM_NONE;
+    c.trackTerminator = {protocol::TERM_CRLF, protocol::TERM_CRLF, protocol::TERM_CRLF};
     c.usbSpeed = 6;
     c.usbHidModeOff = 1;
     return c;
