@@ -1,5 +1,6 @@
 #include "cli/app.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -86,8 +87,11 @@ int Finished(int status) {
     if (std::fflush(stdout) != 0 && error == 0) error = errno;
     if (good && !std::ferror(stdout)) return status;
     if (error == EPIPE) {
+#ifdef SIGPIPE
         std::signal(SIGPIPE, SIG_DFL);
         std::raise(SIGPIPE);
+#endif
+        // Where no signal ends the program (Windows), the status a shell shows for one.
         return 141;
     }
     PrintError(std::string("cannot write to standard output: ") +
@@ -146,9 +150,11 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int Main(int argc, char** argv) {
+#ifdef SIGPIPE
     // An inherited "ignore" would turn a closed pipe into write errors; the default ends
     // the program quietly, as it does git.
     std::signal(SIGPIPE, SIG_DFL);
+#endif
     // Every output is far smaller than this buffer: it is written at the end, in one go,
     // and a failure leaves its reason in errno for Finished.
     static char buffer[1 << 16];
