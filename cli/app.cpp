@@ -1,5 +1,9 @@
 #include "cli/app.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -86,6 +90,13 @@ int Finished(int status) {
     const bool good = std::cout.good();
     if (std::fflush(stdout) != 0 && error == 0) error = errno;
     if (good && !std::ferror(stdout)) return status;
+#ifdef _WIN32
+    // The C library gives a closed pipe as EPIPE or EINVAL, depending on the system's code
+    // for it; the system's own code tells.
+    const DWORD code = GetLastError();
+    if (code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA || code == ERROR_PIPE_NOT_CONNECTED)
+        error = EPIPE;
+#endif
     if (error == EPIPE) {
 #ifdef SIGPIPE
         std::signal(SIGPIPE, SIG_DFL);
