@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds zarn60-tool.exe for 64-bit Windows with mingw-w64 (installing the compiler when
-# it is missing) into build-windows/ (warnings are errors; WIN_BUILD_DIR overrides it), then
-# packs it: zarn60-tool-<version>-win64.zip and, with makensis, the installer
+# Cross-builds zarn60-tool.exe and zarn60.exe for 64-bit Windows with mingw-w64 (installing
+# the compiler when missing) into build-windows/ (warnings are errors; WIN_BUILD_DIR overrides
+# it), then packs them: zarn60-tool-<version>-win64.zip and, with makensis, the installer
 # zarn60-tool-<version>-win64-setup.exe, both in build-windows/dist/.
 #
 #   scripts/windows-build.sh          build and pack; when wine is installed, also run the
@@ -13,8 +13,8 @@
 #
 # Under wine: the runner examples byte for byte, the settings file through the Win32 file
 # code, the window's test program, the serial backend against a pseudo-terminal served by
-# zarn60-sim (built natively for that), the installer installing and uninstalling, the
-# start-up bench and a screenshot of the window (build-windows/artifacts/window.png).
+# zarn60-sim (built natively for that), zarn60.exe (scripts/wine-cli-check.sh), the installer
+# installing and uninstalling, the start-up bench and a screenshot of the window (build-windows/artifacts/window.png).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -64,13 +64,14 @@ dist="$build/dist"
 name="zarn60-tool-$version-win64"
 rm -rf "$dist" && mkdir -p "$dist/$name"
 x86_64-w64-mingw32-strip -o "$dist/$name/zarn60-tool.exe" "$exe"
+x86_64-w64-mingw32-strip -o "$dist/$name/zarn60.exe" "$build/tools/zarn60.exe"
 cp README.md "$dist/$name/README.md"
 (cd "$dist" && cmake -E tar cf "$name.zip" --format=zip "$name")
 echo "packed $dist/$name.zip"
 installer=""
 if command -v makensis >/dev/null; then
   installer="$dist/$name-setup.exe"
-  makensis -V2 -DVERSION="$version" -DEXE="$dist/$name/zarn60-tool.exe" \
+  makensis -V2 -DVERSION="$version" -DEXE="$dist/$name/zarn60-tool.exe" -DCLI="$dist/$name/zarn60.exe" \
     -DICON="$root/res/win32/zarn60-tool.ico" -DOUTFILE="$installer" \
     "$root/installer/zarn60-tool.nsi"
   echo "packed $installer"
@@ -233,20 +234,29 @@ if [ "$test" = 1 ]; then
   if [ -s "$build/artifacts/window.png" ]; then ok "screenshot $build/artifacts/window.png"
   else bad "screenshot"; fi
 
-  # The installer: a silent install puts the program and its Start-menu entry in place,
-  # the installed program runs, and the uninstaller takes everything away again.
-  wine "$installer" /S 2>/dev/null
+  # zarn60.exe against a COM port and USB readers (scripts/wine-cli-check.sh).
+  if bash scripts/wine-cli-check.sh "$build/tools/zarn60.exe" "$exe" "$native/tools/zarn60-sim" \
+      "$build/wine-cli"; then ok "zarn60.exe"; else bad "zarn60.exe"; fi
+
+  # The installer: a silent install (with /PATH: the folder on PATH) puts both programs and
+  # the Start-menu entry in place, the installed programs run, and the uninstaller takes
+  # everything away again, the PATH entry included.
+  wine "$installer" /S /PATH 2>/dev/null
   progs=$(winepath -u 'C:\Program Files\ZARN TOOLS' 2>/dev/null)
   menu=$(winepath -u 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\ZARN TOOLS' 2>/dev/null)
   listed=$(wine "$progs/zarn60-tool.exe" --list-ports 2>/dev/null | grep -c '^COM' || true)
-  if [ -f "$progs/zarn60-tool.exe" ] && [ -f "$menu/ZARN TOOLS.lnk" ] && [ "$listed" -gt 0 ]; then
+  on_path=$(wine cmd /c 'zarn60 --version' 2>/dev/null | tr -d '\r')
+  if [ -f "$progs/zarn60-tool.exe" ] && [ -f "$menu/ZARN TOOLS.lnk" ] && [ "$listed" -gt 0 ] &&
+     [ "$on_path" = "zarn60 $version" ]; then
     # The uninstaller runs from a copy of itself: wait for it to end.
     wine "$progs/uninstall.exe" /S 2>/dev/null || true
     wineserver -w
-    if [ ! -e "$progs/zarn60-tool.exe" ] && [ ! -e "$menu" ]; then ok "installer and uninstaller"
+    if [ ! -e "$progs/zarn60-tool.exe" ] && [ ! -e "$menu" ] &&
+       ! wine reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' \
+         /v Path 2>/dev/null | grep -qi 'ZARN TOOLS'; then ok "installer and uninstaller"
     else bad "uninstaller"; fi
   else
-    bad "installer"; ls -la "$progs" "$menu" 2>&1 | head
+    bad "installer (zarn60 on PATH: $on_path)"; ls -la "$progs" "$menu" 2>&1 | head
   fi
 fi
 
