@@ -4,10 +4,11 @@
 # through Wine's HID stack (scripts/wine-hid-env.sh). Also files named outside the ANSI code
 # page and paths over 260 characters, written and read by zarn60.exe and by zarn60-tool.exe's
 # runner; binary standard input and output; exit codes; the standard output check; and the
-# pty's line settings back as they were after each program closes the port.
+# pty's line speed back as it was after each program closes the port.
 #
 #   scripts/wine-cli-check.sh CLI TOOL SIM [WORK]
-#     CLI   zarn60.exe, TOOL zarn60-tool.exe (the cross build's build-windows/tools/)
+#     CLI   zarn60.exe, TOOL zarn60-tool.exe (the cross build's build-windows/tools/; its
+#           tests/win32/zarn60-file-paths-test.exe is run too)
 #     SIM   the native zarn60-sim
 #     WORK  a folder of its own, emptied first (default: wine-cli beside CLI's build)
 #
@@ -19,7 +20,7 @@ set -euo pipefail
 usb_part=0
 if [ "${1:-}" = --usb-part ]; then usb_part=1; shift; fi
 if [ $# -lt 3 ]; then
-  sed -n '2,16p' "$0" >&2
+  sed -n '2,17p' "$0" >&2
   exit 2
 fi
 cli=$(realpath -m "$1")
@@ -27,6 +28,8 @@ tool=$(realpath -m "$2")
 sim=$(realpath -m "$3")
 work=${4:-$(dirname "$(dirname "$cli")")/wine-cli}
 hid_exe=$tool
+# base/win32's own test program, from the same build.
+paths_test=$(dirname "$(dirname "$cli")")/tests/win32/zarn60-file-paths-test.exe
 # shellcheck source=scripts/wine-hid-env.sh
 . "$(dirname "$0")/wine-hid-env.sh"
 
@@ -129,7 +132,7 @@ trap cleanup EXIT
 card='B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|'
 "$sim" --serial --com 12 --card "$card" --reader-version V3.2 >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
-for _ in $(seq 50); do grep -q = "$work/sim.out" && break; sleep 0.1; done
+for _ in $(seq 50); do grep -qs = "$work/sim.out" && break; sleep 0.1; done
 pty=$(sed -n 's/^ZARN60_COM[0-9]*=//p' "$work/sim.out")
 [ -n "$pty" ] || { echo "wine-cli-check: zarn60-sim gave no pseudo-terminal" >&2; exit 1; }
 # Wine reads its COM ports from the registry when its server starts.
@@ -169,6 +172,14 @@ got=$(printf '%s' "$settings" | wine "$cli" encode - --output - 2>/dev/null | od
 expect "encode - to - writes 56 bytes as they are" \
   "$(echo "$got" | wc -w) $(echo "$got" | grep -c ' 0d 0a 1a ')" "56 1"
 
+# File names outside the code page and paths over 260 characters: base/win32 itself
+# (tests/win32/file_paths_test.cpp), then both programs.
+mkdir -p "$work/paths"
+if wine "$paths_test" "$(win "$work/paths")" >"$work/paths.log" 2>&1; then
+  ok "file paths ($(grep -c '^ok' "$work/paths.log") cases)"
+else
+  bad "file paths"; grep -v '^ok' "$work/paths.log" | sed 's/^/    /'
+fi
 # File names outside the code page and paths over 260 characters, both programs.
 long=$(long_folder "$files")
 wlong=$(win "$long")

@@ -19,9 +19,28 @@
 #include <string>
 
 #include "base/file_io.h"
+#include "base/win32/long_path.h"
 #include "base/win32/utf16.h"
 
 namespace zarn::files {
+
+// Paths from this length on are opened by their full form behind \\?\: the classic limit
+// is MAX_PATH (260) for a file and 12 less for a folder.
+constexpr size_t kClassicLimit = MAX_PATH - 12;
+
+std::wstring LongPathForm(const std::wstring& path) {
+    if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) return path;
+    const DWORD need = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (need == 0) return path;
+    std::wstring full(need, L'\0');
+    const DWORD got = ::GetFullPathNameW(path.c_str(), need, full.data(), nullptr);
+    if (got == 0 || got >= need) return path;
+    full.resize(got);
+    if (full.size() < kClassicLimit) return path;
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
 namespace {
 
 class Handle {
@@ -66,30 +85,10 @@ size_t LastSeparator(const std::string& path) {
     return path.find_last_of("/\\");
 }
 
-// Paths from this length on are opened by their full form behind \\?\: the classic limit
-// is MAX_PATH (260) for a file and 12 less for a folder.
-constexpr size_t kClassicLimit = MAX_PATH - 12;
-
-// The form of a UTF-16 path the W functions take at any length: as it is while its full
-// form is short, else that full form (relative parts, "." and ".." and forward slashes
-// resolved by the system, as the classic form would have them) behind \\?\ or \\?\UNC\.
-std::wstring LongForm(const std::wstring& path) {
-    if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) return path;
-    const DWORD need = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (need == 0) return path;
-    std::wstring full(need, L'\0');
-    const DWORD got = ::GetFullPathNameW(path.c_str(), need, full.data(), nullptr);
-    if (got == 0 || got >= need) return path;
-    full.resize(got);
-    if (full.size() < kClassicLimit) return path;
-    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
-    return L"\\\\?\\" + full;
-}
-
 // The UTF-8 path as the W functions take it; false when it is no UTF-8.
 bool SystemPath(const std::string& path, std::wstring* out) {
     if (!zarn::win32::Utf8ToUtf16(path, out)) return false;
-    *out = LongForm(*out);
+    *out = LongPathForm(*out);
     return true;
 }
 
@@ -203,7 +202,7 @@ std::wstring WriteSibling(const std::wstring& target, const std::string& bytes) 
         wchar_t name[40];
         std::swprintf(name, sizeof name / sizeof name[0], L"\\.zarn60-%lx-%x.tmp",
                       ::GetCurrentProcessId(), counter++);
-        const std::wstring temp = LongForm(FolderOf(target) + name);
+        const std::wstring temp = LongPathForm(FolderOf(target) + name);
         Handle h(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!h.Valid()) {
