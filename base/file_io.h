@@ -2,7 +2,7 @@
 // the file that was opened, and saved so that a reader of the name sees the old file or the
 // new one, whole. Each platform has its own implementation (base/posix/, base/win32/); this
 // header is the whole interface. Paths are byte strings: as the system takes them on POSIX,
-// in the ANSI code page on Windows.
+// UTF-8 on Windows (opened as UTF-16, at any length).
 #pragma once
 
 #include <cstddef>

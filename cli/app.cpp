@@ -1,5 +1,10 @@
 #include "cli/app.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -85,9 +90,19 @@ int Finished(int status) {
     const bool good = std::cout.good();
     if (std::fflush(stdout) != 0 && error == 0) error = errno;
     if (good && !std::ferror(stdout)) return status;
+#ifdef _WIN32
+    // The C library gives a closed pipe as EPIPE or EINVAL, depending on the system's code
+    // for it; the system's own code tells.
+    const DWORD code = GetLastError();
+    if (code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA || code == ERROR_PIPE_NOT_CONNECTED)
+        error = EPIPE;
+#endif
     if (error == EPIPE) {
+#ifdef SIGPIPE
         std::signal(SIGPIPE, SIG_DFL);
         std::raise(SIGPIPE);
+#endif
+        // Where no signal ends the program (Windows), the status a shell shows for one.
         return 141;
     }
     PrintError(std::string("cannot write to standard output: ") +
@@ -146,9 +161,11 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int Main(int argc, char** argv) {
+#ifdef SIGPIPE
     // An inherited "ignore" would turn a closed pipe into write errors; the default ends
     // the program quietly, as it does git.
     std::signal(SIGPIPE, SIG_DFL);
+#endif
     // Every output is far smaller than this buffer: it is written at the end, in one go,
     // and a failure leaves its reason in errno for Finished.
     static char buffer[1 << 16];

@@ -7,6 +7,20 @@
 #include "cli/subcommands.h"
 
 namespace cli {
+namespace {
+
+// Each line made printable on its own, so that the line breaks stay line breaks.
+void PrintLines(const std::string& text) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::cout << PrintableText(text.substr(start, end - start)) << "\n";
+        start = end + 1;
+    }
+}
+
+}  // namespace
 
 Subcommand SetupApply(CLI::App& parent) {
     struct Args {
@@ -36,7 +50,7 @@ Subcommand SetupApply(CLI::App& parent) {
                 if (a->asJson)
                     std::cout << ApplyJson(r, l.Where()).dump(-1, ' ', true) << "\n";
                 else
-                    std::cout << PrintableText(ApplyText(r, l.Where()));
+                    PrintLines(ApplyText(r, l.Where()));
                 return 0;
             }};
 }

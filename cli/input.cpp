@@ -1,6 +1,10 @@
 #include "cli/input.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -9,6 +13,18 @@
 #include "cli/reader_link.h"
 
 namespace cli {
+namespace {
+
+// Up to `size` bytes of standard input (in binary mode on Windows: tools/zarn60_main.cpp).
+long ReadStdin(char* buffer, size_t size) {
+#ifdef _WIN32
+    return _read(0, buffer, static_cast<unsigned>(size));
+#else
+    return static_cast<long>(::read(STDIN_FILENO, buffer, size));
+#endif
+}
+
+}  // namespace
 
 std::string ReadInput(const std::string& path, size_t maxBytes, uint64_t* size) {
     std::string bytes;
@@ -23,7 +39,7 @@ std::string ReadInput(const std::string& path, size_t maxBytes, uint64_t* size) 
     char buffer[4096];
     while (bytes.size() <= maxBytes) {
         const size_t want = std::min(sizeof buffer, maxBytes + 1 - bytes.size());
-        const ssize_t n = ::read(STDIN_FILENO, buffer, want);
+        const long n = ReadStdin(buffer, want);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0)
             throw Error(EXIT_FILE,

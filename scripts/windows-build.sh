@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds zarn60-tool.exe and zarn60.exe for 64-bit Windows with mingw-w64 (installing the compiler when
-# it is missing) into build-windows/ (warnings are errors; WIN_BUILD_DIR overrides it), then
-# packs it: zarn60-tool-<version>-win64.zip and, with makensis, the installer
+# Cross-builds zarn60-tool.exe and zarn60.exe for 64-bit Windows with mingw-w64 (installing
+# the compiler when missing) into build-windows/ (warnings are errors; WIN_BUILD_DIR overrides
+# it), then packs them: zarn60-tool-<version>-win64.zip and, with makensis, the installer
 # zarn60-tool-<version>-win64-setup.exe, both in build-windows/dist/.
 #
 #   scripts/windows-build.sh          build and pack; when wine is installed, also run the
@@ -13,8 +13,8 @@
 #
 # Under wine: the runner examples byte for byte, the settings file through the Win32 file
 # code, the window's test program, the serial backend against a pseudo-terminal served by
-# zarn60-sim (built natively for that), the installer installing and uninstalling, the
-# start-up bench and a screenshot of the window (build-windows/artifacts/window.png).
+# zarn60-sim (built natively for that), zarn60.exe (scripts/wine-cli-check.sh), the installer
+# installing and uninstalling, the start-up bench and a screenshot of the window (build-windows/artifacts/window.png).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -252,8 +252,8 @@ if [ "$test" = 1 ]; then
     wine "$progs/uninstall.exe" /S 2>/dev/null || true
     wineserver -w
     if [ ! -e "$progs/zarn60-tool.exe" ] && [ ! -e "$menu" ] &&
-       ! wine reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' /v Path 2>/dev/null |
-         grep -qi 'ZARN TOOLS'; then ok "installer and uninstaller"
+       ! wine reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' \
+         /v Path 2>/dev/null | grep -qi 'ZARN TOOLS'; then ok "installer and uninstaller"
     else bad "uninstaller"; fi
   else
     bad "installer (zarn60 on PATH: $on_path)"; ls -la "$progs" "$menu" 2>&1 | head

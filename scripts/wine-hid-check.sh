@@ -9,147 +9,28 @@
 #     SIM   the native zarn60-sim
 #     WORK  a folder of its own, emptied first (default: wine-hid beside EXE's build)
 #
-# Needs root (mounts) and /dev/fuse. Everything runs in a private mount namespace
-# (unshare -m), where:
-# - /dev is a tmpfs of links to the host's entries, plus hidraw0 -> the simulator's node;
-# - /sys is the simulator's sysfs-like tree (kernel-shaped: class/hidraw/hidraw0 leads to a
-#   hidraw device whose parent HID device carries HID_ID and the report descriptor);
-# - SYSTEMD_DEVICE_VERIFY_SYSFS=0, since libudev otherwise ignores a tree that is not sysfs;
-# - a fresh Wine prefix whose winebus has 'Enable SDL' = 0: its SDL bus fails without
-#   libSDL2 and no udev bus would follow.
-# Wine's bus enumerates once when it starts and keeps the node open; it sees no plugging
-# later (no udev events here), so each simulated reader gets a Wine session of its own.
+# Needs root (mounts) and /dev/fuse. Everything runs in a private mount namespace set up by
+# scripts/wine-hid-env.sh (which says how the node is shown to Wine).
 set -euo pipefail
 
 if [ $# -lt 2 ]; then
-  sed -n '2,21p' "$0" >&2
+  sed -n '2,14p' "$0" >&2
   exit 2
 fi
-exe=$(realpath -m "$1")
+hid_exe=$(realpath -m "$1")
+exe=$hid_exe
 sim=$(realpath -m "$2")
 work=${3:-$(dirname "$(dirname "$exe")")/wine-hid}
-
-if [ -z "${ZARN60_WINE_HID_NS:-}" ]; then
-  missing=""
-  for tool in wine wineserver winepath unshare; do
-    command -v "$tool" >/dev/null || missing="$missing $tool"
-  done
-  [ -z "$missing" ] || { echo "wine-hid-check: missing:$missing" >&2; exit 1; }
-  [ "$(id -u)" = 0 ] || { echo "wine-hid-check: needs root (mounts, FUSE)" >&2; exit 1; }
-  [ -c /dev/fuse ] || { echo "wine-hid-check: no /dev/fuse" >&2; exit 1; }
-  if [ ! -f "$exe" ] || [ ! -x "$sim" ]; then
-    echo "wine-hid-check: no $exe or $sim" >&2
-    exit 1
-  fi
-  start=$(date +%s)
-  status=0
-  ZARN60_WINE_HID_NS=1 unshare -m --propagation private bash "$0" "$exe" "$sim" "$work" ||
-    status=$?
-  echo "wine-hid-check: $(($(date +%s) - start)) s"
-  exit "$status"
-fi
+# shellcheck source=scripts/wine-hid-env.sh
+. "$(dirname "$0")/wine-hid-env.sh"
+hid_env_enter "$exe" "$sim" "$work"
 
 # --- Inside the namespace -----------------------------------------------------------------
-rm -rf "$work"
-mkdir -p "$work/hostdev" "$work/nosys" "$work/files"
-mount --rbind /dev "$work/hostdev"
-mount -t tmpfs -o mode=755 zarn60-dev /dev
-for entry in "$work"/hostdev/*; do
-  name=$(basename "$entry")
-  case $name in hidraw*) continue ;; esac  # the host's readers stay out of sight
-  ln -s "$entry" "/dev/$name"
-done
-mount --bind "$work/nosys" /sys
-
-export WINEPREFIX="$work/prefix" WINEDEBUG=${WINEDEBUG:--all} SYSTEMD_DEVICE_VERIFY_SYSFS=0
-export WINEDLLOVERRIDES="mscoree,mshtml="
-sim_pid=""
-xvfb_pid=""
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-}
-trap cleanup EXIT
-
-# Without a display, the installation of a newly found device fails now and then (its COM
-# apartment wants a window): a display of our own when there is none.
-if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
-  for n in $(seq 61 80); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }
-  done
-  Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-  export DISPLAY=$display
-fi
-
-wine "$exe" --version >/dev/null 2>&1 || true  # creates the prefix
-wine reg add 'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' /t REG_DWORD \
-  /d 0 /f >/dev/null 2>&1
-wineserver -k 2>/dev/null || true
-wineserver -w
+hid_env_setup "$work"
 
 pass=0; fail=0
 ok() { pass=$((pass+1)); echo "ok   $1"; }
 bad() { fail=$((fail+1)); echo "FAIL $1"; }
-
-# Serves one simulated reader with these options as /dev/hidraw0 and /sys. Each reader
-# prints into files of its own: the shell opens them in the background job, possibly after
-# the first look.
-readers=0
-serve() {
-  readers=$((readers+1))
-  local out="$work/sim-$readers.out" err="$work/sim-$readers.err"
-  "$sim" --usb "$@" >"$out" 2>"$err" &
-  sim_pid=$!
-  local until=$((SECONDS + 20))
-  while [ $SECONDS -lt $until ] && kill -0 "$sim_pid" 2>/dev/null; do
-    grep -qs '^ZARN60_DEV_ROOT=' "$out" && break
-    sleep 0.05
-  done
-  local sys dev
-  sys=$(sed -n 's/^ZARN60_SYSFS_ROOT=//p' "$out" 2>/dev/null)
-  dev=$(sed -n 's/^ZARN60_DEV_ROOT=//p' "$out" 2>/dev/null)
-  if [ -z "$dev" ] || [ -z "$sys" ]; then
-    echo "wine-hid-check: zarn60-sim --usb $* did not start:" >&2
-    cat "$out" "$err" >&2 2>/dev/null || true
-    exit 1
-  fi
-  mount --bind "$sys" /sys
-  ln -sfn "$dev/hidraw0" /dev/hidraw0
-}
-
-unserve() {
-  wineserver -k 2>/dev/null || true
-  wineserver -w
-  kill "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
-  sim_pid=""
-  umount /sys
-  rm -f /dev/hidraw0
-}
-
-# Starts Wine and waits until its bus lists a reader (true) or has had time to (false). The
-# first start in a new prefix installs a driver for the new device and often does not
-# present it (Wine 8): a second start, 8 s later, does.
-wine_up() {
-  local attempt
-  for attempt in 1 2; do
-    wineserver -p
-    local until=$((SECONDS + (attempt == 1 ? 8 : 30)))
-    while [ $SECONDS -lt $until ]; do
-      if wine "$exe" --list-devices 2>>"$work/wine.log" | grep -Eqi '080[12]:0005'; then
-        [ "$attempt" = 1 ] || echo "note: the reader was listed on Wine's second start"
-        return 0
-      fi
-      sleep 0.25
-    done
-    wineserver -k 2>/dev/null || true
-    wineserver -w
-  done
-  return 1
-}
 
 # Runs a script read from standard input; prints the text of each control it gets, or
 # "checked=N" for a check box or radio button.

@@ -1,7 +1,9 @@
-// Win32 file access, with the guarantees of the POSIX version. Paths are byte strings in
-// the system's ANSI code page, opened with the -A functions. Reserved device names ("COM1",
-// "nul.cfg", "\\.\COM1") are refused before anything is opened; everything else is decided
-// on the opened handle: only a disk file that is no folder is read or written.
+// Win32 file access, with the guarantees of the POSIX version. Paths arrive as UTF-8 and are
+// opened as UTF-16 with the W functions, so that names the ANSI code page cannot spell work;
+// a path whose full form is too long for the classic limit (some 260 characters) is opened
+// by that full form behind the \\?\ prefix. Reserved device names ("COM1", "nul.cfg",
+// "\\.\COM1") are refused before anything is opened; everything else is decided on the
+// opened handle: only a disk file that is no folder is read or written.
 //
 // A save opens the path as given (links followed by the system, no sharing, created when
 // missing) and decides from what it opened: a file with a single name that is no link is
@@ -13,12 +15,32 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include "base/file_io.h"
+#include "base/win32/long_path.h"
+#include "base/win32/utf16.h"
 
 namespace zarn::files {
+
+// Paths from this length on are opened by their full form behind \\?\: the classic limit
+// is MAX_PATH (260) for a file and 12 less for a folder.
+constexpr size_t kClassicLimit = MAX_PATH - 12;
+
+std::wstring LongPathForm(const std::wstring& path) {
+    if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) return path;
+    const DWORD need = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (need == 0) return path;
+    std::wstring full(need, L'\0');
+    const DWORD got = ::GetFullPathNameW(path.c_str(), need, full.data(), nullptr);
+    if (got == 0 || got >= need) return path;
+    full.resize(got);
+    if (full.size() < kClassicLimit) return path;
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
 namespace {
 
 class Handle {
@@ -61,6 +83,13 @@ std::string ErrorText(DWORD error) {
 
 size_t LastSeparator(const std::string& path) {
     return path.find_last_of("/\\");
+}
+
+// The UTF-8 path as the W functions take it; false when it is no UTF-8.
+bool SystemPath(const std::string& path, std::wstring* out) {
+    if (!zarn::win32::Utf8ToUtf16(path, out)) return false;
+    *out = LongPathForm(*out);
+    return true;
 }
 
 // "\\.\COM1", or a reserved device name in any folder and with any extension ("COM1",
@@ -120,9 +149,9 @@ bool CutAt(HANDLE h, uint64_t size) {
     return Seek(h, size) && ::SetEndOfFile(h) != 0;
 }
 
-std::string FolderOf(const std::string& path) {
-    size_t sep = LastSeparator(path);
-    if (sep == std::string::npos) return ".";
+std::wstring FolderOf(const std::wstring& path) {
+    const size_t sep = path.find_last_of(L"/\\");
+    if (sep == std::wstring::npos) return L".";
     return path.substr(0, sep);
 }
 
@@ -145,8 +174,8 @@ bool IsRegular(HANDLE h, BY_HANDLE_FILE_INFORMATION* info, std::string* error) {
 
 // The reason an open failed: a folder cannot be opened without backup semantics, and is
 // named as such rather than "permission denied".
-bool OpenFailed(const std::string& path, DWORD code, std::string* error) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+bool OpenFailed(const std::wstring& path, DWORD code, std::string* error) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (code == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return Fail(error, "is a folder");
@@ -169,39 +198,39 @@ bool RewriteInPlace(HANDLE h, uint64_t oldSize, bool canRead, const std::string&
 
 // The bytes in a fresh, flushed file with a short name beside `target`; its name, or an
 // empty string when it could not be made.
-std::string WriteSibling(const std::string& target, const std::string& bytes) {
+std::wstring WriteSibling(const std::wstring& target, const std::string& bytes) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[40];
-        std::snprintf(name, sizeof name, "\\.zarn60-%lx-%x.tmp", ::GetCurrentProcessId(),
-                      counter++);
-        const std::string temp = FolderOf(target) + name;
-        Handle h(::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        wchar_t name[40];
+        std::swprintf(name, sizeof name / sizeof name[0], L"\\.zarn60-%lx-%x.tmp",
+                      ::GetCurrentProcessId(), counter++);
+        const std::wstring temp = LongPathForm(FolderOf(target) + name);
+        Handle h(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!h.Valid()) {
             const DWORD error = ::GetLastError();
             if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-            return std::string();
+            return std::wstring();
         }
         const bool ok = WriteAllAt(h.Get(), bytes.data(), bytes.size(), 0) &&
                         ::FlushFileBuffers(h.Get()) && h.Reset();
         if (ok) return temp;
         h.Reset();
-        ::DeleteFileA(temp.c_str());
-        return std::string();
+        ::DeleteFileW(temp.c_str());
+        return std::wstring();
     }
-    return std::string();
+    return std::wstring();
 }
 
 // The path opened with read and write access and no sharing, or write access alone when
 // reading is refused; invalid when it cannot be opened.
-HANDLE OpenForSave(const std::string& path, DWORD disposition, bool* canRead) {
+HANDLE OpenForSave(const std::wstring& path, DWORD disposition, bool* canRead) {
     *canRead = true;
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
         *canRead = false;
-        h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
+        h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     return h;
@@ -213,13 +242,15 @@ bool ReadRegularFile(const std::string& path, Access access, size_t maxBytes, st
                      uint64_t* fileSize, std::string* error) {
     if (path.empty()) return Fail(error, "no such file");
     if (IsDeviceName(path)) return Fail(error, "not a regular file");
+    std::wstring wide;
+    if (!SystemPath(path, &wide)) return Fail(error, "no such file");
     // Reading alone shares with other readers; reading and writing shares with nobody, so a
     // file open elsewhere is refused.
     const bool write = access == Access::READ_WRITE;
-    Handle h(::CreateFileA(path.c_str(), GENERIC_READ | (write ? GENERIC_WRITE : 0),
+    Handle h(::CreateFileW(wide.c_str(), GENERIC_READ | (write ? GENERIC_WRITE : 0),
                            write ? 0 : FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.Valid()) return OpenFailed(path, ::GetLastError(), error);
+    if (!h.Valid()) return OpenFailed(wide, ::GetLastError(), error);
     BY_HANDLE_FILE_INFORMATION info{};
     if (!IsRegular(h.Get(), &info, error)) return false;
     // Read-only is refused for writing as Windows refuses it, also where the file system
@@ -241,17 +272,19 @@ bool ReadRegularFile(const std::string& path, size_t maxBytes, std::string* byte
 bool WriteFileSafely(const std::string& path, const std::string& bytes, std::string* error) {
     if (path.empty()) return Fail(error, "no such file");
     if (IsDeviceName(path)) return Fail(error, "not a regular file");
+    std::wstring wide;
+    if (!SystemPath(path, &wide)) return Fail(error, "no such file");
     // Read-only is refused as Windows refuses to open it for writing, also where the file
     // system underneath would let an administrator write; a folder is named as such.
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return Fail(error, "is a folder");
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         return Fail(error, "permission denied");
 
     bool canRead = true;
-    Handle h(OpenForSave(path, OPEN_ALWAYS, &canRead));
-    if (!h.Valid()) return OpenFailed(path, ::GetLastError(), error);
+    Handle h(OpenForSave(wide, OPEN_ALWAYS, &canRead));
+    if (!h.Valid()) return OpenFailed(wide, ::GetLastError(), error);
     const bool created = ::GetLastError() != ERROR_ALREADY_EXISTS;
     BY_HANDLE_FILE_INFORMATION info{};
     if (!IsRegular(h.Get(), &info, error)) return false;
@@ -263,15 +296,15 @@ bool WriteFileSafely(const std::string& path, const std::string& bytes, std::str
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
         (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT));
     if (!created && size > 0 && !isLink && info.nNumberOfLinks == 1) {
-        const std::string temp = WriteSibling(path, bytes);
+        const std::wstring temp = WriteSibling(wide, bytes);
         if (!temp.empty()) {
             h.Reset();  // ReplaceFile needs the file unshared
-            if (::ReplaceFileA(path.c_str(), temp.c_str(), nullptr, 0, nullptr, nullptr))
+            if (::ReplaceFileW(wide.c_str(), temp.c_str(), nullptr, 0, nullptr, nullptr))
                 return true;
-            ::DeleteFileA(temp.c_str());
+            ::DeleteFileW(temp.c_str());
             // Refused: write in place, into the very file that was opened.
             BY_HANDLE_FILE_INFORMATION again{};
-            h.Reset(OpenForSave(path, OPEN_EXISTING, &canRead));
+            h.Reset(OpenForSave(wide, OPEN_EXISTING, &canRead));
             if (!h.Valid() || !::GetFileInformationByHandle(h.Get(), &again) ||
                 !SameFile(info, again))
                 return Fail(error, "the file changed during the save");
@@ -284,7 +317,7 @@ bool WriteFileSafely(const std::string& path, const std::string& bytes, std::str
     const DWORD code = ::GetLastError();
     if (created) {
         h.Reset();
-        if (!isLink) ::DeleteFileA(path.c_str());
+        if (!isLink) ::DeleteFileW(wide.c_str());
     }
     return Fail(error, ErrorText(code));
 }

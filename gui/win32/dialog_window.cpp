@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "base/win32/utf16.h"
 #include "gui/win32/dialog_template.h"
 
 namespace gui::win32 {
@@ -31,31 +32,10 @@ std::wstring ComboItem(HWND combo, int item) {
     return text;
 }
 
-// The path from a file dialog, in the code page the settings file's ANSI calls take. A
-// name the code page cannot spell is given by its short form when the file has one.
+// The path from a file dialog as the file code takes it (base/file_io.h): UTF-8, which
+// spells every name the dialog can return, at any length.
 std::string PathForFileCalls(const std::wstring& path) {
-    auto convert = [](const std::wstring& w, bool* lossy) {
-        BOOL usedDefault = FALSE;
-        const UINT cp = GetACP();
-        const BOOL* flag = cp == CP_UTF8 ? nullptr : &usedDefault;
-        const int n = WideCharToMultiByte(cp, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0,
-                                          nullptr, const_cast<BOOL*>(flag));
-        std::string out(static_cast<size_t>(std::max(n, 0)), '\0');
-        WideCharToMultiByte(cp, 0, w.c_str(), static_cast<int>(w.size()), out.data(), n, nullptr,
-                            const_cast<BOOL*>(flag));
-        *lossy = usedDefault != FALSE;
-        return out;
-    };
-    bool lossy = false;
-    std::string out = convert(path, &lossy);
-    if (!lossy) return out;
-    wchar_t shortPath[MAX_PATH * 4];
-    const DWORD n = GetShortPathNameW(path.c_str(), shortPath, MAX_PATH * 4);
-    if (n > 0 && n < MAX_PATH * 4) {
-        std::string alt = convert(std::wstring(shortPath, n), &lossy);
-        if (!lossy) return alt;
-    }
-    return out;
+    return zarn::win32::Utf16ToUtf8(path);
 }
 
 }  // namespace

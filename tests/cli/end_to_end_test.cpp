@@ -43,7 +43,8 @@ TEST_P(CliLinkTest, EverySubcommandAgainstTheSimulatedReader) {
         {{"show", "--raw"}, "raw: 01 01 01 25 3B 2B 3F 3F 3F 00 03 03 03"},
         {{"version"}, "V2.10\n"},
         {{"read-card"}, "text: %B4111111111111111^DOE/JOHN^2912101?<CR><LF>;4111"},
-        {{"apply", "framing.json", "--dry-run"}, "would write"},
+        // One change a line, then the outcome on a line of its own.
+        {{"apply", "framing.json", "--dry-run"}, "beep: true -> false\nwould write "},
         {{"apply", "framing.json", "--json"}, R"("changed":true)"},
         {{"apply", "framing.json", "--json"}, R"("changed":false)"},
         {{"show", "--json"}, R"("prefix": "<STX>AB")"},
@@ -53,7 +54,7 @@ TEST_P(CliLinkTest, EverySubcommandAgainstTheSimulatedReader) {
         {{"diff", "reader", "kept.json"}, "no differences\n"},
         {{"factory"}, "factory configuration written and verified"},
         {{"diff", "reader", "kept.cfg"}, "prefix_on: false -> true\n"},
-        {{"apply", "kept.cfg"}, "written and verified"},
+        {{"apply", "kept.cfg"}, "beep: true -> false\nwritten and verified on "},
         {{"diff", "reader", "framing.json"}, "no differences\n"},
     };
     for (const auto& s : steps) {
