@@ -1,6 +1,7 @@
 #include "gui/win32/dialog_template.h"
 
 #include "gui/win32/text16.h"
+#include "ui/dialog_keys.h"
 
 namespace gui::win32 {
 
@@ -44,26 +45,24 @@ ControlClass ClassOf(const res::ControlTemplate& c) {
     if (!(c.style & res::STYLE_HIDDEN)) style |= WS_VISIBLE;
     if (c.style & res::STYLE_DISABLED) style |= WS_DISABLED;
     if (c.style & res::STYLE_GROUP) style |= WS_GROUP;
+    // The same tab stops as the other views (of a radio group the first radio; the
+    // checked one takes it over at run time).
+    if (ui::HasTabStopStyle(c)) style |= WS_TABSTOP;
     switch (c.kind) {
         case res::Kind::Edit:
             if (c.style & res::STYLE_MULTILINE)
-                return {L"EDIT", style | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL,
+                return {L"EDIT", style | ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL,
                         WS_EX_CLIENTEDGE};
-            return {L"EDIT", style | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
+            return {L"EDIT", style | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
         case res::Kind::Check:
-            return {L"BUTTON", style | WS_TABSTOP | BS_AUTOCHECKBOX, 0};
+            return {L"BUTTON", style | BS_AUTOCHECKBOX, 0};
         case res::Kind::Radio:
-            // Only the first radio of a group is a tab stop; the arrows move inside it.
-            return {L"BUTTON",
-                    style | BS_AUTORADIOBUTTON | ((c.style & res::STYLE_GROUP) ? WS_TABSTOP : 0),
-                    0};
+            return {L"BUTTON", style | BS_AUTORADIOBUTTON, 0};
         case res::Kind::Button:
             return {L"BUTTON",
-                    style | WS_TABSTOP |
-                        ((c.style & res::STYLE_DEFAULT) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON),
-                    0};
+                    style | ((c.style & res::STYLE_DEFAULT) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), 0};
         case res::Kind::Combo: {
-            DWORD s = style | WS_TABSTOP | WS_VSCROLL;
+            DWORD s = style | WS_VSCROLL;
             s |=
                 (c.style & res::STYLE_DROPDOWN) ? CBS_DROPDOWN | CBS_AUTOHSCROLL : CBS_DROPDOWNLIST;
             if (c.style & res::STYLE_SORTED) s |= CBS_SORT;
@@ -71,7 +70,7 @@ ControlClass ClassOf(const res::ControlTemplate& c) {
         }
         case res::Kind::Slider:
             return {TRACKBAR_CLASSW,
-                    style | WS_TABSTOP | TBS_HORZ | TBS_BOTH |
+                    style | TBS_HORZ | TBS_BOTH |
                         ((c.style & res::STYLE_NOTICKS) ? TBS_NOTICKS : TBS_AUTOTICKS),
                     0};
         case res::Kind::Label:

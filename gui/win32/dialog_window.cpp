@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "gui/win32/dialog_template.h"
+#include "ui/dialog_keys.h"
 
 namespace gui::win32 {
 
@@ -19,6 +20,33 @@ std::wstring WindowText(HWND w) {
 
 void SetTextIfDifferent(HWND w, const std::wstring& text) {
     if (WindowText(w) != text) SetWindowTextW(w, text.c_str());
+}
+
+// An edit (or a combo box's edit) the user types in, given the model's text: when the
+// model changed what was typed, the caret goes to the end, so that the next keystroke
+// adds to the text rather than landing at its start.
+void SetTypedText(HWND w, const std::wstring& text, bool combo) {
+    if (WindowText(w) == text) return;
+    SetWindowTextW(w, text.c_str());
+    HWND focus = GetFocus();
+    if (focus != w && !(combo && IsChild(w, focus))) return;
+    const auto end = static_cast<LPARAM>(text.size());
+    if (combo)
+        SendMessageW(w, CB_SETEDITSEL, 0, MAKELPARAM(end, end));
+    else
+        SendMessageW(w, EM_SETSEL, static_cast<WPARAM>(end), end);
+}
+
+// The multi-line test box leaves Enter to the dialog, as every other edit does: it ends
+// the dialog like the OK command.
+LRESULT CALLBACK TestBoxProc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+    if (msg == WM_GETDLGCODE && lp) {
+        const auto* key = reinterpret_cast<const MSG*>(lp);
+        if ((key->message == WM_KEYDOWN || key->message == WM_CHAR) &&
+            (key->wParam == VK_RETURN || key->wParam == '\r'))
+            return DefSubclassProc(w, msg, wp, lp) & ~(DLGC_WANTALLKEYS | DLGC_WANTMESSAGE);
+    }
+    return DefSubclassProc(w, msg, wp, lp);
 }
 
 std::wstring ComboItem(HWND combo, int item) {
@@ -61,7 +89,7 @@ std::string PathForFileCalls(const std::wstring& path) {
 }  // namespace
 
 DialogWindow::DialogWindow(const res::DialogTemplate& tpl, HWND owner)
-    : m_template(tpl), m_owner(owner), m_driver(*this, ui::kLineBreakCrLf) {
+    : m_template(tpl), m_owner(owner), m_driver(*this, ui::kLineBreakCrLf, {}, AnsiCharset()) {
     static const bool commonControls = [] {
         INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX),
                                  ICC_STANDARD_CLASSES | ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
@@ -105,6 +133,9 @@ void DialogWindow::OnInit(HWND hwnd) {
         if (index >= m_template.controls.size()) break;
         const int id = m_template.controls[index].id;
         if (id != res::IDC_STATIC && !m_index.count(id)) m_index[id] = index;
+        if (m_template.controls[index].kind == res::Kind::Edit &&
+            (m_template.controls[index].style & res::STYLE_MULTILINE))
+            SetWindowSubclass(w, TestBoxProc, 1, 0);
         m_controls.push_back(w);
     }
     SetIcons();
@@ -140,6 +171,22 @@ INT_PTR DialogWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
             m_driver.Run([&] { m_dialog->UserSysCommand(command); }, false);
             return TRUE;
         }
+        case WM_HELP:
+            // F1 runs the system menu's first item (About), as it does in the Linux window.
+            if (m_dialog && !m_owner) {
+                for (const ui::Dialog::MenuItem& item : m_dialog->SystemMenu()) {
+                    if (item.command == 0) continue;
+                    const uint32_t command = item.command;
+                    m_driver.Run([&] { m_dialog->UserSysCommand(command); }, false);
+                    break;
+                }
+            }
+            return TRUE;
+        case WM_CONTEXTMENU:
+            if (!m_dialog || m_owner || m_dialog->SystemMenu().empty()) return FALSE;
+            ShowContextMenu(static_cast<int>(static_cast<short>(LOWORD(lp))),
+                            static_cast<int>(static_cast<short>(HIWORD(lp))));
+            return TRUE;
         case WM_CLOSE:
             // The close box is the model's: it ends the dialog (or not) through its handlers.
             m_driver.Run([&] { m_dialog->UserClose(); }, false);
@@ -232,6 +279,28 @@ void DialogWindow::EndUserAction(bool busy) {
     MirrorAll();
 }
 
+void DialogWindow::ShowContextMenu(int x, int y) {
+    // The system menu's own items, for desktops whose window manager keeps Alt+Space.
+    HMENU menu = CreatePopupMenu();
+    for (const ui::Dialog::MenuItem& item : m_dialog->SystemMenu()) {
+        if (item.command == 0 && item.text.empty())
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        else
+            AppendMenuW(menu, MF_STRING, item.command, Utf8ToWide(item.text).c_str());
+    }
+    if (x == -1 && y == -1) {
+        // From the keyboard (Shift+F10, the menu key): at the focused control.
+        RECT r{};
+        GetWindowRect(GetFocus() ? GetFocus() : m_hwnd, &r);
+        x = r.left;
+        y = r.bottom;
+    }
+    const auto command = static_cast<uint32_t>(
+        TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, 0, m_hwnd, nullptr));
+    DestroyMenu(menu);
+    if (command != 0) m_driver.Run([&] { m_dialog->UserSysCommand(command); }, false);
+}
+
 void DialogWindow::SyncFocus() {
     HWND focus = GetFocus();
     const int index = IndexOf(focus);
@@ -312,7 +381,7 @@ void DialogWindow::Mirror(size_t index) {
             } else {
                 // The platform's limit is the model's: typing stops, set texts stay whole.
                 SendMessageW(w, EM_SETLIMITTEXT, static_cast<WPARAM>(std::max(c.limit, 0)), 0);
-                SetTextIfDifferent(w, BytesToWide(c.text));
+                SetTypedText(w, BytesToWide(c.text), false);
             }
             break;
         case res::Kind::Check:
@@ -320,6 +389,23 @@ void DialogWindow::Mirror(size_t index) {
             const bool checked = SendMessageW(w, BM_GETCHECK, 0, 0) == BST_CHECKED;
             if (checked != c.checked)
                 SendMessageW(w, BM_SETCHECK, c.checked ? BST_CHECKED : BST_UNCHECKED, 0);
+            if (c.kind == res::Kind::Radio) {
+                // Of a group only the checked radio is a tab stop (the first one while
+                // none is checked); a radio sets its own on a check, not on a clear.
+                const auto [first, end] = ui::GroupBounds(m_template, index);
+                bool groupChecked = false;
+                for (size_t i = first; i < end; ++i) {
+                    const ui::Control& other = m_dialog->AllControls()[i];
+                    groupChecked =
+                        groupChecked || (other.kind == res::Kind::Radio && other.checked);
+                }
+                const bool stop =
+                    c.checked || (!groupChecked && ui::HasTabStopStyle(m_template.controls[index]));
+                const LONG style = GetWindowLongW(w, GWL_STYLE);
+                if (((style & WS_TABSTOP) != 0) != stop)
+                    SetWindowLongW(w, GWL_STYLE,
+                                   stop ? (style | WS_TABSTOP) : (style & ~WS_TABSTOP));
+            }
             SetTextIfDifferent(w, Utf8ToWide(c.text));
             break;
         }
@@ -334,6 +420,7 @@ void DialogWindow::Mirror(size_t index) {
             for (int i = 0; same && i < count; ++i)
                 same = ComboItem(w, i) == BytesToWide(c.items[static_cast<size_t>(i)]);
             if (!same) {
+                m_comboSel.erase(index);
                 SendMessageW(w, CB_RESETCONTENT, 0, 0);
                 // Inserted at their places: the model has sorted them already, and its
                 // order of bytes is the one its indexes count in.
@@ -341,9 +428,17 @@ void DialogWindow::Mirror(size_t index) {
                     SendMessageW(w, CB_INSERTSTRING, i,
                                  reinterpret_cast<LPARAM>(BytesToWide(c.items[i]).c_str()));
             }
-            if (static_cast<int>(SendMessageW(w, CB_GETCURSEL, 0, 0)) != c.curSel || !same)
+            if (c.style & res::STYLE_DROPDOWN) {
+                // The list's selection follows what the user types or picks; only a
+                // selection the model itself makes is shown (it sets the text too).
+                auto shownSel = m_comboSel.find(index);
+                if (shownSel == m_comboSel.end() || shownSel->second != c.curSel)
+                    SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(c.curSel), 0);
+                m_comboSel[index] = c.curSel;
+                SetTypedText(w, BytesToWide(c.text), true);
+            } else if (static_cast<int>(SendMessageW(w, CB_GETCURSEL, 0, 0)) != c.curSel || !same) {
                 SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(c.curSel), 0);
-            if (c.style & res::STYLE_DROPDOWN) SetTextIfDifferent(w, BytesToWide(c.text));
+            }
             break;
         }
         case res::Kind::Slider: {

@@ -64,6 +64,7 @@ private:
     void Mirror(size_t index) override;
 
     void SyncFocus();
+    void ShowContextMenu(int x, int y);
     void MirrorAll();
     void MirrorTestBox(size_t index);
     int IndexOf(HWND control) const;
@@ -75,8 +76,9 @@ private:
     std::vector<WORD> m_dlgTemplate;
     ui::Dialog* m_dialog = nullptr;
     ui::ViewDriver m_driver;
-    std::vector<HWND> m_controls;   // template order, like the model's controls
-    std::map<int, size_t> m_index;  // id -> template position
+    std::vector<HWND> m_controls;      // template order, like the model's controls
+    std::map<int, size_t> m_index;     // id -> template position
+    std::map<size_t, int> m_comboSel;  // editable combo boxes: the model's selection shown
     HICON m_bigIcon = nullptr;
     HICON m_smallIcon = nullptr;
     HCURSOR m_cursorBefore = nullptr;  // under the wait cursor of a user action
