@@ -883,6 +883,19 @@ private:
                                               .display),
             "the next byte arrives: " + Narrow(TestBox()));
         Mirrored("after the serial poll");
+        // The poll goes on while a handler waits in a modal box of its own (About here).
+        MouseClick(Ctl(1053));
+        m_sim.Command("send 58 59 5a", out, &error);
+        std::wstring whileUp;
+        {
+            Answer answer(m_hwnd, [&](HWND box) {
+                Sleep(600);
+                whileUp = TestBox();
+                SendMessageW(GetDlgItem(box, 1), BM_CLICK, 0, 0);
+            });
+            SendMessageW(m_hwnd, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+        }
+        Check(whileUp == L"XYZ", "the poll runs while About is up: " + Narrow(whileUp));
     }
 
     void Exit() {
