@@ -84,7 +84,7 @@ ControlClass ClassOf(const res::ControlTemplate& c) {
 }
 
 std::vector<WORD> BuildDialogTemplate(const res::DialogTemplate& tpl, const std::wstring& face,
-                                      bool mainWindow) {
+                                      bool mainWindow, int points) {
     std::vector<WORD> out;
     out.push_back(1);       // dlgVer
     out.push_back(0xFFFF);  // signature: the extended form
@@ -100,7 +100,7 @@ std::vector<WORD> BuildDialogTemplate(const res::DialogTemplate& tpl, const std:
     out.push_back(0);  // no menu
     out.push_back(0);  // the dialog class
     PutString(out, Utf8ToWide(tpl.caption));
-    out.push_back(static_cast<WORD>(tpl.fontPoints));
+    out.push_back(static_cast<WORD>(points > 0 ? points : tpl.fontPoints));
     out.push_back(FW_NORMAL);
     out.push_back(static_cast<WORD>(DEFAULT_CHARSET << 8));  // italic 0, then the charset
     PutString(out, face.empty() ? Utf8ToWide(tpl.fontName) : face);
@@ -131,6 +131,38 @@ std::vector<WORD> BuildDialogTemplate(const res::DialogTemplate& tpl, const std:
         out.push_back(0);  // no creation data
     }
     return out;
+}
+
+SIZE DialogPixels(const res::DialogTemplate& tpl, const std::wstring& face, int points) {
+    HDC dc = GetDC(nullptr);
+    const std::wstring name = face.empty() ? Utf8ToWide(tpl.fontName) : face;
+    HFONT font = CreateFontW(-MulDiv(points, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL,
+                             FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, name.c_str());
+    HGDIOBJ old = SelectObject(dc, font);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    static const wchar_t kAlphabet[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, kAlphabet, 52, &extent);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    ReleaseDC(nullptr, dc);
+    const int unitX = (extent.cx / 26 + 1) / 2;
+    const int unitY = tm.tmHeight;
+    RECT r{0, 0, MulDiv(tpl.width, unitX, 4), MulDiv(tpl.height, unitY, 8)};
+    AdjustWindowRectEx(&r, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, FALSE,
+                       WS_EX_DLGMODALFRAME);
+    return {r.right - r.left, r.bottom - r.top};
+}
+
+int FittingPoints(const res::DialogTemplate& tpl, const std::wstring& face, SIZE area) {
+    constexpr int kSmallest = 6;
+    for (int points = tpl.fontPoints; points > kSmallest; --points) {
+        const SIZE size = DialogPixels(tpl, face, points);
+        if (size.cx <= area.cx && size.cy <= area.cy) return points;
+    }
+    return kSmallest;
 }
 
 std::wstring DialogFace(const res::DialogTemplate& tpl) {

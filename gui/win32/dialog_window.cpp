@@ -96,7 +96,12 @@ DialogWindow::DialogWindow(const res::DialogTemplate& tpl, HWND owner)
         return InitCommonControlsEx(&icc) != FALSE;
     }();
     (void)commonControls;
-    m_dlgTemplate = BuildDialogTemplate(tpl, DialogFace(tpl), owner == nullptr);
+    const std::wstring face = DialogFace(tpl);
+    int points = 0;
+    RECT work{};
+    if (!owner && SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0))
+        points = FittingPoints(tpl, face, {work.right - work.left, work.bottom - work.top});
+    m_dlgTemplate = BuildDialogTemplate(tpl, face, owner == nullptr, points);
     if (owner) return;
     m_hwnd = CreateDialogIndirectParamW(
         GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(m_dlgTemplate.data()), nullptr,

@@ -910,6 +910,62 @@ private:
     HWND m_hwnd;
 };
 
+// --- Fitting the screen -----------------------------------------------------------------
+
+INT_PTR CALLBACK BareProc(HWND, UINT msg, WPARAM, LPARAM);
+
+// Work areas of common screens (a 40-pixel task bar off): the dialog shown at the face
+// size chosen for each fits it, and every caption fits its control at that size.
+void CheckFitsScreens() {
+    using namespace gui::win32;
+    const auto& tpl = res::MainDialogTemplate();
+    const std::wstring face = DialogFace(tpl);
+    const SIZE areas[] = {{1366, 728}, {1280, 680}, {1024, 728}, {1920, 1040}};
+    for (const SIZE area : areas) {
+        const int points = FittingPoints(tpl, face, area);
+        const auto data = BuildDialogTemplate(tpl, face, true, points);
+        HWND w = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
+                                            reinterpret_cast<LPCDLGTEMPLATEW>(data.data()), nullptr,
+                                            BareProc, 0);
+        RECT r{};
+        GetWindowRect(w, &r);
+        const std::string name = std::to_string(area.cx) + "x" + std::to_string(area.cy);
+        std::printf("work area %s: %d pt, window %ldx%ld\n", name.c_str(), points, r.right - r.left,
+                    r.bottom - r.top);
+        Check(r.right - r.left <= area.cx && r.bottom - r.top <= area.cy,
+              "the dialog fits a work area of " + name);
+        if (area.cx >= 1900)
+            Check(points == tpl.fontPoints, "a large screen keeps the face's size");
+        HDC dc = GetDC(w);
+        HGDIOBJ old =
+            SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(w, WM_GETFONT, 0, 0)));
+        size_t index = 0;
+        int clipped = 0;
+        std::string first;
+        for (HWND c = GetWindow(w, GW_CHILD); c && index < tpl.controls.size();
+             c = GetWindow(c, GW_HWNDNEXT), ++index) {
+            const res::ControlTemplate& t = tpl.controls[index];
+            if (t.kind != res::Kind::Label && t.kind != res::Kind::Button &&
+                t.kind != res::Kind::Check && t.kind != res::Kind::Radio)
+                continue;
+            const std::wstring text = Text(c);
+            SIZE extent{};
+            GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+            RECT cr{};
+            GetClientRect(c, &cr);
+            int room = cr.right;
+            if (t.kind == res::Kind::Check || t.kind == res::Kind::Radio)
+                room -= GetSystemMetrics(SM_CXMENUCHECK) + 2;
+            if (extent.cx > room && clipped++ == 0) first = Narrow(text);
+        }
+        SelectObject(dc, old);
+        ReleaseDC(w, dc);
+        DestroyWindow(w);
+        Check(clipped == 0, "no caption clipped at " + name + " (" + std::to_string(clipped) +
+                                ", first: " + first + ")");
+    }
+}
+
 // --- Bench ------------------------------------------------------------------------------
 
 double MsSince(LARGE_INTEGER t0) {
@@ -993,6 +1049,7 @@ int main(int argc, char** argv) {
                      argc > 3 && std::string(argv[3]) == "--simulate");
 
     CheckTexts();
+    CheckFitsScreens();
     sim::InProcessSimulation simulation;
     DialogWindow view(res::MainDialogTemplate(), nullptr);
     view.PaceVirtualClock(&simulation.Clock());
