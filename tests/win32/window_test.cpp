@@ -910,6 +910,53 @@ private:
     HWND m_hwnd;
 };
 
+// --- Resources --------------------------------------------------------------------------
+
+// The version block names the project, and the icon has a 256-pixel image.
+void CheckResources() {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    DWORD ignored = 0;
+    std::vector<BYTE> block(GetFileVersionInfoSizeW(self, &ignored));
+    const bool read =
+        !block.empty() &&
+        GetFileVersionInfoW(self, 0, static_cast<DWORD>(block.size()), block.data()) != FALSE;
+    Check(read, "the program has a version block");
+    auto value = [&](const wchar_t* name) -> std::wstring {
+        void* text = nullptr;
+        UINT size = 0;
+        const std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+        if (!read || !VerQueryValueW(block.data(), key.c_str(), &text, &size) || size == 0)
+            return {};
+        return static_cast<const wchar_t*>(text);
+    };
+    Check(value(L"CompanyName") == L"ZARN60 tools",
+          "CompanyName: " + Narrow(value(L"CompanyName")));
+    Check(value(L"LegalCopyright").find(L"ZARN60 tools") != std::wstring::npos,
+          "LegalCopyright: " + Narrow(value(L"LegalCopyright")));
+    auto icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
+                                              MAKEINTRESOURCEW(res::IDR_MAINFRAME), IMAGE_ICON, 256,
+                                              256, LR_DEFAULTCOLOR));
+    ICONINFO info{};
+    BITMAP bm{};
+    if (icon && GetIconInfo(icon, &info)) {
+        GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bm, &bm);
+        if (info.hbmColor) DeleteObject(info.hbmColor);
+        if (info.hbmMask) DeleteObject(info.hbmMask);
+    }
+    if (icon) DestroyIcon(icon);
+    // The directory entry is chosen by its size: a 256-pixel load of a file without one
+    // would stretch the 48-pixel image, so the entry itself is looked up.
+    HRSRC group = FindResourceW(nullptr, MAKEINTRESOURCEW(res::IDR_MAINFRAME), RT_GROUP_ICON);
+    bool has256 = false;
+    if (group) {
+        const auto* dir = static_cast<const BYTE*>(LockResource(LoadResource(nullptr, group)));
+        const WORD count = *reinterpret_cast<const WORD*>(dir + 4);
+        for (WORD i = 0; i < count; ++i) has256 = has256 || dir[6 + 14 * i] == 0;  // 0 is 256
+    }
+    Check(has256 && bm.bmWidth == 256, "the icon has a 256-pixel image");
+}
+
 // --- Fitting the screen -----------------------------------------------------------------
 
 INT_PTR CALLBACK BareProc(HWND, UINT msg, WPARAM, LPARAM);
@@ -1050,6 +1097,7 @@ int main(int argc, char** argv) {
 
     CheckTexts();
     CheckFitsScreens();
+    CheckResources();
     sim::InProcessSimulation simulation;
     DialogWindow view(res::MainDialogTemplate(), nullptr);
     view.PaceVirtualClock(&simulation.Clock());
