@@ -219,7 +219,7 @@ if [ "$test" = 1 ]; then
     cp=$( [ "$loc" = zh_CN ] && echo 936 || echo 1252 )
     if LOCPATH="$locales" LANG="$loc.UTF-8" LC_ALL="$loc.UTF-8" timeout 300 \
         wine "$build/tests/win32/zarn60-window-test.exe" 2>/dev/null >"$build/window-test-$cp.log" &&
-       grep -q "^code page $cp$" "$build/window-test-$cp.log"; then
+       tr -d '\r' <"$build/window-test-$cp.log" | grep -qx "code page $cp"; then
       ok "window, code page $cp"
     else
       bad "window, code page $cp"; grep -E '^(FAIL|code page)' "$build/window-test-$cp.log" | head -20

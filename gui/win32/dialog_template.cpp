@@ -165,6 +165,108 @@ int FittingPoints(const res::DialogTemplate& tpl, const std::wstring& face, SIZE
     return kSmallest;
 }
 
+bool FontHasGlyphs(HFONT font, const std::wstring& text) {
+    if (text.empty()) return true;
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    std::vector<WORD> glyphs(text.size());
+    const DWORD n = GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()), glyphs.data(),
+                                     GGI_MARK_NONEXISTING_GLYPHS);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    if (n == GDI_ERROR) return false;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (glyphs[i] == 0xFFFF && text[i] != L'\r' && text[i] != L'\n') return false;
+    return true;
+}
+
+namespace {
+
+constexpr int kBoxIconId = 20, kBoxTextId = 21;
+
+struct FacedBox {
+    const std::wstring* text;
+    bool exclamation;
+};
+
+INT_PTR CALLBACK FacedBoxProc(HWND box, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_INITDIALOG) {
+        const auto* data = reinterpret_cast<const FacedBox*>(lp);
+        HWND icon = GetDlgItem(box, kBoxIconId), label = GetDlgItem(box, kBoxTextId);
+        HWND ok = GetDlgItem(box, IDOK);
+        SetWindowTextW(label, data->text->c_str());
+        // Laid out as the system's box: the icon at the left, the text beside it, the
+        // button centred below; in pixels of this face.
+        RECT margin{7, 7, 50, 14};
+        MapDialogRect(box, &margin);
+        HDC dc = GetDC(label);
+        HGDIOBJ old =
+            SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(box, WM_GETFONT, 0, 0)));
+        RECT textRect{0, 0, 480, 0};
+        DrawTextW(dc, data->text->c_str(), -1, &textRect, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+        SelectObject(dc, old);
+        ReleaseDC(label, dc);
+        const int iconSize = data->exclamation ? GetSystemMetrics(SM_CXICON) : 0;
+        int x = margin.left;
+        if (data->exclamation) {
+            SendMessageW(icon, STM_SETICON,
+                         reinterpret_cast<WPARAM>(LoadIconW(nullptr, IDI_EXCLAMATION)), 0);
+            MoveWindow(icon, x, margin.top, iconSize, iconSize, FALSE);
+            x += iconSize + margin.left;
+        } else {
+            SendMessageW(icon, STM_SETICON, 0, 0);
+            ShowWindow(icon, SW_HIDE);
+        }
+        MoveWindow(label, x, margin.top, textRect.right, textRect.bottom, FALSE);
+        const int width =
+            std::max<int>(x + textRect.right + margin.left, margin.right + 2 * margin.left);
+        const int top = margin.top + std::max<int>(iconSize, textRect.bottom) + margin.top;
+        MoveWindow(ok, (width - margin.right) / 2, top, margin.right, margin.bottom, FALSE);
+        RECT frame{0, 0, width, top + margin.bottom + margin.top};
+        AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(box, GWL_STYLE)), FALSE,
+                           static_cast<DWORD>(GetWindowLongW(box, GWL_EXSTYLE)));
+        RECT owner{};
+        HWND parent = GetWindow(box, GW_OWNER);
+        if (!parent || !GetWindowRect(parent, &owner))
+            SystemParametersInfoW(SPI_GETWORKAREA, 0, &owner, 0);
+        const int w = frame.right - frame.left, h = frame.bottom - frame.top;
+        SetWindowPos(box, nullptr, (owner.left + owner.right - w) / 2,
+                     (owner.top + owner.bottom - h) / 2, w, h, SWP_NOZORDER);
+        if (data->exclamation) MessageBeep(MB_ICONEXCLAMATION);
+        return TRUE;
+    }
+    if (msg == WM_COMMAND && (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL)) {
+        EndDialog(box, IDOK);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+void FacedMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption,
+                     bool exclamation, const std::wstring& face) {
+    const std::string title = WideToUtf8(caption);
+    res::DialogTemplate tpl;
+    tpl.id = 0;
+    tpl.caption = title;
+    tpl.width = 100;
+    tpl.height = 50;
+    tpl.fontName = "";
+    tpl.fontPoints = 9;
+    // Places and sizes are set when the box opens.
+    tpl.controls = {
+        {kBoxIconId, res::Kind::Icon, "", {0, 0, 10, 10}, 0},
+        {kBoxTextId, res::Kind::Label, "", {0, 0, 10, 10}, 0},
+        {IDOK, res::Kind::Button, "OK", {0, 0, 50, 14}, res::STYLE_DEFAULT},
+    };
+    std::vector<WORD> data = BuildDialogTemplate(tpl, face, false);
+    const FacedBox box{&text, exclamation};
+    DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
+                            reinterpret_cast<LPCDLGTEMPLATEW>(data.data()), owner, FacedBoxProc,
+                            reinterpret_cast<LPARAM>(&box));
+}
+
 std::wstring DialogFace(const res::DialogTemplate& tpl) {
     const std::wstring own = Utf8ToWide(tpl.fontName);
     if (FaceInstalled(own)) return own;

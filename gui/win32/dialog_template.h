@@ -42,4 +42,13 @@ int FittingPoints(const res::DialogTemplate& tpl, const std::wstring& face, SIZE
 // that has the Chinese captions' characters (on Wine: the host's CJK fonts).
 std::wstring DialogFace(const res::DialogTemplate& tpl);
 
+// Whether `font` has a glyph of its own for every character of `text` (line breaks aside).
+bool FontHasGlyphs(HFONT font, const std::wstring& text);
+
+// A message box laid out in `face`, for texts the system's message font cannot show
+// (Chinese on a system without linked fonts): the icon, the text, an OK button. Returns
+// when it is closed.
+void FacedMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption,
+                     bool exclamation, const std::wstring& face);
+
 }  // namespace gui::win32

@@ -545,8 +545,22 @@ private:
 void DialogWindow::MessageBox(const std::string& text, const std::string& title, ui::MsgIcon icon) {
     const BusyPause pause(m_paused, m_busy);
     const std::wstring caption = Utf8ToWide(title.empty() ? ui::Dialog::ProgramName() : title);
-    MessageBoxW(m_hwnd, Utf8ToWide(text).c_str(), caption.c_str(),
-                MB_OK | (icon == ui::MsgIcon::Exclamation ? MB_ICONEXCLAMATION : 0));
+    const std::wstring wide = Utf8ToWide(text);
+    const bool exclamation = icon == ui::MsgIcon::Exclamation;
+    // The system's box unless its font lacks characters of the text (Chinese where no font
+    // is linked to it): then a box of the same parts in the dialog's own face.
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    HFONT messageFont = nullptr;
+    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+        messageFont = CreateFontIndirectW(&metrics.lfMessageFont);
+    const bool systemShows = !messageFont || FontHasGlyphs(messageFont, wide + caption);
+    if (messageFont) DeleteObject(messageFont);
+    if (systemShows)
+        MessageBoxW(m_hwnd, wide.c_str(), caption.c_str(),
+                    MB_OK | (exclamation ? MB_ICONEXCLAMATION : 0));
+    else
+        FacedMessageBox(m_hwnd, wide, caption, exclamation, DialogFace(res::MainDialogTemplate()));
 }
 
 std::optional<std::string> DialogWindow::FileDialog(const ui::FileDialogRequest& request) {

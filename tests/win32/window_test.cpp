@@ -734,6 +734,41 @@ private:
         Pump(m_hwnd, 200);
     }
 
+    // The data exchange's length check: its Chinese text is shown in a font that has the
+    // characters, also where no font is linked to the system's message font.
+    void LengthCheckBox() {
+        const std::string prefix = m_dlg.GetText(1023);
+        m_dlg.SetText(1023, std::string(16, 'x'));  // the program may set it past the limit
+        std::wstring text;
+        bool readable = false, icon = false;
+        {
+            Answer answer(m_hwnd, [&](HWND box) {
+                for (HWND w : Children(box)) {
+                    if (ClassName(w) != L"Static" || !IsWindowVisible(w)) continue;
+                    if (GetWindowLongW(w, GWL_STYLE) & SS_ICON) {
+                        icon = icon || SendMessageW(w, STM_GETICON, 0, 0) != 0;
+                    } else if (!Text(w).empty()) {
+                        text = Text(w);
+                        auto font = reinterpret_cast<HFONT>(SendMessageW(w, WM_GETFONT, 0, 0));
+                        if (!font) font = static_cast<HFONT>(GetStockObject(SYSTEM_FONT));
+                        readable = gui::win32::FontHasGlyphs(font, text);
+                    }
+                }
+                ClickOk(box);
+            });
+            MouseClick(Ctl(1015));
+            Pump(m_hwnd, 200);
+        }
+        Check(text ==
+                  L"\u8F93\u5165\u7684\u5B57\u7B26\u8BF7\u4E0D\u8981\u591A\u4E8E 15 "
+                  L"\u4E2A\u3002",
+              "length check text: " + Narrow(text));
+        Check(readable, "the length check's characters are in its font");
+        Check(icon, "the length check has its icon");
+        Check(!m_view.Ended(), "a failed length check keeps the dialog");
+        m_dlg.SetText(1023, prefix);
+    }
+
     void TrackErrorMessageBox() {
         SetText(1071, L"9");
         SetText(1064, L"3");
@@ -754,6 +789,7 @@ private:
             Click(1013);
         }
         Check(text == L"Track 2 Err start end", "track error text: " + Narrow(text));
+        LengthCheckBox();
         Check(title == L"zarn60-tool", "message box title is the program's name");
         Check(!icon, "track error box has no icon");
         SetText(1071, L"");
