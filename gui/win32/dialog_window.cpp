@@ -1,6 +1,8 @@
 #include "gui/win32/dialog_window.h"
 
 #include <algorithm>
+#include <cwctype>
+#include <iterator>
 #include <stdexcept>
 
 #include "gui/win32/dialog_template.h"
@@ -115,6 +117,7 @@ DialogWindow::~DialogWindow() {
     if (m_hwnd && !m_owner) DestroyWindow(m_hwnd);
     if (m_bigIcon) DestroyIcon(m_bigIcon);
     if (m_smallIcon) DestroyIcon(m_smallIcon);
+    if (m_menuFont) DeleteObject(m_menuFont);
 }
 
 // --- Messages ---------------------------------------------------------------------------
@@ -175,6 +178,58 @@ INT_PTR DialogWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
             if (!ours) return FALSE;
             m_driver.Run([&] { m_dialog->UserSysCommand(command); }, false);
             return TRUE;
+        }
+        case WM_MEASUREITEM: {
+            auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
+            if (item->CtlType != ODT_MENU || !OwnsMenuItem(item->itemData)) return FALSE;
+            const auto* text = reinterpret_cast<const std::wstring*>(item->itemData);
+            HDC dc = GetDC(m_hwnd);
+            HGDIOBJ old = SelectObject(dc, m_menuFont);
+            RECT r{};
+            DrawTextW(dc, text->c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
+            SelectObject(dc, old);
+            ReleaseDC(m_hwnd, dc);
+            item->itemWidth = static_cast<UINT>(r.right + GetSystemMetrics(SM_CXMENUCHECK) * 2);
+            item->itemHeight =
+                static_cast<UINT>(std::max<LONG>(r.bottom + 4, GetSystemMetrics(SM_CYMENU)));
+            return TRUE;
+        }
+        case WM_DRAWITEM: {
+            auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
+            if (item->CtlType != ODT_MENU || !OwnsMenuItem(item->itemData)) return FALSE;
+            const auto* text = reinterpret_cast<const std::wstring*>(item->itemData);
+            const bool selected = (item->itemState & ODS_SELECTED) != 0;
+            FillRect(item->hDC, &item->rcItem,
+                     GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_MENU));
+            SetBkMode(item->hDC, TRANSPARENT);
+            SetTextColor(item->hDC, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT));
+            HGDIOBJ old = SelectObject(item->hDC, m_menuFont);
+            RECT r = item->rcItem;
+            r.left += GetSystemMetrics(SM_CXMENUCHECK) + 2;
+            DrawTextW(item->hDC, text->c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER);
+            SelectObject(item->hDC, old);
+            return TRUE;
+        }
+        case WM_MENUCHAR: {
+            // The mnemonics of the items drawn here.
+            HMENU menu = reinterpret_cast<HMENU>(lp);
+            const wchar_t key = static_cast<wchar_t>(towlower(static_cast<wint_t>(LOWORD(wp))));
+            for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+                MENUITEMINFOW info{};
+                info.cbSize = sizeof info;
+                info.fMask = MIIM_DATA | MIIM_FTYPE;
+                if (!GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info) ||
+                    !(info.fType & MFT_OWNERDRAW) || !OwnsMenuItem(info.dwItemData))
+                    continue;
+                const auto* text = reinterpret_cast<const std::wstring*>(info.dwItemData);
+                const size_t amp = text->find(L'&');
+                if (amp + 1 < text->size() &&
+                    static_cast<wchar_t>(towlower(static_cast<wint_t>((*text)[amp + 1]))) == key) {
+                    SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, MAKELRESULT(i, MNC_EXECUTE));
+                    return TRUE;
+                }
+            }
+            return FALSE;
         }
         case WM_HELP:
             // F1 runs the system menu's first item (About), as it does in the Linux window.
@@ -291,7 +346,7 @@ void DialogWindow::ShowContextMenu(int x, int y) {
         if (item.command == 0 && item.text.empty())
             AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
         else
-            AppendMenuW(menu, MF_STRING, item.command, Utf8ToWide(item.text).c_str());
+            AppendMenuText(menu, item.command, Utf8ToWide(item.text));
     }
     if (x == -1 && y == -1) {
         // From the keyboard (Shift+F10, the menu key): at the focused control.
@@ -304,6 +359,53 @@ void DialogWindow::ShowContextMenu(int x, int y) {
         TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, 0, m_hwnd, nullptr));
     DestroyMenu(menu);
     if (command != 0) m_driver.Run([&] { m_dialog->UserSysCommand(command); }, false);
+}
+
+// The system's menu font, or null.
+static HFONT SystemMenuFont() {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+        return nullptr;
+    return CreateFontIndirectW(&metrics.lfMenuFont);
+}
+
+void DialogWindow::AppendMenuText(HMENU menu, uint32_t command, const std::wstring& text) {
+    std::wstring shown = text;
+    shown.erase(std::remove(shown.begin(), shown.end(), L'&'), shown.end());
+    HFONT system = SystemMenuFont();
+    const bool systemShows = !system || FontHasGlyphs(system, shown);
+    if (system) DeleteObject(system);
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_ID | MIIM_STRING | MIIM_FTYPE;
+    info.wID = command;
+    info.dwTypeData = const_cast<wchar_t*>(text.c_str());
+    if (!systemShows) {
+        // Drawn in the dialog's face, which has the characters the menu font lacks.
+        if (!m_menuFont) {
+            NONCLIENTMETRICSW metrics{};
+            metrics.cbSize = sizeof metrics;
+            SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+            LOGFONTW lf = metrics.lfMenuFont;
+            const std::wstring face = DialogFace(m_template);
+            std::fill(std::begin(lf.lfFaceName), std::end(lf.lfFaceName), L'\0');
+            face.copy(lf.lfFaceName, std::min<size_t>(face.size(), LF_FACESIZE - 1));
+            lf.lfCharSet = DEFAULT_CHARSET;
+            m_menuFont = CreateFontIndirectW(&lf);
+        }
+        m_menuTexts.push_back(std::make_unique<std::wstring>(text));
+        info.fMask |= MIIM_DATA;
+        info.fType = MFT_OWNERDRAW;
+        info.dwItemData = reinterpret_cast<ULONG_PTR>(m_menuTexts.back().get());
+    }
+    InsertMenuItemW(menu, static_cast<UINT>(GetMenuItemCount(menu)), TRUE, &info);
+}
+
+bool DialogWindow::OwnsMenuItem(ULONG_PTR data) const {
+    for (const auto& text : m_menuTexts)
+        if (reinterpret_cast<ULONG_PTR>(text.get()) == data) return true;
+    return false;
 }
 
 void DialogWindow::SyncFocus() {
@@ -326,7 +428,7 @@ void DialogWindow::Attach(ui::Dialog* dialog) {
             if (item.command == 0 && item.text.empty())
                 AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
             else
-                AppendMenuW(menu, MF_STRING, item.command, Utf8ToWide(item.text).c_str());
+                AppendMenuText(menu, item.command, Utf8ToWide(item.text));
         }
     }
     SetIcons();

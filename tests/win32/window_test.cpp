@@ -731,6 +731,32 @@ private:
             menu.join();
             Check(answer.Found(), "the right-click menu opens About");
         }
+        {
+            Answer answer(m_hwnd, closeAbout);
+            std::thread menu([] {
+                for (int i = 0; i < 100 && !FindShown(L"#32768"); ++i) Sleep(20);
+                Sleep(150);
+                SendKeys('A');
+            });
+            SendKeys(VK_SPACE, {VK_MENU});
+            Pump(m_hwnd, 1500);
+            menu.join();
+            Check(answer.Found(), "Alt+Space, A opens About");
+        }
+        // Where the menu font lacks the About item's characters, the item is drawn in the
+        // dialog's face.
+        NONCLIENTMETRICSW metrics{};
+        metrics.cbSize = sizeof metrics;
+        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+        HFONT menuFont = CreateFontIndirectW(&metrics.lfMenuFont);
+        const bool lacks = !gui::win32::FontHasGlyphs(menuFont, L"\u5173\u4E8E ZARN TOOLS");
+        DeleteObject(menuFont);
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_FTYPE;
+        GetMenuItemInfoW(GetSystemMenu(m_hwnd, FALSE), IDM_ABOUTBOX, FALSE, &info);
+        std::printf("menu font %s the About item's characters\n", lacks ? "lacks" : "has");
+        Check(!lacks || (info.fType & MFT_OWNERDRAW), "the About item is drawn in the dialog face");
         Pump(m_hwnd, 200);
     }
 
