@@ -17,19 +17,20 @@ constexpr uint32_t OFN_HIDEREADONLY = 0x0004;
 constexpr uint32_t OFN_FILEMUSTEXIST = 0x1000;
 
 struct FileDialogRequest {
-    bool save = false;        // save-as dialog, else open
-    std::string title;        // empty = the platform's default
-    std::string initialFile;  // "Setup.cfg" or empty
-    std::string defaultExt;   // "cfg" or ".cfg"
-    std::string filter;       // "name|pattern|name|pattern||"
-    uint32_t flags = 0;       // OFN_* bits
+    bool save = false;         // save-as dialog, else open
+    std::string title;         // empty = the platform's default
+    std::string initialFile;   // "Setup.cfg" or empty
+    std::string defaultExt;    // "cfg" or ".cfg"
+    std::string filter;        // "name|pattern|name|pattern||"
+    uint32_t flags = 0;        // OFN_* bits
 };
 
 class Host {
 public:
     virtual ~Host() = default;
     // Modal; returns when the user has closed it (OK).
-    virtual void MessageBox(const std::string& text, const std::string& title, MsgIcon icon) = 0;
+    virtual void MessageBox(const std::string& text, const std::string& title,
+                            MsgIcon icon) = 0;
     // Modal; the chosen full path, or nullopt when cancelled.
     virtual std::optional<std::string> FileDialog(const FileDialogRequest& request) = 0;
     // Runs the About box (template 100) modally.
