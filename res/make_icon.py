@@ -3,6 +3,7 @@
 decodes the PNG at run time:
   res/icon_pixels.inc       the pixels as RGBA bytes, for the Linux window
   res/win32/zarn60-tool.ico 16, 32 and 48 pixel images as 32-bit DIBs with an AND mask,
+                            and a 256 pixel image as a PNG (the shell's large views),
                             which every version of the platform's shell and loader reads
 Run it again when the drawing changes (tests/gui/icon_test.cpp checks that they agree).
 usage: make_icon.py [ICO [INC]]"""
@@ -85,12 +86,26 @@ def dib(size):
     return header + colour + mask
 
 
-sizes = (16, 32, 48)
-images = [dib(s) for s in sizes]
+def png_image(size):
+    img = scaled(size)
+    raw = b"".join(b"\0" + b"".join(bytes(p) for p in row) for row in img)
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+    return (b"\x89PNG\r\n\x1a\n" +
+            chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+sizes = (16, 32, 48, 256)
+images = [dib(s) for s in sizes[:-1]] + [png_image(256)]
 ico = struct.pack("<HHH", 0, 1, len(images))
 offset = 6 + 16 * len(images)
 for s, data in zip(sizes, images):
-    ico += struct.pack("<BBBBHHII", s, s, 0, 0, 1, 32, len(data), offset)
+    # A size of 256 is written as 0.
+    ico += struct.pack("<BBBBHHII", s % 256, s % 256, 0, 0, 1, 32, len(data), offset)
     offset += len(data)
 ico += b"".join(images)
 target = Path(sys.argv[1]) if len(sys.argv) > 1 else here / "win32" / "zarn60-tool.ico"

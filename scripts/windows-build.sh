@@ -208,12 +208,25 @@ if [ "$test" = 1 ]; then
     ok "serial receive poll on a pty"
   else bad "serial receive poll on a pty"; printf 'got: %s\n' "$got"; fi
 
-  # The window, on the display of our own started above.
-  if timeout 300 wine "$build/tests/win32/zarn60-window-test.exe" 2>/dev/null | tee "$build/window-test.log"; then
-    ok "window"
-  else
-    bad "window"
-  fi
+  # The window, on the display of our own started above, with real keys and clicks, once
+  # in each of two ANSI code pages: 1252 and 936 (Chinese, two-byte characters). Wine takes
+  # the code page from the locale; the locales are made here when the system lacks them.
+  locales="$build/locale"
+  mkdir -p "$locales"
+  for loc in en_US zh_CN; do
+    [ -d "$locales/$loc.UTF-8" ] || localedef -i "$loc" -f UTF-8 "$locales/$loc.UTF-8" 2>/dev/null || true
+  done
+  for loc in en_US zh_CN; do
+    cp=$( [ "$loc" = zh_CN ] && echo 936 || echo 1252 )
+    if LOCPATH="$locales" LANG="$loc.UTF-8" LC_ALL="$loc.UTF-8" timeout 300 \
+        wine "$build/tests/win32/zarn60-window-test.exe" 2>/dev/null >"$build/window-test-$cp.log" &&
+       tr -d '\r' <"$build/window-test-$cp.log" | grep -qx "code page $cp"; then
+      ok "window, code page $cp"
+    else
+      bad "window, code page $cp"; grep -E '^(FAIL|code page)' "$build/window-test-$cp.log" | head -20
+    fi
+    tail -1 "$build/window-test-$cp.log"
+  done
   wine "$build/tests/win32/zarn60-window-test.exe" --bench 5 --simulate 2>/dev/null || true
 
   # A screenshot of the window on the simulated reader.

@@ -261,7 +261,23 @@ void Dialog::KillTimer() {
 }
 
 void Dialog::MessageBox(const std::string& text, MsgIcon icon) {
-    m_host->MessageBox(text, ProgramName(), icon);
+    m_gate.MessageBox(text, ProgramName(), icon);
+}
+
+void Dialog::ModalGate::MessageBox(const std::string& text, const std::string& title,
+                                   MsgIcon icon) {
+    DepthGuard wait(m_dialog.m_modalWaits);
+    m_dialog.m_host->MessageBox(text, title, icon);
+}
+
+std::optional<std::string> Dialog::ModalGate::FileDialog(const FileDialogRequest& request) {
+    DepthGuard wait(m_dialog.m_modalWaits);
+    return m_dialog.m_host->FileDialog(request);
+}
+
+void Dialog::ModalGate::ShowAbout() {
+    DepthGuard wait(m_dialog.m_modalWaits);
+    m_dialog.m_host->ShowAbout();
 }
 
 void Dialog::AppendSystemMenu(uint32_t command, const std::string& text) {
@@ -473,9 +489,14 @@ void Dialog::UserSysCommand(uint32_t command) {
     }
 }
 
+bool Dialog::TickCanRun() const {
+    // A handler at work holds ticks back; one waiting in its own modal box lets them in,
+    // and the tick's handler is then at work itself.
+    return !m_ended && m_timerPeriod != 0 && m_onTimer && m_handlerDepth <= m_modalWaits;
+}
+
 void Dialog::TimerTick() {
-    // Ticks wait for the running handler; they never re-enter one.
-    if (m_ended || m_timerPeriod == 0 || m_handlerDepth > 0 || !m_onTimer) return;
+    if (!TickCanRun()) return;
     RunHandler(m_onTimer);
 }
 

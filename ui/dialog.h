@@ -61,7 +61,9 @@ public:
     Dialog& operator=(const Dialog&) = delete;
 
     void SetHost(Host* host);  // null = a NullHost
-    Host& GetHost() { return *m_host; }
+    // The host as handlers use it: its message boxes, file dialogs and About box count as
+    // the running handler waiting in a modal loop of its own (timer ticks come through).
+    Host& GetHost() { return m_gate; }
 
     // Builds the controls from the template and runs OnInitDialog.
     void Create();
@@ -139,9 +141,13 @@ public:
     void UserClose();        // the close box: Cancel processing
     // Through the message map's WM_SYSCOMMAND handler, else DefaultSysCommand.
     void UserSysCommand(uint32_t command);
-    void TimerTick();  // one WM_TIMER; ignored while the timer is stopped or a handler runs
+    // One WM_TIMER: runs between handlers, or while every running handler waits in a
+    // modal box of its own; ignored while the timer is stopped or a handler is at work.
+    void TimerTick();
 
     bool InHandler() const { return m_handlerDepth > 0; }
+    // Whether a timer tick would reach the handler now.
+    bool TickCanRun() const;
 
     // The program's name: message box titles. Set once at start-up.
     static void SetProgramName(const std::string& name);
@@ -166,6 +172,22 @@ protected:
     void OnSysCommand(std::function<void(uint32_t)> handler);
 
 private:
+    // Forwards to the host; counts the modal boxes a handler waits in.
+    class ModalGate : public Host {
+    public:
+        explicit ModalGate(Dialog& dialog) : m_dialog(dialog) {}
+        void MessageBox(const std::string& text, const std::string& title, MsgIcon icon) override;
+        std::optional<std::string> FileDialog(const FileDialogRequest& request) override;
+        void ShowAbout() override;
+        void DialogEnded(int result) override { m_dialog.m_host->DialogEnded(result); }
+        void ControlChanged(int id) override { m_dialog.m_host->ControlChanged(id); }
+        void TimerChanged(uint32_t periodMs) override { m_dialog.m_host->TimerChanged(periodMs); }
+        void FocusChanged(int id) override { m_dialog.m_host->FocusChanged(id); }
+
+    private:
+        Dialog& m_dialog;
+    };
+
     struct Binding {
         int id;
         std::string* member;
@@ -188,6 +210,8 @@ private:
     std::vector<MenuItem> m_systemMenu;
     NullHost m_nullHost;
     Host* m_host = &m_nullHost;
+    ModalGate m_gate{*this};
+    int m_modalWaits = 0;  // handlers waiting in a modal box
     uint32_t m_timerPeriod = 0;
     int m_focus = res::IDC_STATIC;
     int m_handlerDepth = 0;

@@ -25,16 +25,35 @@ std::string U16ToBytes(std::u16string_view text) {
     return out;
 }
 
-TestBoxText RenderTestBox(std::string_view bytes, std::u16string_view lineBreak) {
+namespace {
+
+class Latin1 : public ByteCharset {
+public:
+    size_t Decode(std::string_view bytes, size_t at, std::u16string& out) const override {
+        out.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[at])));
+        return 1;
+    }
+    std::string Encode(std::u16string_view text) const override { return U16ToBytes(text); }
+};
+
+}  // namespace
+
+const ByteCharset& Latin1Charset() {
+    static const Latin1 charset;
+    return charset;
+}
+
+TestBoxText RenderTestBox(std::string_view bytes, std::u16string_view lineBreak,
+                          const ByteCharset& charset) {
     TestBoxText out;
     out.display.reserve(bytes.size());
     out.byteAt.reserve(bytes.size() + 1);
-    AppendTestBox(out, bytes, 0, lineBreak);
+    AppendTestBox(out, bytes, 0, lineBreak, charset);
     return out;
 }
 
 void AppendTestBox(TestBoxText& out, std::string_view bytes, size_t from,
-                   std::u16string_view lineBreak) {
+                   std::u16string_view lineBreak, const ByteCharset& charset) {
     if (!out.byteAt.empty()) out.byteAt.pop_back();  // the end moves
     size_t i = from;
     // The LF of a CR LF pair split by the append belongs to the break already shown.
@@ -47,38 +66,51 @@ void AppendTestBox(TestBoxText& out, std::string_view bytes, size_t from,
             if (b == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
             continue;
         }
-        out.byteAt.push_back(i);
-        if (b < 0x20)
+        if (b < 0x20) {
+            out.byteAt.push_back(i);
             out.display.push_back(static_cast<char16_t>(kControlPictures + b));
-        else if (b == 0x7F)
+        } else if (b == 0x7F) {
+            out.byteAt.push_back(i);
             out.display.push_back(kDeletePicture);
-        else
-            out.display.push_back(static_cast<char16_t>(b));
+        } else {
+            const size_t shown = out.display.size();
+            const size_t taken = charset.Decode(bytes, i, out.display);
+            if (taken == 0) break;  // the rest of the character has not arrived
+            // Every character one byte sequence stands for starts at that sequence.
+            out.byteAt.insert(out.byteAt.end(), out.display.size() - shown, i);
+            i += taken - 1;
+        }
     }
-    out.byteAt.push_back(bytes.size());
+    out.byteAt.push_back(std::min(i, bytes.size()));
 }
 
-std::string TestBoxInputToBytes(std::u16string_view typed) {
+std::string TestBoxInputToBytes(std::u16string_view typed, const ByteCharset& charset) {
     std::string bytes;
     bytes.reserve(typed.size());
+    size_t run = 0;  // start of the characters the charset spells
     for (size_t i = 0; i < typed.size(); ++i) {
         const char16_t u = typed[i];
+        const bool special =
+            u == u'\r' || u == u'\n' || u == kLineSeparator || u == kParagraphSeparator ||
+            (u >= kControlPictures && u < kControlPictures + 0x20) || u == kDeletePicture;
+        if (!special) continue;
+        bytes += charset.Encode(typed.substr(run, i - run));
         if (u == u'\r' || u == u'\n' || u == kLineSeparator || u == kParagraphSeparator) {
             bytes += "\r\n";
             if (u == u'\r' && i + 1 < typed.size() && typed[i + 1] == u'\n') ++i;
         } else if (u >= kControlPictures && u < kControlPictures + 0x20) {
             bytes.push_back(static_cast<char>(u - kControlPictures));
-        } else if (u == kDeletePicture) {
-            bytes.push_back(0x7F);
         } else {
-            bytes.push_back(u <= 0xFF ? static_cast<char>(u) : '?');
+            bytes.push_back(0x7F);
         }
+        run = i + 1;
     }
+    bytes += charset.Encode(typed.substr(run));
     return bytes;
 }
 
 std::string ApplyTestBoxEdit(std::string_view bytes, const TestBoxText& before,
-                             std::u16string_view after) {
+                             std::u16string_view after, const ByteCharset& charset) {
     const std::u16string& old = before.display;
     const std::vector<size_t>& at = before.byteAt;
     const size_t common = std::min(old.size(), after.size());
@@ -96,7 +128,7 @@ std::string ApplyTestBoxEdit(std::string_view bytes, const TestBoxText& before,
     const size_t from = at[prefix];
     const size_t to = at[old.size() - suffix];
     std::string out(bytes.substr(0, from));
-    out += TestBoxInputToBytes(after.substr(prefix, after.size() - prefix - suffix));
+    out += TestBoxInputToBytes(after.substr(prefix, after.size() - prefix - suffix), charset);
     out += bytes.substr(to);
     return out;
 }

@@ -1,7 +1,8 @@
 // The texts of edits and of the test box between the dialog's bytes and a view's UTF-16
-// characters. Edit texts and received data are bytes, shown one character per byte
-// (ISO-8859-1) so that every byte round-trips and limits count bytes. Captions of the
-// resources are UTF-8 and do not come through here.
+// characters. Edit texts and received data are bytes in a view's byte charset: the Linux
+// window shows one character per byte (ISO-8859-1), so that every byte round-trips; the
+// Windows window uses the system's ANSI code page, where a character may take two bytes.
+// Limits count bytes. Captions of the resources are UTF-8 and do not come through here.
 #pragma once
 
 #include <cstddef>
@@ -15,31 +16,50 @@ std::u16string BytesToU16(std::string_view bytes);
 // Characters above U+00FF cannot be a byte: they become '?', as in an ANSI edit.
 std::string U16ToBytes(std::u16string_view text);
 
+// How a view's characters stand for bytes.
+class ByteCharset {
+public:
+    virtual ~ByteCharset() = default;
+    // Appends the character that starts at bytes[at] (not a control byte) to `out`; the
+    // bytes it takes, 0 when the bytes end inside it.
+    virtual size_t Decode(std::string_view bytes, size_t at, std::u16string& out) const = 0;
+    // Characters to bytes; what the charset cannot spell becomes '?'.
+    virtual std::string Encode(std::u16string_view text) const = 0;
+};
+// One character a byte (BytesToU16, U16ToBytes).
+const ByteCharset& Latin1Charset();
+
 // The line break of a view's multi-line edit: what one break of the text is shown as.
 inline constexpr std::u16string_view kLineBreakLf = u"\n";
 inline constexpr std::u16string_view kLineBreakCrLf = u"\r\n";
 
 // The test box shows control bytes as visible symbols (U+2400 + byte, U+2421 for DEL)
-// and CR LF, a lone CR or a lone LF as one line break, written as the view's `lineBreak`.
+// and CR LF, a lone CR or a lone LF as one line break, written as the view's `lineBreak`;
+// other bytes as the charset spells them. A character whose bytes have not all arrived is
+// not shown yet: byteAt.back() is then where it starts.
 struct TestBoxText {
     std::u16string display;
     // byteAt[i]: offset in the bytes of display character i; one more entry for the end.
     // Every character of one line break has the offset of the break.
     std::vector<size_t> byteAt{0};
 };
-TestBoxText RenderTestBox(std::string_view bytes, std::u16string_view lineBreak);
+TestBoxText RenderTestBox(std::string_view bytes, std::u16string_view lineBreak,
+                          const ByteCharset& charset = Latin1Charset());
 // `out` shows bytes[0, from); adds what bytes[from, end) shows, so that `out` equals
 // RenderTestBox(bytes). The work grows with the new bytes only (a CR shown before `from`
 // and an LF after it are still one line break).
 void AppendTestBox(TestBoxText& out, std::string_view bytes, size_t from,
-                   std::u16string_view lineBreak);
+                   std::u16string_view lineBreak, const ByteCharset& charset = Latin1Charset());
 // What a user typed or pasted into the test box, back to bytes: a line break (CR LF, a
-// lone CR or LF, U+2028, U+2029) is CR LF, a control symbol its byte.
-std::string TestBoxInputToBytes(std::u16string_view typed);
+// lone CR or LF, U+2028, U+2029) is CR LF, a control symbol its byte, other characters
+// as the charset spells them.
+std::string TestBoxInputToBytes(std::u16string_view typed,
+                                const ByteCharset& charset = Latin1Charset());
 // The bytes after the user has changed the shown text from `before` to `after`: the part
 // both keep is taken from `bytes` as it was, so lone CRs and LFs survive an edit
 // elsewhere. A kept part never starts or ends inside the characters of one line break.
 std::string ApplyTestBoxEdit(std::string_view bytes, const TestBoxText& before,
-                             std::u16string_view after);
+                             std::u16string_view after,
+                             const ByteCharset& charset = Latin1Charset());
 
 }  // namespace ui

@@ -16,10 +16,12 @@ uint64_t SteadyMs() {
 
 }  // namespace
 
-ViewDriver::ViewDriver(ViewAdapter& view, std::u16string_view lineBreak, RealTime realTime)
+ViewDriver::ViewDriver(ViewAdapter& view, std::u16string_view lineBreak, RealTime realTime,
+                       const ByteCharset& charset)
     : m_view(view),
       m_lineBreak(lineBreak),
       m_realTime(realTime ? std::move(realTime) : RealTime(SteadyMs)),
+      m_charset(charset),
       m_realBase(m_realTime()) {}
 
 void ViewDriver::Attach(Dialog* dialog) {
@@ -51,7 +53,7 @@ bool ViewDriver::Run(const std::function<void()>& action, bool busy) {
 }
 
 void ViewDriver::TimerTick() {
-    if (!m_dialog || m_dialog->IsEnded() || m_dialog->InHandler()) return;
+    if (!m_dialog || !m_dialog->TickCanRun()) return;
     PaceClock();
     m_dialog->TimerTick();
 }
@@ -81,7 +83,7 @@ void ViewDriver::UserEdited(size_t index, const std::string& bytes) {
 void ViewDriver::UserEditedTestBox(size_t index, std::u16string_view shown) {
     if (!m_dialog || index >= m_dialog->AllControls().size()) return;
     const Control& c = m_dialog->AllControls()[index];
-    const std::string bytes = ApplyTestBoxEdit(c.text, m_shown[index].text, shown);
+    const std::string bytes = ApplyTestBoxEdit(c.text, m_shown[index].text, shown, m_charset);
     const bool tooLong = c.limit > 0 && bytes.size() > std::max<size_t>(c.limit, c.text.size());
     m_userEditing = true;
     struct Done {
@@ -100,17 +102,19 @@ ViewDriver::TestBoxChange ViewDriver::FollowTestBox(size_t index, bool renderAll
     ShownTestBox& shown = m_shown[index];
     renderAll = renderAll || m_userEditing;
     if (!renderAll && shown.revision == c.textRevision) return TestBoxChange::None;
+    // What is shown ends where the kept bytes end, or before a character whose bytes had
+    // not all arrived.
     const bool added = shown.revision != ShownTestBox::kUnknown &&
                        c.textRevision == shown.revision + 1 &&
-                       c.keptBytes == shown.text.byteAt.back() && c.keptBytes <= c.text.size();
+                       shown.text.byteAt.back() <= c.keptBytes && c.keptBytes <= c.text.size();
     shown.revision = c.textRevision;
     if (!renderAll && added) {
         // Bytes added to what is shown (the receive poll): only they are rendered.
         *keptChars = shown.text.display.size();
-        AppendTestBox(shown.text, c.text, c.keptBytes, m_lineBreak);
+        AppendTestBox(shown.text, c.text, shown.text.byteAt.back(), m_lineBreak, m_charset);
         return TestBoxChange::Appended;
     }
-    shown.text = RenderTestBox(c.text, m_lineBreak);
+    shown.text = RenderTestBox(c.text, m_lineBreak, m_charset);
     return TestBoxChange::Replaced;
 }
 

@@ -34,12 +34,15 @@ class ViewDriver {
 public:
     // Milliseconds of real time from any fixed start; the steady clock by default.
     using RealTime = std::function<uint64_t()>;
-    ViewDriver(ViewAdapter& view, std::u16string_view lineBreak, RealTime realTime = {});
+    // `charset` spells the test box's bytes (it must outlive the driver).
+    ViewDriver(ViewAdapter& view, std::u16string_view lineBreak, RealTime realTime = {},
+               const ByteCharset& charset = Latin1Charset());
 
     // The dialog the view mirrors; what the test boxes showed is forgotten.
     void Attach(Dialog* dialog);
     Dialog* Model() const { return m_dialog; }
     std::u16string_view LineBreak() const { return m_lineBreak; }
+    const ByteCharset& Charset() const { return m_charset; }
 
     // With the in-process simulation the clock is virtual: it is moved up to the real time
     // that has passed before each model call, so simulated answers arrive.
@@ -50,7 +53,8 @@ public:
     // nothing while there is no model, it has ended or a handler is already running (its
     // modal boxes are up). False when the action did not run.
     bool Run(const std::function<void()>& action, bool busy = true);
-    // One tick of timer 1, under the same conditions.
+    // One tick of timer 1, when the model takes it now (also while a handler waits in a
+    // modal box of its own).
     void TimerTick();
     // A click on control `index`; `second` when it is the second click of a double click.
     void UserClicked(size_t index, bool second);
@@ -82,6 +86,7 @@ private:
     ViewAdapter& m_view;
     std::u16string m_lineBreak;
     RealTime m_realTime;
+    const ByteCharset& m_charset;
     Dialog* m_dialog = nullptr;
     zarn::VirtualClock* m_clock = nullptr;
     uint32_t m_clockBase = 0;

@@ -23,12 +23,32 @@ ControlClass ClassOf(const res::ControlTemplate& control);
 constexpr int kComboListHeight = 80;
 
 // The whole template, WORD-aligned as the platform reads it. `face` replaces the
-// template's face when it is not empty. A main window gets a taskbar button.
+// template's face when it is not empty, `points` the template's size when not 0. A main
+// window gets a taskbar button.
 std::vector<WORD> BuildDialogTemplate(const res::DialogTemplate& tpl, const std::wstring& face,
-                                      bool mainWindow);
+                                      bool mainWindow, int points = 0);
+
+// The dialog's size in pixels with its frame, laid out in `face` at `points`, as the
+// dialog manager sizes it (its units are a quarter of the face's average character width
+// and an eighth of its height).
+SIZE DialogPixels(const res::DialogTemplate& tpl, const std::wstring& face, int points);
+
+// The template's point size when the dialog fits `area` (a work area in pixels), else the
+// largest smaller one at which it does (at least 6; the dialog's units follow the face, so
+// every caption keeps its room).
+int FittingPoints(const res::DialogTemplate& tpl, const std::wstring& face, SIZE area);
 
 // The template's face when the machine has it, else the first installed face of a list
 // that has the Chinese captions' characters (on Wine: the host's CJK fonts).
 std::wstring DialogFace(const res::DialogTemplate& tpl);
+
+// Whether `font` has a glyph of its own for every character of `text` (line breaks aside).
+bool FontHasGlyphs(HFONT font, const std::wstring& text);
+
+// A message box laid out in `face`, for texts the system's message font cannot show
+// (Chinese on a system without linked fonts): the icon, the text, an OK button. Returns
+// when it is closed.
+void FacedMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption,
+                     bool exclamation, const std::wstring& face);
 
 }  // namespace gui::win32

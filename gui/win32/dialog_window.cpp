@@ -1,10 +1,13 @@
 #include "gui/win32/dialog_window.h"
 
 #include <algorithm>
+#include <cwctype>
+#include <iterator>
 #include <stdexcept>
 
 #include "base/win32/utf16.h"
 #include "gui/win32/dialog_template.h"
+#include "ui/dialog_keys.h"
 
 namespace gui::win32 {
 
@@ -20,6 +23,33 @@ std::wstring WindowText(HWND w) {
 
 void SetTextIfDifferent(HWND w, const std::wstring& text) {
     if (WindowText(w) != text) SetWindowTextW(w, text.c_str());
+}
+
+// An edit (or a combo box's edit) the user types in, given the model's text: when the
+// model changed what was typed, the caret goes to the end, so that the next keystroke
+// adds to the text rather than landing at its start.
+void SetTypedText(HWND w, const std::wstring& text, bool combo) {
+    if (WindowText(w) == text) return;
+    SetWindowTextW(w, text.c_str());
+    HWND focus = GetFocus();
+    if (focus != w && !(combo && IsChild(w, focus))) return;
+    const auto end = static_cast<LPARAM>(text.size());
+    if (combo)
+        SendMessageW(w, CB_SETEDITSEL, 0, MAKELPARAM(end, end));
+    else
+        SendMessageW(w, EM_SETSEL, static_cast<WPARAM>(end), end);
+}
+
+// The multi-line test box leaves Enter to the dialog, as every other edit does: it ends
+// the dialog like the OK command.
+LRESULT CALLBACK TestBoxProc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+    if (msg == WM_GETDLGCODE && lp) {
+        const auto* key = reinterpret_cast<const MSG*>(lp);
+        if ((key->message == WM_KEYDOWN || key->message == WM_CHAR) &&
+            (key->wParam == VK_RETURN || key->wParam == '\r'))
+            return DefSubclassProc(w, msg, wp, lp) & ~(DLGC_WANTALLKEYS | DLGC_WANTMESSAGE);
+    }
+    return DefSubclassProc(w, msg, wp, lp);
 }
 
 std::wstring ComboItem(HWND combo, int item) {
@@ -41,14 +71,19 @@ std::string PathForFileCalls(const std::wstring& path) {
 }  // namespace
 
 DialogWindow::DialogWindow(const res::DialogTemplate& tpl, HWND owner)
-    : m_template(tpl), m_owner(owner), m_driver(*this, ui::kLineBreakCrLf) {
+    : m_template(tpl), m_owner(owner), m_driver(*this, ui::kLineBreakCrLf, {}, AnsiCharset()) {
     static const bool commonControls = [] {
         INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX),
                                  ICC_STANDARD_CLASSES | ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
         return InitCommonControlsEx(&icc) != FALSE;
     }();
     (void)commonControls;
-    m_dlgTemplate = BuildDialogTemplate(tpl, DialogFace(tpl), owner == nullptr);
+    const std::wstring face = DialogFace(tpl);
+    int points = 0;
+    RECT work{};
+    if (!owner && SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0))
+        points = FittingPoints(tpl, face, {work.right - work.left, work.bottom - work.top});
+    m_dlgTemplate = BuildDialogTemplate(tpl, face, owner == nullptr, points);
     if (owner) return;
     m_hwnd = CreateDialogIndirectParamW(
         GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(m_dlgTemplate.data()), nullptr,
@@ -62,6 +97,7 @@ DialogWindow::~DialogWindow() {
     if (m_hwnd && !m_owner) DestroyWindow(m_hwnd);
     if (m_bigIcon) DestroyIcon(m_bigIcon);
     if (m_smallIcon) DestroyIcon(m_smallIcon);
+    if (m_menuFont) DeleteObject(m_menuFont);
 }
 
 // --- Messages ---------------------------------------------------------------------------
@@ -85,6 +121,9 @@ void DialogWindow::OnInit(HWND hwnd) {
         if (index >= m_template.controls.size()) break;
         const int id = m_template.controls[index].id;
         if (id != res::IDC_STATIC && !m_index.count(id)) m_index[id] = index;
+        if (m_template.controls[index].kind == res::Kind::Edit &&
+            (m_template.controls[index].style & res::STYLE_MULTILINE))
+            SetWindowSubclass(w, TestBoxProc, 1, 0);
         m_controls.push_back(w);
     }
     SetIcons();
@@ -120,6 +159,74 @@ INT_PTR DialogWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
             m_driver.Run([&] { m_dialog->UserSysCommand(command); }, false);
             return TRUE;
         }
+        case WM_MEASUREITEM: {
+            auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
+            if (item->CtlType != ODT_MENU || !OwnsMenuItem(item->itemData)) return FALSE;
+            const auto* text = reinterpret_cast<const std::wstring*>(item->itemData);
+            HDC dc = GetDC(m_hwnd);
+            HGDIOBJ old = SelectObject(dc, m_menuFont);
+            RECT r{};
+            DrawTextW(dc, text->c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
+            SelectObject(dc, old);
+            ReleaseDC(m_hwnd, dc);
+            item->itemWidth = static_cast<UINT>(r.right + GetSystemMetrics(SM_CXMENUCHECK) * 2);
+            item->itemHeight =
+                static_cast<UINT>(std::max<LONG>(r.bottom + 4, GetSystemMetrics(SM_CYMENU)));
+            return TRUE;
+        }
+        case WM_DRAWITEM: {
+            auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
+            if (item->CtlType != ODT_MENU || !OwnsMenuItem(item->itemData)) return FALSE;
+            const auto* text = reinterpret_cast<const std::wstring*>(item->itemData);
+            const bool selected = (item->itemState & ODS_SELECTED) != 0;
+            FillRect(item->hDC, &item->rcItem,
+                     GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_MENU));
+            SetBkMode(item->hDC, TRANSPARENT);
+            SetTextColor(item->hDC, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT));
+            HGDIOBJ old = SelectObject(item->hDC, m_menuFont);
+            RECT r = item->rcItem;
+            r.left += GetSystemMetrics(SM_CXMENUCHECK) + 2;
+            DrawTextW(item->hDC, text->c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER);
+            SelectObject(item->hDC, old);
+            return TRUE;
+        }
+        case WM_MENUCHAR: {
+            // The mnemonics of the items drawn here.
+            HMENU menu = reinterpret_cast<HMENU>(lp);
+            const wchar_t key = static_cast<wchar_t>(towlower(static_cast<wint_t>(LOWORD(wp))));
+            for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+                MENUITEMINFOW info{};
+                info.cbSize = sizeof info;
+                info.fMask = MIIM_DATA | MIIM_FTYPE;
+                if (!GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info) ||
+                    !(info.fType & MFT_OWNERDRAW) || !OwnsMenuItem(info.dwItemData))
+                    continue;
+                const auto* text = reinterpret_cast<const std::wstring*>(info.dwItemData);
+                const size_t amp = text->find(L'&');
+                if (amp + 1 < text->size() &&
+                    static_cast<wchar_t>(towlower(static_cast<wint_t>((*text)[amp + 1]))) == key) {
+                    SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, MAKELRESULT(i, MNC_EXECUTE));
+                    return TRUE;
+                }
+            }
+            return FALSE;
+        }
+        case WM_HELP:
+            // F1 runs the system menu's first item (About), as it does in the Linux window.
+            if (m_dialog && !m_owner) {
+                for (const ui::Dialog::MenuItem& item : m_dialog->SystemMenu()) {
+                    if (item.command == 0) continue;
+                    const uint32_t command = item.command;
+                    m_driver.Run([&] { m_dialog->UserSysCommand(command); }, false);
+                    break;
+                }
+            }
+            return TRUE;
+        case WM_CONTEXTMENU:
+            if (!m_dialog || m_owner || m_dialog->SystemMenu().empty()) return FALSE;
+            ShowContextMenu(static_cast<int>(static_cast<short>(LOWORD(lp))),
+                            static_cast<int>(static_cast<short>(HIWORD(lp))));
+            return TRUE;
         case WM_CLOSE:
             // The close box is the model's: it ends the dialog (or not) through its handlers.
             m_driver.Run([&] { m_dialog->UserClose(); }, false);
@@ -212,6 +319,75 @@ void DialogWindow::EndUserAction(bool busy) {
     MirrorAll();
 }
 
+void DialogWindow::ShowContextMenu(int x, int y) {
+    // The system menu's own items, for desktops whose window manager keeps Alt+Space.
+    HMENU menu = CreatePopupMenu();
+    for (const ui::Dialog::MenuItem& item : m_dialog->SystemMenu()) {
+        if (item.command == 0 && item.text.empty())
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        else
+            AppendMenuText(menu, item.command, Utf8ToWide(item.text));
+    }
+    if (x == -1 && y == -1) {
+        // From the keyboard (Shift+F10, the menu key): at the focused control.
+        RECT r{};
+        GetWindowRect(GetFocus() ? GetFocus() : m_hwnd, &r);
+        x = r.left;
+        y = r.bottom;
+    }
+    const auto command = static_cast<uint32_t>(
+        TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, 0, m_hwnd, nullptr));
+    DestroyMenu(menu);
+    if (command != 0) m_driver.Run([&] { m_dialog->UserSysCommand(command); }, false);
+}
+
+// The system's menu font, or null.
+static HFONT SystemMenuFont() {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+        return nullptr;
+    return CreateFontIndirectW(&metrics.lfMenuFont);
+}
+
+void DialogWindow::AppendMenuText(HMENU menu, uint32_t command, const std::wstring& text) {
+    std::wstring shown = text;
+    shown.erase(std::remove(shown.begin(), shown.end(), L'&'), shown.end());
+    HFONT system = SystemMenuFont();
+    const bool systemShows = !system || FontHasGlyphs(system, shown);
+    if (system) DeleteObject(system);
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_ID | MIIM_STRING | MIIM_FTYPE;
+    info.wID = command;
+    info.dwTypeData = const_cast<wchar_t*>(text.c_str());
+    if (!systemShows) {
+        // Drawn in the dialog's face, which has the characters the menu font lacks.
+        if (!m_menuFont) {
+            NONCLIENTMETRICSW metrics{};
+            metrics.cbSize = sizeof metrics;
+            SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+            LOGFONTW lf = metrics.lfMenuFont;
+            const std::wstring face = DialogFace(m_template);
+            std::fill(std::begin(lf.lfFaceName), std::end(lf.lfFaceName), L'\0');
+            face.copy(lf.lfFaceName, std::min<size_t>(face.size(), LF_FACESIZE - 1));
+            lf.lfCharSet = DEFAULT_CHARSET;
+            m_menuFont = CreateFontIndirectW(&lf);
+        }
+        m_menuTexts.push_back(std::make_unique<std::wstring>(text));
+        info.fMask |= MIIM_DATA;
+        info.fType = MFT_OWNERDRAW;
+        info.dwItemData = reinterpret_cast<ULONG_PTR>(m_menuTexts.back().get());
+    }
+    InsertMenuItemW(menu, static_cast<UINT>(GetMenuItemCount(menu)), TRUE, &info);
+}
+
+bool DialogWindow::OwnsMenuItem(ULONG_PTR data) const {
+    for (const auto& text : m_menuTexts)
+        if (reinterpret_cast<ULONG_PTR>(text.get()) == data) return true;
+    return false;
+}
+
 void DialogWindow::SyncFocus() {
     HWND focus = GetFocus();
     const int index = IndexOf(focus);
@@ -232,7 +408,7 @@ void DialogWindow::Attach(ui::Dialog* dialog) {
             if (item.command == 0 && item.text.empty())
                 AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
             else
-                AppendMenuW(menu, MF_STRING, item.command, Utf8ToWide(item.text).c_str());
+                AppendMenuText(menu, item.command, Utf8ToWide(item.text));
         }
     }
     SetIcons();
@@ -292,7 +468,7 @@ void DialogWindow::Mirror(size_t index) {
             } else {
                 // The platform's limit is the model's: typing stops, set texts stay whole.
                 SendMessageW(w, EM_SETLIMITTEXT, static_cast<WPARAM>(std::max(c.limit, 0)), 0);
-                SetTextIfDifferent(w, BytesToWide(c.text));
+                SetTypedText(w, BytesToWide(c.text), false);
             }
             break;
         case res::Kind::Check:
@@ -300,6 +476,23 @@ void DialogWindow::Mirror(size_t index) {
             const bool checked = SendMessageW(w, BM_GETCHECK, 0, 0) == BST_CHECKED;
             if (checked != c.checked)
                 SendMessageW(w, BM_SETCHECK, c.checked ? BST_CHECKED : BST_UNCHECKED, 0);
+            if (c.kind == res::Kind::Radio) {
+                // Of a group only the checked radio is a tab stop (the first one while
+                // none is checked); a radio sets its own on a check, not on a clear.
+                const auto [first, end] = ui::GroupBounds(m_template, index);
+                bool groupChecked = false;
+                for (size_t i = first; i < end; ++i) {
+                    const ui::Control& other = m_dialog->AllControls()[i];
+                    groupChecked =
+                        groupChecked || (other.kind == res::Kind::Radio && other.checked);
+                }
+                const bool stop =
+                    c.checked || (!groupChecked && ui::HasTabStopStyle(m_template.controls[index]));
+                const LONG style = GetWindowLongW(w, GWL_STYLE);
+                if (((style & WS_TABSTOP) != 0) != stop)
+                    SetWindowLongW(w, GWL_STYLE,
+                                   stop ? (style | WS_TABSTOP) : (style & ~WS_TABSTOP));
+            }
             SetTextIfDifferent(w, Utf8ToWide(c.text));
             break;
         }
@@ -314,6 +507,7 @@ void DialogWindow::Mirror(size_t index) {
             for (int i = 0; same && i < count; ++i)
                 same = ComboItem(w, i) == BytesToWide(c.items[static_cast<size_t>(i)]);
             if (!same) {
+                m_comboSel.erase(index);
                 SendMessageW(w, CB_RESETCONTENT, 0, 0);
                 // Inserted at their places: the model has sorted them already, and its
                 // order of bytes is the one its indexes count in.
@@ -321,9 +515,17 @@ void DialogWindow::Mirror(size_t index) {
                     SendMessageW(w, CB_INSERTSTRING, i,
                                  reinterpret_cast<LPARAM>(BytesToWide(c.items[i]).c_str()));
             }
-            if (static_cast<int>(SendMessageW(w, CB_GETCURSEL, 0, 0)) != c.curSel || !same)
+            if (c.style & res::STYLE_DROPDOWN) {
+                // The list's selection follows what the user types or picks; only a
+                // selection the model itself makes is shown (it sets the text too).
+                auto shownSel = m_comboSel.find(index);
+                if (shownSel == m_comboSel.end() || shownSel->second != c.curSel)
+                    SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(c.curSel), 0);
+                m_comboSel[index] = c.curSel;
+                SetTypedText(w, BytesToWide(c.text), true);
+            } else if (static_cast<int>(SendMessageW(w, CB_GETCURSEL, 0, 0)) != c.curSel || !same) {
                 SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(c.curSel), 0);
-            if (c.style & res::STYLE_DROPDOWN) SetTextIfDifferent(w, BytesToWide(c.text));
+            }
             break;
         }
         case res::Kind::Slider: {
@@ -425,8 +627,22 @@ private:
 void DialogWindow::MessageBox(const std::string& text, const std::string& title, ui::MsgIcon icon) {
     const BusyPause pause(m_paused, m_busy);
     const std::wstring caption = Utf8ToWide(title.empty() ? ui::Dialog::ProgramName() : title);
-    MessageBoxW(m_hwnd, Utf8ToWide(text).c_str(), caption.c_str(),
-                MB_OK | (icon == ui::MsgIcon::Exclamation ? MB_ICONEXCLAMATION : 0));
+    const std::wstring wide = Utf8ToWide(text);
+    const bool exclamation = icon == ui::MsgIcon::Exclamation;
+    // The system's box unless its font lacks characters of the text (Chinese where no font
+    // is linked to it): then a box of the same parts in the dialog's own face.
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    HFONT messageFont = nullptr;
+    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+        messageFont = CreateFontIndirectW(&metrics.lfMessageFont);
+    const bool systemShows = !messageFont || FontHasGlyphs(messageFont, wide + caption);
+    if (messageFont) DeleteObject(messageFont);
+    if (systemShows)
+        MessageBoxW(m_hwnd, wide.c_str(), caption.c_str(),
+                    MB_OK | (exclamation ? MB_ICONEXCLAMATION : 0));
+    else
+        FacedMessageBox(m_hwnd, wide, caption, exclamation, DialogFace(res::MainDialogTemplate()));
 }
 
 std::optional<std::string> DialogWindow::FileDialog(const ui::FileDialogRequest& request) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,6 +65,11 @@ private:
     void Mirror(size_t index) override;
 
     void SyncFocus();
+    void ShowContextMenu(int x, int y);
+    // A menu item of the system or the context menu: drawn here in the dialog's face when
+    // the system's menu font lacks its characters.
+    void AppendMenuText(HMENU menu, uint32_t command, const std::wstring& text);
+    bool OwnsMenuItem(ULONG_PTR data) const;
     void MirrorAll();
     void MirrorTestBox(size_t index);
     int IndexOf(HWND control) const;
@@ -75,10 +81,13 @@ private:
     std::vector<WORD> m_dlgTemplate;
     ui::Dialog* m_dialog = nullptr;
     ui::ViewDriver m_driver;
-    std::vector<HWND> m_controls;   // template order, like the model's controls
-    std::map<int, size_t> m_index;  // id -> template position
+    std::vector<HWND> m_controls;      // template order, like the model's controls
+    std::map<int, size_t> m_index;     // id -> template position
+    std::map<size_t, int> m_comboSel;  // editable combo boxes: the model's selection shown
     HICON m_bigIcon = nullptr;
     HICON m_smallIcon = nullptr;
+    HFONT m_menuFont = nullptr;
+    std::vector<std::unique_ptr<std::wstring>> m_menuTexts;  // items drawn here
     HCURSOR m_cursorBefore = nullptr;  // under the wait cursor of a user action
     uint32_t m_timerPeriod = 0;
     int m_mirroring = 0;

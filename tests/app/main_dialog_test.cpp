@@ -293,12 +293,16 @@ TEST(AboutBox, ItsButtonEndsIt) {
 
 TEST(Application, InitInstanceRunsTheDialogAndReturnsFalse) {
     CZARN60TOOLApp app;
-    ui::NullHost host;
+    struct BoxCounter : ui::NullHost {
+        int boxes = 0;
+        void MessageBox(const std::string&, const std::string&, ui::MsgIcon) override { ++boxes; }
+    } host;
     bool ran = false;
     EXPECT_EQ(app.InitInstance(host,
                                [&](CZARN60TOOLDlg& dlg) {
                                    ran = true;
-                                   EXPECT_EQ(&dlg.GetHost(), &host);
+                                   dlg.GetHost().MessageBox("m", "t", ui::MsgIcon::None);
+                                   EXPECT_EQ(host.boxes, 1);  // the dialog's host is ours
                                    EXPECT_EQ(dlg.GetText(IDC_TRACK1_SS), "%");
                                    dlg.UserPressEscape();
                                }),

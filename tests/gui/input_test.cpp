@@ -306,13 +306,13 @@ TEST_F(InputTest, HandlersShowTheirWorkAtOnceUnderABusyCursor) {
     box->viewport()->removeEventFilter(&counter);
 }
 
-TEST_F(InputTest, TimerOneTicksAtTheModelsPeriodAndNeverInsideAHandler) {
+TEST_F(InputTest, TimerOneTicksAtTheModelsPeriodAlsoWhileAHandlerWaitsInItsMessageBox) {
     dlg.SetTimer(10);
     EXPECT_TRUE(view->Timer1().isActive());
     EXPECT_EQ(view->Timer1().interval(), 10);
     ASSERT_TRUE(guitest::WaitFor([&] { return Count({RecordingDialog::TIMER, 0}) >= 3; }));
 
-    // A handler with a message box up: ticks wait for it.
+    // A handler with a message box up waits in the box's own loop: the ticks go on.
     int ticksDuring = -1;
     dlg.inHandler = [&](Event e) {
         if (e.id != DOWNLOAD) return;
@@ -325,7 +325,7 @@ TEST_F(InputTest, TimerOneTicksAtTheModelsPeriodAndNeverInsideAHandler) {
         dlg.MessageBox("wait", ui::MsgIcon::None);
     };
     QTest::mouseClick(W(DOWNLOAD), Qt::LeftButton);
-    EXPECT_EQ(ticksDuring, 0);
+    EXPECT_GE(ticksDuring, 3);
     dlg.inHandler = nullptr;
 
     dlg.KillTimer();

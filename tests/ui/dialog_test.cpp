@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,15 +51,20 @@ public:
     std::vector<int> ended;
     std::vector<uint32_t> timer;
     std::vector<int> focus;
+    std::function<void()> whileModal;  // what happens while a modal box is up
     void MessageBox(const std::string& text, const std::string& title, ui::MsgIcon icon) override {
         messages.push_back(text);
         titles.push_back(title);
         icons.push_back(icon);
+        if (whileModal) whileModal();
     }
     std::optional<std::string> FileDialog(const ui::FileDialogRequest&) override {
+        if (whileModal) whileModal();
         return std::nullopt;
     }
-    void ShowAbout() override {}
+    void ShowAbout() override {
+        if (whileModal) whileModal();
+    }
     void DialogEnded(int result) override { ended.push_back(result); }
     void ControlChanged(int) override {}
     void TimerChanged(uint32_t periodMs) override { timer.push_back(periodMs); }
@@ -306,6 +312,61 @@ TEST_F(DialogTest, TimerTicksOnlyWhileRunningAndNeverInsideAHandler) {
     dlg.SetTimer(50);
     dlg.UserPressEscape();  // the timer ends with the dialog
     EXPECT_EQ(dlg.TimerPeriod(), 0u);
+}
+
+TEST_F(DialogTest, TimerTicksReachTheDialogWhileAHandlerWaitsInItsOwnModalBox) {
+    dlg.SetTimer(10);
+    // Each way a handler waits for the user: a message box, a file dialog, the About box.
+    const std::vector<std::function<void()>> boxes = {
+        [&] { dlg.MessageBox("m"); },
+        [&] { dlg.GetHost().MessageBox("m", "t", ui::MsgIcon::None); },
+        [&] { dlg.GetHost().FileDialog(ui::FileDialogRequest{}); },
+        [&] { dlg.GetHost().ShowAbout(); },
+    };
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        dlg.log.clear();
+        int nestedInTick = 0;
+        dlg.onTick = [&] {
+            dlg.TimerTick();  // the tick's own handler is at work: no tick inside it
+            ++nestedInTick;
+        };
+        host.whileModal = [&] {
+            EXPECT_TRUE(dlg.TickCanRun());
+            dlg.TimerTick();
+            dlg.TimerTick();
+        };
+        dlg.onChange11 = [&] {
+            dlg.TimerTick();  // at work before the box: held back
+            boxes[i]();
+            dlg.TimerTick();  // the box is closed: held back again
+        };
+        dlg.UserType(11, "x");
+        EXPECT_EQ(dlg.log, (std::vector<std::string>{"change 11 x", "tick", "tick"}))
+            << "box " << i;
+        EXPECT_EQ(nestedInTick, 2);
+    }
+    // A box opened by the tick's own handler lets the next tick in, one level deeper.
+    dlg.log.clear();
+    int depth = 0;
+    host.whileModal = [&] {
+        if (depth < 2) dlg.TimerTick();
+    };
+    dlg.onTick = [&] {
+        ++depth;
+        dlg.MessageBox("from the poll");
+    };
+    dlg.TimerTick();
+    EXPECT_EQ(dlg.log, (std::vector<std::string>{"tick", "tick"}));
+    // Once the dialog has ended, nothing.
+    host.whileModal = [&] { dlg.TimerTick(); };
+    dlg.onTick = nullptr;
+    dlg.log.clear();
+    dlg.onChange11 = [&] {
+        dlg.EndDialog(ui::IDOK);
+        dlg.MessageBox("after the end");
+    };
+    dlg.UserType(11, "y");
+    EXPECT_EQ(dlg.log, (std::vector<std::string>{"change 11 y"}));
 }
 
 TEST_F(DialogTest, SortedComboAndTrackbar) {

@@ -16,6 +16,70 @@ std::string Bytes(const char* text, size_t size) {
     return std::string(text, size);
 }
 
+}  // namespace
+
+// A code page of two-byte characters, as the Windows view has on Chinese systems: a lead
+// byte 0x81 to 0xFE and any byte from 0x40 makes one character U+4E00 + the pair's offset;
+// a lead byte before anything else stands alone as U+FFFD; 0x80 is U+20AC.
+class TwoByteCharset : public ui::ByteCharset {
+public:
+    size_t Decode(std::string_view bytes, size_t at, std::u16string& out) const override {
+        const auto b = static_cast<unsigned char>(bytes[at]);
+        if (b == 0x80) {
+            out.push_back(u'\u20AC');
+            return 1;
+        }
+        if (b < 0x81 || b == 0xFF) {
+            out.push_back(b);
+            return 1;
+        }
+        if (at + 1 >= bytes.size()) return 0;
+        const auto t = static_cast<unsigned char>(bytes[at + 1]);
+        if (t < 0x40) {
+            out.push_back(u'\uFFFD');
+            return 1;
+        }
+        out.push_back(static_cast<char16_t>(0x4E00 + (b - 0x81) * 0xC0 + (t - 0x40)));
+        return 2;
+    }
+    std::string Encode(std::u16string_view text) const override {
+        std::string out;
+        for (char16_t u : text) {
+            if (u == u'\u20AC') {
+                out.push_back('\x80');
+            } else if (u < 0x80) {
+                out.push_back(static_cast<char>(u));
+            } else if (u >= 0x4E00 && u < 0x4E00 + 0x7E * 0xC0) {
+                out.push_back(static_cast<char>(0x81 + (u - 0x4E00) / 0xC0));
+                out.push_back(static_cast<char>(0x40 + (u - 0x4E00) % 0xC0));
+            } else {
+                out.push_back('?');
+            }
+        }
+        return out;
+    }
+};
+
+TEST(TestBoxText, ACodePageOfTwoByteCharactersShowsEachCharacterOnceAndTypesItBack) {
+    const TwoByteCharset cp;
+    const std::string bytes = "a\x81\x41\r\n\x80\x82\x01\x90";  // the last lead byte waits
+    const ui::TestBoxText shown = ui::RenderTestBox(bytes, kLineBreakCrLf, cp);
+    EXPECT_EQ(shown.display, u"a\u4E01\r\n\u20AC\uFFFD\u2401");
+    EXPECT_EQ(shown.byteAt, (std::vector<size_t>{0, 1, 3, 3, 5, 6, 7, 8}));
+    // Bytes arriving one by one show what the whole text shows, the pair once complete.
+    ui::TestBoxText grown = ui::RenderTestBox("", kLineBreakCrLf, cp);
+    for (size_t n = 1; n <= bytes.size(); ++n)
+        ui::AppendTestBox(grown, bytes.substr(0, n), grown.byteAt.back(), kLineBreakCrLf, cp);
+    EXPECT_EQ(grown.display, shown.display);
+    EXPECT_EQ(grown.byteAt, shown.byteAt);
+    // Typed characters take their bytes; an edit keeps the held-back lead byte.
+    EXPECT_EQ(ui::TestBoxInputToBytes(u"\u4E01\u20AC\n\u00E9", cp), "\x81\x41\x80\r\n?");
+    EXPECT_EQ(ui::ApplyTestBoxEdit(bytes, shown, u"\u4E02" + shown.display.substr(1), cp),
+              "\x81\x42\x81\x41\r\n\x80\x82\x01\x90");
+}
+
+namespace {
+
 TEST(TestBoxText, EveryByteRoundTripsAndNoOtherCharacterIsAByte) {
     std::string all;
     for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
