@@ -2,11 +2,13 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSlider>
+#include <QStyle>
 #include <QTest>
 
 #include "gui/qt/template_widgets.h"
@@ -79,6 +81,49 @@ bool WaitFor(const std::function<bool()>& condition, int ms) {
         QApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
+}
+
+void ExpectCaptionsFit(const gui::DialogView& view, const res::DialogTemplate& tpl) {
+    for (size_t i = 0; i < tpl.controls.size(); ++i) {
+        const res::ControlTemplate& t = tpl.controls[i];
+        if ((t.style & res::STYLE_HIDDEN) || t.caption.empty()) continue;
+        SCOPED_TRACE("\"" + std::string(t.caption) + "\"");
+        QWidget* w = view.TemplateWidgets()[i];
+        const QFontMetrics fm(w->font());
+        const int text = fm.horizontalAdvance(gui::Utf8(t.caption));
+        const QStyle* style = w->style();
+        switch (t.kind) {
+            case res::Kind::Label:
+                EXPECT_LE(text, w->width()) << "wraps";
+                EXPECT_LE(qobject_cast<QLabel*>(w)->heightForWidth(w->width()), w->height());
+                break;
+            case res::Kind::Check:
+            case res::Kind::Radio: {
+                const bool check = t.kind == res::Kind::Check;
+                const int across = style->pixelMetric(
+                    check ? QStyle::PM_IndicatorWidth : QStyle::PM_ExclusiveIndicatorWidth, nullptr,
+                    w);
+                const int high = style->pixelMetric(
+                    check ? QStyle::PM_IndicatorHeight : QStyle::PM_ExclusiveIndicatorHeight,
+                    nullptr, w);
+                EXPECT_LE(high, w->height()) << "indicator cut";
+                EXPECT_LE(w->sizeHint().width(), w->width());
+                EXPECT_LE(across + text, w->width());
+                EXPECT_LE(fm.height(), w->height());
+                break;
+            }
+            case res::Kind::Button:
+                EXPECT_LE(text + style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w),
+                          w->width());
+                EXPECT_LE(fm.height(), w->height());
+                break;
+            case res::Kind::Group:
+                EXPECT_LE(text + 16, w->width());
+                break;
+            default:
+                break;
+        }
+    }
 }
 
 }  // namespace guitest

@@ -86,6 +86,11 @@ void CloseMainWindow(CZARN60TOOLDlg& dlg, std::unique_ptr<gui::DialogView>& view
 // Every widget shows what its model control holds.
 void ExpectMirrors(const gui::DialogView& view, const ui::Dialog& dialog);
 
+// Nothing is clipped: every caption of the view's template fits its control's rectangle in
+// the widget's own font and style (labels may wrap when their rectangle has room for the
+// lines), and so do check and radio indicators and a line of text.
+void ExpectCaptionsFit(const gui::DialogView& view, const res::DialogTemplate& tpl);
+
 // Polls until a condition holds, processing events; false after `ms` without it.
 bool WaitFor(const std::function<bool()>& condition, int ms = 3000);
 
