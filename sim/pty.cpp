@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "base/clock.h"
+#include "base/posix/ending_signals.h"
 
 namespace sim {
 namespace {
@@ -29,19 +30,13 @@ uint32_t NowMs() {
 }  // namespace
 
 const std::vector<int>& StopSignals() {
-    static const std::vector<int> signals = {
-        SIGHUP,    SIGINT,  SIGQUIT, SIGABRT, SIGUSR2,   SIGPIPE,
-        SIGALRM,   SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF,
-#ifdef SIGSTKFLT
-        SIGSTKFLT,
-#endif
-#ifdef SIGIO
-        SIGIO,
-#endif
-#ifdef SIGPWR
-        SIGPWR,
-#endif
-    };
+    // Every ending signal sent from outside but SIGUSR1, which swipes a card.
+    static const std::vector<int> signals = [] {
+        std::vector<int> out;
+        for (int sig : zarn::EndingSignals())
+            if (!zarn::IsFaultSignal(sig) && sig != SIGUSR1) out.push_back(sig);
+        return out;
+    }();
     return signals;
 }
 

@@ -54,6 +54,7 @@
 #include <sstream>
 #include <string>
 
+#include "base/posix/ending_signals.h"
 #include "link/serial_link.h"
 
 namespace zarn {
@@ -93,23 +94,6 @@ void PutBack(int fd, const struct termios& settings) {
     ::tcsetattr(fd, TCSANOW, &settings);
     ::ioctl(fd, TIOCNXCL);
 }
-
-// Every catchable signal whose default action ends the program (terminate or core dump).
-// SIGKILL and SIGSTOP cannot be caught; SIGCHLD, SIGCONT, SIGURG and SIGWINCH are ignored by
-// default and SIGTSTP, SIGTTIN and SIGTTOU only stop it.
-const int kEndingSignals[] = {
-    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1, SIGSEGV,
-    SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS,
-#ifdef SIGSTKFLT
-    SIGSTKFLT,
-#endif
-#ifdef SIGIO
-    SIGIO,
-#endif
-#ifdef SIGPWR
-    SIGPWR,
-#endif
-};
 
 void PutBackLinesAndEnd(int sig) {
     const int saved = errno;
@@ -564,7 +548,7 @@ SerialBackend& OsSerialBackend() {
 }
 
 void RestorePortsOnSignals() {
-    for (int sig : kEndingSignals) {
+    for (int sig : EndingSignals()) {
         struct sigaction old {};
         if (::sigaction(sig, nullptr, &old) != 0) continue;
         // Started to ignore it (nohup), or somebody else handles it: leave that alone.
@@ -572,7 +556,7 @@ void RestorePortsOnSignals() {
         struct sigaction sa {};
         sa.sa_handler = PutBackLinesAndEnd;
         sigemptyset(&sa.sa_mask);
-        for (int other : kEndingSignals) sigaddset(&sa.sa_mask, other);
+        for (int other : EndingSignals()) sigaddset(&sa.sa_mask, other);
         sa.sa_flags = SA_RESETHAND;
         ::sigaction(sig, &sa, nullptr);
     }
