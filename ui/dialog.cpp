@@ -248,6 +248,12 @@ void Dialog::SetFocus(int id) {
     if (id != res::IDC_STATIC && Ctl(id).kind == res::Kind::Edit) Notify(EN_SETFOCUS, id);
 }
 
+int Dialog::ShownFocus() const {
+    if (m_focus == res::IDC_STATIC) return res::IDC_STATIC;
+    const Control& c = Ctl(m_focus);
+    return c.visible && c.enabled ? m_focus : res::IDC_STATIC;
+}
+
 void Dialog::SetTimer(uint32_t periodMs) {
     if (periodMs < 10) periodMs = 10;  // the platform never runs a timer faster
     m_timerPeriod = periodMs;

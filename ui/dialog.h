@@ -100,6 +100,11 @@ public:
     int SliderGetPos(int id) const;
     void SetFocus(int id);
     int Focus() const { return m_focus; }
+    // Where a view shows the keyboard focus: on the focused control while it takes the
+    // focus; while a handler has it disabled or hidden, on the dialog itself (IDC_STATIC),
+    // so that no neighbour gets it and acts on the next key, and back on the control when
+    // it is enabled again. A modal box that closes gives the focus back to it too.
+    int ShownFocus() const;
 
     // Timer 1 (the only timer): SetTimer starts it or changes its period.
     void SetTimer(uint32_t periodMs);

@@ -9,6 +9,45 @@ constexpr char16_t kControlPictures = 0x2400;
 constexpr char16_t kDeletePicture = 0x2421;
 constexpr char16_t kLineSeparator = 0x2028;
 constexpr char16_t kParagraphSeparator = 0x2029;
+constexpr char16_t kCrSymbol = kControlPictures + u'\r';
+constexpr char16_t kLfSymbol = kControlPictures + u'\n';
+constexpr char16_t kOpenValue = 0x27E8;   // a C1 byte's value between angle brackets
+constexpr char16_t kCloseValue = 0x27E9;
+
+// Characters that all stand for the bytes from `at` on.
+void Put(TestBoxText& out, std::u16string_view chars, size_t at) {
+    out.display.append(chars);
+    out.byteAt.insert(out.byteAt.end(), chars.size(), at);
+}
+
+char16_t HexDigit(unsigned v) {
+    return static_cast<char16_t>(v < 10 ? u'0' + v : u'A' + (v - 10));
+}
+
+int HexValue(char16_t u) {
+    if (u >= u'0' && u <= u'9') return u - u'0';
+    if (u >= u'A' && u <= u'F') return u - u'A' + 10;
+    if (u >= u'a' && u <= u'f') return u - u'a' + 10;
+    return -1;
+}
+
+// The characters of a line break at typed[i]; 0 when there is none.
+size_t BreakAt(std::u16string_view typed, size_t i) {
+    if (i >= typed.size()) return 0;
+    const char16_t u = typed[i];
+    if (u == u'\r') return i + 1 < typed.size() && typed[i + 1] == u'\n' ? 2 : 1;
+    return u == u'\n' || u == kLineSeparator || u == kParagraphSeparator ? 1 : 0;
+}
+
+// The byte of a bracketed value from 80 to 9F at typed[i]; -1 when there is none.
+int ValueAt(std::u16string_view typed, size_t i) {
+    if (i + 3 >= typed.size() || typed[i] != kOpenValue || typed[i + 3] != kCloseValue) return -1;
+    const int high = HexValue(typed[i + 1]), low = HexValue(typed[i + 2]);
+    if (high < 0 || low < 0) return -1;
+    const int value = high * 16 + low;
+    return value >= 0x80 && value <= 0x9F ? value : -1;
+}
+
 }  // namespace
 
 std::u16string BytesToU16(std::string_view bytes) {
@@ -56,14 +95,35 @@ void AppendTestBox(TestBoxText& out, std::string_view bytes, size_t from,
                    std::u16string_view lineBreak, const ByteCharset& charset) {
     if (!out.byteAt.empty()) out.byteAt.pop_back();  // the end moves
     size_t i = from;
-    // The LF of a CR LF pair split by the append belongs to the break already shown.
-    if (i > 0 && i < bytes.size() && bytes[i - 1] == '\r' && bytes[i] == '\n') ++i;
+    if (out.breakPending && i > 0 && i < bytes.size()) {
+        // The CR shown last gets its break now, after the LF's symbol when one follows.
+        out.breakPending = false;
+        const size_t cr = i - 1;
+        if (bytes[i] == '\n') {
+            Put(out, std::u16string_view(&kLfSymbol, 1), cr);
+            ++i;
+        }
+        Put(out, lineBreak, cr);
+    }
     for (; i < bytes.size(); ++i) {
         const auto b = static_cast<unsigned char>(bytes[i]);
-        if (b == '\r' || b == '\n') {
-            out.display.append(lineBreak);
-            out.byteAt.insert(out.byteAt.end(), lineBreak.size(), i);
-            if (b == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+        if (b == '\r') {
+            Put(out, std::u16string_view(&kCrSymbol, 1), i);
+            if (i + 1 == bytes.size()) {
+                out.breakPending = true;
+                continue;
+            }
+            const size_t start = i;
+            if (bytes[i + 1] == '\n') {
+                Put(out, std::u16string_view(&kLfSymbol, 1), start);
+                ++i;
+            }
+            Put(out, lineBreak, start);
+            continue;
+        }
+        if (b == '\n') {
+            Put(out, std::u16string_view(&kLfSymbol, 1), i);
+            Put(out, lineBreak, i);
             continue;
         }
         if (b < 0x20) {
@@ -76,6 +136,14 @@ void AppendTestBox(TestBoxText& out, std::string_view bytes, size_t from,
             const size_t shown = out.display.size();
             const size_t taken = charset.Decode(bytes, i, out.display);
             if (taken == 0) break;  // the rest of the character has not arrived
+            if (taken == 1 && out.display.size() == shown + 1 && out.display.back() >= 0x80 &&
+                out.display.back() <= 0x9F) {
+                // A C1 control character shows nothing: its byte's value instead.
+                out.display.back() = kOpenValue;
+                out.display.push_back(HexDigit(b >> 4));
+                out.display.push_back(HexDigit(b & 0xF));
+                out.display.push_back(kCloseValue);
+            }
             // Every character one byte sequence stands for starts at that sequence.
             out.byteAt.insert(out.byteAt.end(), out.display.size() - shown, i);
             i += taken - 1;
@@ -88,22 +156,38 @@ std::string TestBoxInputToBytes(std::u16string_view typed, const ByteCharset& ch
     std::string bytes;
     bytes.reserve(typed.size());
     size_t run = 0;  // start of the characters the charset spells
-    for (size_t i = 0; i < typed.size(); ++i) {
+    for (size_t i = 0; i < typed.size();) {
         const char16_t u = typed[i];
-        const bool special =
-            u == u'\r' || u == u'\n' || u == kLineSeparator || u == kParagraphSeparator ||
-            (u >= kControlPictures && u < kControlPictures + 0x20) || u == kDeletePicture;
-        if (!special) continue;
-        bytes += charset.Encode(typed.substr(run, i - run));
-        if (u == u'\r' || u == u'\n' || u == kLineSeparator || u == kParagraphSeparator) {
-            bytes += "\r\n";
-            if (u == u'\r' && i + 1 < typed.size() && typed[i + 1] == u'\n') ++i;
+        std::string special;
+        size_t length = 0;
+        if (const size_t n = BreakAt(typed, i)) {
+            special = "\r\n";
+            length = n;
+        } else if (u == kCrSymbol && i + 1 < typed.size() && typed[i + 1] == kLfSymbol &&
+                   BreakAt(typed, i + 2)) {
+            special = "\r\n";
+            length = 2 + BreakAt(typed, i + 2);
+        } else if ((u == kCrSymbol || u == kLfSymbol) && BreakAt(typed, i + 1)) {
+            special = u == kCrSymbol ? "\r" : "\n";
+            length = 1 + BreakAt(typed, i + 1);
         } else if (u >= kControlPictures && u < kControlPictures + 0x20) {
-            bytes.push_back(static_cast<char>(u - kControlPictures));
-        } else {
-            bytes.push_back(0x7F);
+            special = std::string(1, static_cast<char>(u - kControlPictures));
+            length = 1;
+        } else if (u == kDeletePicture) {
+            special = "\x7f";
+            length = 1;
+        } else if (const int value = ValueAt(typed, i); value >= 0) {
+            special = std::string(1, static_cast<char>(value));
+            length = 4;
         }
-        run = i + 1;
+        if (length == 0) {
+            ++i;
+            continue;
+        }
+        bytes += charset.Encode(typed.substr(run, i - run));
+        bytes += special;
+        i += length;
+        run = i;
     }
     bytes += charset.Encode(typed.substr(run));
     return bytes;
@@ -116,7 +200,7 @@ std::string ApplyTestBoxEdit(std::string_view bytes, const TestBoxText& before,
     const size_t common = std::min(old.size(), after.size());
     size_t prefix = 0;
     while (prefix < common && old[prefix] == after[prefix]) ++prefix;
-    // Two neighbours with one offset are characters of one line break.
+    // Two neighbours with one offset are characters of one line end or one value.
     while (prefix > 0 && prefix < old.size() && at[prefix] == at[prefix - 1]) --prefix;
     size_t suffix = 0;
     while (suffix < common - prefix &&

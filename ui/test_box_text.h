@@ -33,15 +33,22 @@ const ByteCharset& Latin1Charset();
 inline constexpr std::u16string_view kLineBreakLf = u"\n";
 inline constexpr std::u16string_view kLineBreakCrLf = u"\r\n";
 
-// The test box shows control bytes as visible symbols (U+2400 + byte, U+2421 for DEL)
-// and CR LF, a lone CR or a lone LF as one line break, written as the view's `lineBreak`;
+// The test box shows control bytes as visible symbols (U+2400 + byte, U+2421 for DEL),
+// bytes the charset spells as C1 control characters (U+0080 to U+009F) as their value
+// between angle brackets ("\u27E885\u27E9"), and each line end by its own symbols followed
+// by one line break, written as the view's `lineBreak`: CR LF as U+240D U+240A, a lone CR
+// as U+240D, a lone LF as U+240A, so that the three can be told apart. A CR that ends the
+// bytes shows its symbol at once and its break with the next byte (an LF may follow);
 // other bytes as the charset spells them. A character whose bytes have not all arrived is
 // not shown yet: byteAt.back() is then where it starts.
 struct TestBoxText {
     std::u16string display;
     // byteAt[i]: offset in the bytes of display character i; one more entry for the end.
-    // Every character of one line break has the offset of the break.
+    // Every character of one line end or of one byte's bracketed value has the offset of
+    // its first byte.
     std::vector<size_t> byteAt{0};
+    // The bytes end in a CR whose line break is not shown yet.
+    bool breakPending = false;
 };
 TestBoxText RenderTestBox(std::string_view bytes, std::u16string_view lineBreak,
                           const ByteCharset& charset = Latin1Charset());
@@ -50,14 +57,16 @@ TestBoxText RenderTestBox(std::string_view bytes, std::u16string_view lineBreak,
 // and an LF after it are still one line break).
 void AppendTestBox(TestBoxText& out, std::string_view bytes, size_t from,
                    std::u16string_view lineBreak, const ByteCharset& charset = Latin1Charset());
-// What a user typed or pasted into the test box, back to bytes: a line break (CR LF, a
-// lone CR or LF, U+2028, U+2029) is CR LF, a control symbol its byte, other characters
-// as the charset spells them.
+// What a user typed or pasted into the test box, back to bytes: a line end's symbols
+// before a line break (CR LF, a lone CR or LF, U+2028, U+2029) are that line end, a line
+// break alone is CR LF, a control symbol or a bracketed value from 80 to 9F its byte,
+// other characters as the charset spells them.
 std::string TestBoxInputToBytes(std::u16string_view typed,
                                 const ByteCharset& charset = Latin1Charset());
 // The bytes after the user has changed the shown text from `before` to `after`: the part
 // both keep is taken from `bytes` as it was, so lone CRs and LFs survive an edit
-// elsewhere. A kept part never starts or ends inside the characters of one line break.
+// elsewhere. A kept part never starts or ends inside the characters of one line end or of
+// one bracketed value.
 std::string ApplyTestBoxEdit(std::string_view bytes, const TestBoxText& before,
                              std::u16string_view after,
                              const ByteCharset& charset = Latin1Charset());

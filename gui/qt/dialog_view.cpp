@@ -354,6 +354,13 @@ void DialogView::Mirror(size_t index) {
     if (!m_dialog || index >= m_dialog->AllControls().size()) return;
     const ui::Control& c = m_dialog->AllControls()[index];
     QWidget* w = m_widgets[index];
+    // The focused control a handler disables or hides leaves the focus on the window, not
+    // on the neighbour Qt would pick (which the next key would press); it gets the focus
+    // back when it is enabled again.
+    const bool focused = c.id != res::IDC_STATIC && c.id == m_dialog->Focus();
+    if (focused && m_dialog->ShownFocus() == res::IDC_STATIC && focusWidget() &&
+        (focusWidget() == w || w->isAncestorOf(focusWidget())))
+        setFocus(Qt::OtherFocusReason);
     ++m_mirroring;
     {
         const QSignalBlocker block(w);
@@ -394,6 +401,8 @@ void DialogView::Mirror(size_t index) {
         }
     }
     --m_mirroring;
+    if (focused && m_dialog->ShownFocus() == c.id && (!focusWidget() || focusWidget() == this))
+        GiveFocus(w);
     // Inside a handler nothing else gets to paint before it returns: the test box is
     // repainted at once, so each status shows while the exchange goes on; other controls
     // catch up when the handler returns (painting each of them mid-exchange only slowed
@@ -532,6 +541,10 @@ void DialogView::RunSystemCommand(uint32_t command) {
 }
 
 void DialogView::contextMenuEvent(QContextMenuEvent* event) {
+    ShowWindowMenu(event->globalPos(), event->reason() == QContextMenuEvent::Keyboard);
+}
+
+void DialogView::ShowWindowMenu(QPoint at, bool fromKeyboard) {
     if (!m_dialog || (m_dialog->SystemMenu().empty() && !m_simulator)) return;
     // The system menu's own items: there is no system menu on every desktop.
     QMenu menu(this);
@@ -549,7 +562,18 @@ void DialogView::contextMenuEvent(QContextMenuEvent* event) {
             cards->addAction(QString::fromUtf8(card.name), this,
                              [this, &card] { SwipeTestCard(card); });
     }
-    menu.exec(event->globalPos());
+    // From the keyboard the first item is active, so that a screen reader says it at once.
+    if (fromKeyboard) {
+        for (QAction* action : menu.actions()) {
+            if (!action->isSeparator()) {
+                // Once the menu is up: an item made active before is forgotten on popping up.
+                QTimer::singleShot(0, &menu, [&menu, action] { menu.setActiveAction(action); });
+                break;
+            }
+        }
+    }
+    menu.exec(at);
+    ReturnFromModal();
 }
 
 const std::vector<DialogView::TestCard>& DialogView::TestCards() {
@@ -601,11 +625,11 @@ bool DialogView::HandleKey(QWidget* target, QKeyEvent* key) {
 
 bool DialogView::HandleDialogKey(QWidget* target, QKeyEvent* key) {
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
-    if (key->key() == Qt::Key_F10 && mods == Qt::ShiftModifier) {
-        // Shift+F10 opens the context menu where the focus is, as the Menu key does.
-        const QPoint at = target->rect().center();
-        QContextMenuEvent menu(QContextMenuEvent::Keyboard, at, target->mapToGlobal(at));
-        QApplication::sendEvent(target, &menu);
+    if ((key->key() == Qt::Key_F10 && mods == Qt::ShiftModifier) ||
+        (key->key() == Qt::Key_Menu && mods == Qt::NoModifier)) {
+        // Shift+F10 and the Menu key open the window's menu below the focused control, also
+        // from an edit (whose own menu the right mouse button still gives).
+        ShowWindowMenu(target->mapToGlobal(QPoint(0, target->height())), true);
         return true;
     }
     ui::DialogKey dialogKey;
@@ -699,11 +723,25 @@ void DialogView::MessageBox(const std::string& text, const std::string& title, u
                     QMessageBox::Ok, this);
     WidenForTitle(box);
     box.exec();
+    ReturnFromModal();
 }
 
 std::optional<std::string> DialogView::FileDialog(const ui::FileDialogRequest& request) {
     const BusyCursorPause pause(m_busy);
-    return RunFileDialog(this, request);
+    std::optional<std::string> path = RunFileDialog(this, request);
+    ReturnFromModal();
+    return path;
+}
+
+void DialogView::ReturnFromModal() {
+    // The window is active again and the focus is where the model has it (the button that
+    // opened the box), whatever a screen reader or the window manager did meanwhile.
+    if (!isVisible() || !m_dialog || m_dialog->IsEnded()) return;
+    activateWindow();
+    if (QWidget* w = ControlWidget(m_dialog->ShownFocus()))
+        GiveFocus(w);
+    else
+        setFocus(Qt::OtherFocusReason);
 }
 
 void DialogView::ShowAbout() {
@@ -714,6 +752,7 @@ void DialogView::ShowAbout() {
     about.Create();
     view.Attach(&about);
     view.Exec();
+    ReturnFromModal();
 }
 
 void DialogView::DialogEnded(int result) {

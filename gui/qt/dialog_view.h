@@ -102,6 +102,8 @@ private:
     void Mirror(size_t index) override;
 
     void GiveFocus(QWidget* w);
+    // After a modal box over the window has closed: the window active, the focus back.
+    void ReturnFromModal();
     void MirrorTestBox(size_t index, const ui::Control& c);
     void FillTestBox(QPlainTextEdit* box, QStringView display);
     void AddToTestBox(QPlainTextEdit* box, QStringView display, qsizetype from);
@@ -109,6 +111,9 @@ private:
     void UserClicked(size_t index);
     int IndexOfWidget(const QWidget* widget) const;  // the control a widget belongs to
     void RunSystemCommand(uint32_t command);
+    // The window's menu (the system menu's items, the test cards) at `at`; from the keyboard
+    // with its first item active.
+    void ShowWindowMenu(QPoint at, bool fromKeyboard);
     bool HandleKey(QWidget* target, QKeyEvent* key);
     bool HandleDialogKey(QWidget* target, QKeyEvent* key);
 

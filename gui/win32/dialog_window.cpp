@@ -52,6 +52,14 @@ LRESULT CALLBACK TestBoxProc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, D
     return DefSubclassProc(w, msg, wp, lp);
 }
 
+// Shift+F10 and the menu key in an edit (a combo box's too) open the window's menu, not
+// the edit's own: the keyboard's context menu goes to the dialog.
+LRESULT CALLBACK WindowMenuProc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR dialog) {
+    if (msg == WM_CONTEXTMENU && lp == -1)
+        return SendMessageW(reinterpret_cast<HWND>(dialog), WM_CONTEXTMENU, wp, lp);
+    return DefSubclassProc(w, msg, wp, lp);
+}
+
 std::wstring ComboItem(HWND combo, int item) {
     const LRESULT n = SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(item), 0);
     if (n == CB_ERR) return {};
@@ -124,6 +132,12 @@ void DialogWindow::OnInit(HWND hwnd) {
         if (m_template.controls[index].kind == res::Kind::Edit &&
             (m_template.controls[index].style & res::STYLE_MULTILINE))
             SetWindowSubclass(w, TestBoxProc, 1, 0);
+        const res::Kind kind = m_template.controls[index].kind;
+        if (kind == res::Kind::Edit)
+            SetWindowSubclass(w, WindowMenuProc, 2, reinterpret_cast<DWORD_PTR>(hwnd));
+        if (kind == res::Kind::Combo)
+            if (HWND edit = GetWindow(w, GW_CHILD))
+                SetWindowSubclass(edit, WindowMenuProc, 2, reinterpret_cast<DWORD_PTR>(hwnd));
         m_controls.push_back(w);
     }
     SetIcons();
@@ -334,11 +348,15 @@ void DialogWindow::ShowContextMenu(int x, int y) {
         GetWindowRect(GetFocus() ? GetFocus() : m_hwnd, &r);
         x = r.left;
         y = r.bottom;
+        // The first item active, so that a screen reader says it at once: the menu's loop
+        // takes this key first.
+        PostMessageW(m_hwnd, WM_KEYDOWN, VK_DOWN, 0);
     }
     const auto command = static_cast<uint32_t>(
         TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, 0, m_hwnd, nullptr));
     DestroyMenu(menu);
     if (command != 0) m_driver.Run([&] { m_dialog->UserSysCommand(command); }, false);
+    ReturnFromModal();
 }
 
 // The system's menu font, or null.
@@ -457,10 +475,21 @@ void DialogWindow::Mirror(size_t index) {
     if (!m_dialog || index >= m_controls.size() || index >= m_dialog->AllControls().size()) return;
     const ui::Control& c = m_dialog->AllControls()[index];
     HWND w = m_controls[index];
+    // The focused control a handler disables or hides leaves the focus on the dialog, not
+    // on a neighbour the next key would press; it gets the focus back when it is enabled.
+    const bool focused = c.id != res::IDC_STATIC && c.id == m_dialog->Focus();
+    HWND focus = GetFocus();
+    if (focused && m_dialog->ShownFocus() == res::IDC_STATIC && focus &&
+        (focus == w || IsChild(w, focus)))
+        SetFocus(m_hwnd);
     ++m_mirroring;
     const bool shown = (GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE) != 0;
     if (shown != c.visible) ShowWindow(w, c.visible ? SW_SHOWNA : SW_HIDE);
     if ((IsWindowEnabled(w) != FALSE) != c.enabled) EnableWindow(w, c.enabled ? TRUE : FALSE);
+    focus = GetFocus();
+    if (focused && m_dialog->ShownFocus() == c.id &&
+        (focus == m_hwnd || (!focus && GetActiveWindow() == m_hwnd)))
+        SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(w), TRUE);
     switch (c.kind) {
         case res::Kind::Edit:
             if (c.style & res::STYLE_MULTILINE) {
@@ -643,6 +672,19 @@ void DialogWindow::MessageBox(const std::string& text, const std::string& title,
                     MB_OK | (exclamation ? MB_ICONEXCLAMATION : 0));
     else
         FacedMessageBox(m_hwnd, wide, caption, exclamation, DialogFace(res::MainDialogTemplate()));
+    ReturnFromModal();
+}
+
+void DialogWindow::ReturnFromModal() {
+    // The dialog active again and the focus where the model has it (the button that opened
+    // the box), whatever the dialog manager remembered from before.
+    if (!m_hwnd || m_ended || !m_dialog || !IsWindowVisible(m_hwnd)) return;
+    SetActiveWindow(m_hwnd);
+    auto it = m_index.find(m_dialog->ShownFocus());
+    if (it == m_index.end())
+        SetFocus(m_hwnd);
+    else if (GetFocus() != m_controls[it->second] && !IsChild(m_controls[it->second], GetFocus()))
+        SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_controls[it->second]), TRUE);
 }
 
 std::optional<std::string> DialogWindow::FileDialog(const ui::FileDialogRequest& request) {
@@ -670,6 +712,7 @@ std::optional<std::string> DialogWindow::FileDialog(const ui::FileDialogRequest&
     ofn.lpstrDefExt = ext.empty() ? nullptr : ext.c_str();
     ofn.Flags = request.flags | OFN_EXPLORER;
     const BOOL ok = request.save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
+    ReturnFromModal();
     if (!ok) return std::nullopt;
     return PathForFileCalls(file.data());
 }
@@ -682,6 +725,7 @@ void DialogWindow::ShowAbout() {
     about.Create();
     view.Attach(&about);
     view.RunModal();
+    ReturnFromModal();
 }
 
 void DialogWindow::DialogEnded(int result) {

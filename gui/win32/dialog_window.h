@@ -65,6 +65,8 @@ private:
     void Mirror(size_t index) override;
 
     void SyncFocus();
+    // After a modal box over the dialog has closed: the dialog active, the focus back.
+    void ReturnFromModal();
     void ShowContextMenu(int x, int y);
     // A menu item of the system or the context menu: drawn here in the dialog's face when
     // the system's menu font lacks its characters.

@@ -64,8 +64,8 @@ TEST(TestBoxText, ACodePageOfTwoByteCharactersShowsEachCharacterOnceAndTypesItBa
     const TwoByteCharset cp;
     const std::string bytes = "a\x81\x41\r\n\x80\x82\x01\x90";  // the last lead byte waits
     const ui::TestBoxText shown = ui::RenderTestBox(bytes, kLineBreakCrLf, cp);
-    EXPECT_EQ(shown.display, u"a\u4E01\r\n\u20AC\uFFFD\u2401");
-    EXPECT_EQ(shown.byteAt, (std::vector<size_t>{0, 1, 3, 3, 5, 6, 7, 8}));
+    EXPECT_EQ(shown.display, u"a\u4E01\u240D\u240A\r\n\u20AC\uFFFD\u2401");
+    EXPECT_EQ(shown.byteAt, (std::vector<size_t>{0, 1, 3, 3, 3, 3, 5, 6, 7, 8}));
     // Bytes arriving one by one show what the whole text shows, the pair once complete.
     ui::TestBoxText grown = ui::RenderTestBox("", kLineBreakCrLf, cp);
     for (size_t n = 1; n <= bytes.size(); ++n)
@@ -93,11 +93,15 @@ TEST(TestBoxText, ShowsEveryByteAndMapsEachCharacterBack) {
         std::u16string_view lineBreak;
         std::u16string shown;
     } cases[] = {
-        {Bytes("\x00\x01\x1f AZ\x7f\x80\xff", 9), kLineBreakLf,
-         u"\u2400\u2401\u241f AZ\u2421\u0080\u00ff"},
-        {"a\r\nb\rc\nd", kLineBreakLf, u"a\nb\nc\nd"},
-        {"a\r\nb\rc\nd", kLineBreakCrLf, u"a\r\nb\r\nc\r\nd"},
-        {"\r\r\n\n", kLineBreakCrLf, u"\r\n\r\n\r\n"},
+        {Bytes("\x00\x01\x1f AZ\x7f\x80\x9f\xa0\xff", 11), kLineBreakLf,
+         u"\u2400\u2401\u241f AZ\u2421\u27E880\u27E9\u27E89F\u27E9\u00a0\u00ff"},
+        // CR LF, a lone CR and a lone LF each by their own symbols, and a break.
+        {"a\r\nb\rc\nd", kLineBreakLf, u"a\u240D\u240A\nb\u240D\nc\u240A\nd"},
+        {"a\r\nb\rc\nd", kLineBreakCrLf,
+         u"a\u240D\u240A\r\nb\u240D\r\nc\u240A\r\nd"},
+        {"\r\r\n\n", kLineBreakCrLf, u"\u240D\r\n\u240D\u240A\r\n\u240A\r\n"},
+        // A CR at the end: its symbol now, its break when the next byte tells which.
+        {"ab\r", kLineBreakLf, u"ab\u240D"},
         {"", kLineBreakCrLf, u""},
     };
     for (const Case& c : cases) {
@@ -110,9 +114,10 @@ TEST(TestBoxText, ShowsEveryByteAndMapsEachCharacterBack) {
         for (size_t i = 0; i < shown.display.size(); ++i) {
             const size_t next = shown.byteAt[i + 1];
             EXPECT_LE(shown.byteAt[i], next);
-            if (shown.byteAt[i] == next) {
-                EXPECT_EQ(shown.display[i], u'\r');
-            }
+            // Only a line end's or a value's characters share their bytes.
+            if (shown.byteAt[i] == next)
+                EXPECT_NE(std::u16string(u"\u240D\u240A\r\u27E889").find(shown.display[i]),
+                          std::u16string::npos);
         }
     }
 }
@@ -124,6 +129,8 @@ TEST(TestBoxText, AddingBytesShowsWhatTheWholeTextShows) {
         Bytes("\x02%B41\x03\x7f", 7),  // control bytes and DEL as symbols
         Bytes("\0x\0", 3),             // zero bytes
         "abc\r",                       // a CR at the very end
+        "\r\n\r\r\n\r",                 // a pair after a pending CR
+        Bytes("a\x85\x9f\r\x80", 6),     // C1 bytes as values
     };
     for (std::u16string_view lineBreak : {kLineBreakLf, kLineBreakCrLf}) {
         for (const std::string& bytes : texts) {
@@ -149,21 +156,30 @@ TEST(TestBoxText, AnEditKeepsTheBytesItDoesNotTouch) {
         std::u16string after;
         std::string expected;
     } cases[] = {
-        {"typing at the end", "x\ry\nz", kLineBreakLf, u"x\ny\nzQ", "x\ry\nzQ"},
-        {"typing at the start", "x\ry\nz", kLineBreakLf, u"Qx\ny\nz", "Qx\ry\nz"},
-        {"a typed break is CR LF", "x\ry\nz", kLineBreakLf, u"x\ny\n\nz", "x\ry\n\r\nz"},
-        {"deleting a break", "x\ry\nz", kLineBreakLf, u"xy\nz", "xy\nz"},
+        {"typing at the end", "x\ry\nz", kLineBreakLf, u"x\u240D\ny\u240A\nzQ", "x\ry\nzQ"},
+        {"typing at the start", "x\ry\nz", kLineBreakLf, u"Qx\u240D\ny\u240A\nz", "Qx\ry\nz"},
+        {"a typed break is CR LF", "x\ry\nz", kLineBreakLf, u"x\u240D\ny\u240A\n\nz",
+         "x\ry\n\r\nz"},
+        {"deleting a break", "x\ry\nz", kLineBreakLf, u"xy\u240A\nz", "xy\nz"},
+        // The symbols say which line end: deleting one changes CR LF into the other.
+        {"CR LF into CR", "x\r\ny", kLineBreakLf, u"x\u240D\ny", "x\ry"},
+        {"CR LF into LF", "x\r\ny", kLineBreakLf, u"x\u240A\ny", "x\ny"},
+        {"a value retyped", Bytes("a\x85", 2), kLineBreakLf, u"a\u27E886\u27E9", "a\x86"},
+        {"typing after a pending CR", "x\r", kLineBreakLf, u"x\u240DQ", "x\rQ"},
         {"deleting a control symbol",
          Bytes("a\x02"
                "b",
                3),
          kLineBreakLf, u"ab", "ab"},
-        {"typing at the end", "x\ry\nz", kLineBreakCrLf, u"x\r\ny\r\nzQ", "x\ry\nzQ"},
-        {"typing at the start", "x\ry\nz", kLineBreakCrLf, u"Qx\r\ny\r\nz", "Qx\ry\nz"},
-        {"a typed break is CR LF", "x\ry\nz", kLineBreakCrLf, u"x\r\ny\r\n\r\nz", "x\ry\n\r\nz"},
-        {"deleting a break", "x\ry\nz", kLineBreakCrLf, u"xy\r\nz", "xy\nz"},
-        // One character of a break's pair deleted: what is left is a typed break.
-        {"half a break deleted", "x\ry", kLineBreakCrLf, u"x\ny", "x\r\ny"},
+        {"typing at the end", "x\ry\nz", kLineBreakCrLf, u"x\u240D\r\ny\u240A\r\nzQ",
+         "x\ry\nzQ"},
+        {"typing at the start", "x\ry\nz", kLineBreakCrLf, u"Qx\u240D\r\ny\u240A\r\nz",
+         "Qx\ry\nz"},
+        {"a typed break is CR LF", "x\ry\nz", kLineBreakCrLf,
+         u"x\u240D\r\ny\u240A\r\n\r\nz", "x\ry\n\r\nz"},
+        {"deleting a break", "x\ry\nz", kLineBreakCrLf, u"xy\u240A\r\nz", "xy\nz"},
+        // One character of a break's pair deleted: the CR's symbol before a typed break.
+        {"half a break deleted", "x\ry", kLineBreakCrLf, u"x\u240D\ny", "x\ry"},
         {"all deleted", "x\r\ny", kLineBreakCrLf, u"", ""},
     };
     for (const Case& c : cases) {
@@ -171,6 +187,22 @@ TEST(TestBoxText, AnEditKeepsTheBytesItDoesNotTouch) {
                      "-character breaks");
         const ui::TestBoxText before = ui::RenderTestBox(c.bytes, c.lineBreak);
         EXPECT_EQ(ui::ApplyTestBoxEdit(c.bytes, before, c.after), c.expected);
+    }
+}
+
+// What the box shows, copied and pasted back, is the bytes it stands for.
+TEST(TestBoxText, ShownTextPastedBackIsTheSameBytes) {
+    std::string all;
+    for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+    const std::string texts[] = {all, "a\r\nb\rc\nd\r", "\n\n\r\r\r\n", "x\r"};
+    for (std::u16string_view lineBreak : {kLineBreakLf, kLineBreakCrLf}) {
+        for (const std::string& bytes : texts) {
+            SCOPED_TRACE(::testing::PrintToString(bytes));
+            const ui::TestBoxText shown = ui::RenderTestBox(bytes, lineBreak);
+            EXPECT_EQ(ui::TestBoxInputToBytes(shown.display), bytes);
+            // No C1 control character reaches a screen reader.
+            for (char16_t u : shown.display) EXPECT_FALSE(u >= 0x80 && u <= 0x9F);
+        }
     }
 }
 
@@ -184,6 +216,10 @@ TEST(TestBoxText, TypedTextBecomesBytes) {
                                     6)},
         {u"a\r\nb\rc\u2028d\u2029e", "a\r\nb\r\nc\r\nd\r\ne"},
         {u"\u00e9\u786E", "\xe9?"},
+        // A line end's symbols before a break are that line end; alone, control bytes.
+        {u"a\u240D\u240A\nb\u240D\r\nc\u240A\u2028d\u240D", "a\r\nb\rc\nd\r"},
+        // A value from 80 to 9F is its byte; other bracketed text stays text.
+        {u"\u27E89f\u27E9\u27E8A0\u27E9", "\x9f?A0?"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ui::TestBoxInputToBytes(c.typed), c.bytes) << ::testing::PrintToString(c.bytes);
