@@ -146,7 +146,8 @@ QString ShownTestBoxText(const QPlainTextEdit* box) {
     return text;
 }
 
-DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent, QSize available)
+DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent, QSize available,
+                       double scale)
     : QWidget(parent), m_template(tpl), m_driver(*this, ui::kLineBreakLf) {
     setWindowFlags((parent ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -156,9 +157,12 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent, QSize av
     // out smaller rather than with controls out of reach.
     const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
     if (available.isEmpty() && screen) available = screen->availableGeometry().size();
-    const DialogMetrics metrics = available.isEmpty()
-                                      ? DialogMetrics{DialogFontPixels(tpl), DialogBaseUnits(tpl)}
-                                      : ChooseDialogMetrics(tpl, available);
+    if (scale <= 0) scale = ScaleFromEnvironment();
+    const int wanted = ScaledFontPixels(tpl, scale);
+    const DialogMetrics metrics =
+        available.isEmpty() && wanted == DialogFontPixels(tpl)
+            ? DialogMetrics{DialogFontPixels(tpl), DialogBaseUnits(tpl)}
+            : ChooseDialogMetrics(tpl, available, wanted);
     setFont(DialogFont(tpl, metrics.fontPixels));
     setFixedSize(DialogClientSize(tpl, metrics.units));
     if (!parent && QGuiApplication::platformName() == QLatin1String("xcb")) {

@@ -38,9 +38,10 @@ class DialogView : public QWidget, public ui::Host, private ui::ViewAdapter {
 
 public:
     // A view with a parent is a modal dialog over it (the About box). `available` is the
-    // screen area the dialog is laid out for; empty: its screen's.
+    // screen area the dialog is laid out for; empty: its screen's. `scale` is the window's
+    // own scale (ScaleFromEnvironment when 0).
     explicit DialogView(const res::DialogTemplate& tpl, QWidget* parent = nullptr,
-                        QSize available = {});
+                        QSize available = {}, double scale = 0);
     ~DialogView() override;
 
     // Mirrors the dialog's controls from now on. The dialog's host should be this view.

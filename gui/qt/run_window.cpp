@@ -14,7 +14,9 @@ int RunWindow(int argc, char** argv, const SimulatorCommand& simulator) {
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("zarn60-tool"));
     // Message boxes and file dialogs use the dialog's face too, so Chinese texts show.
-    QApplication::setFont(DialogFont(res::MainDialogTemplate()));
+    // At the window's own scale, they are as large as the dialog.
+    const res::DialogTemplate& tpl = res::MainDialogTemplate();
+    QApplication::setFont(DialogFont(tpl, ScaledFontPixels(tpl, ScaleFromEnvironment())));
 
     DialogView view(res::MainDialogTemplate());
     if (simulator) {

@@ -20,6 +20,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QStyleOptionButton>
+#include <cmath>
 
 namespace gui {
 
@@ -229,12 +230,27 @@ int CaptionWidth(const res::ControlTemplate& c, const QFontMetrics& fm, const QS
     }
 }
 
-DialogMetrics ChooseDialogMetrics(const res::DialogTemplate& tpl, QSize available) {
+double ScaleFromEnvironment() {
+    bool ok = false;
+    const double scale = qEnvironmentVariable(kScaleVariable).trimmed().toDouble(&ok);
+    return ok && scale >= 1.0 && scale <= 4.0 ? scale : 1.0;
+}
+
+int ScaledFontPixels(const res::DialogTemplate& tpl, double scale) {
+    return static_cast<int>(std::lround(DialogFontPixels(tpl) * scale));
+}
+
+DialogMetrics ChooseDialogMetrics(const res::DialogTemplate& tpl, QSize available,
+                                  int wantedPixels) {
     const QRect screen(QPoint(0, 0), available);
     const QStyle* style = IndicatorStyle();
-    for (int pixels = DialogFontPixels(tpl);; --pixels) {
+    const int own = DialogFontPixels(tpl);
+    const int wanted = wantedPixels > 0 ? wantedPixels : own;
+    // Only the template's own size gives way to a small screen.
+    const int smallest = wanted > own ? wanted : kSmallestFontPixels;
+    for (int pixels = wanted;; --pixels) {
         DialogMetrics m{pixels, DialogBaseUnits(tpl, pixels)};
-        if (pixels < DialogFontPixels(tpl)) {
+        if (pixels != own) {
             const QFontMetrics fm(DialogFont(tpl, pixels));
             bool tooLow = false;
             for (int step = 0; step < 4 * pixels && !CaptionsFit(tpl, fm, style, m.units, &tooLow);
@@ -246,7 +262,7 @@ DialogMetrics ChooseDialogMetrics(const res::DialogTemplate& tpl, QSize availabl
             }
         }
         const QSize client = DialogClientSize(tpl, m.units);
-        if (pixels <= kSmallestFontPixels ||
+        if (pixels <= smallest || available.isEmpty() ||
             screen.contains(QRect(QPoint(0, 0), client + kFrameAllowance)))
             return m;
     }

@@ -49,11 +49,25 @@ inline constexpr int kSmallestFontPixels = 6;
 // half of it across, widened until every caption fits its control's rectangle in that
 // font, and made taller until a line of the font fits a check box. The layout is made
 // again at that size, from the dialog units, so it stays as sharp as at full size.
+// `wantedPixels` (0: the template's own) is the font the user asked for with a scale
+// (ZARN60_SCALE): the dialog is laid out from its dialog units at that font, and a screen
+// too small for it never gets a smaller one (what the user asked for comes first). An
+// empty `available` is a screen of any size.
 struct DialogMetrics {
     int fontPixels = 0;
     BaseUnits units;
 };
-DialogMetrics ChooseDialogMetrics(const res::DialogTemplate& tpl, QSize available);
+DialogMetrics ChooseDialogMetrics(const res::DialogTemplate& tpl, QSize available,
+                                  int wantedPixels = 0);
+
+// The window's own scale: ZARN60_SCALE in the environment ("1.5", "2"), from 1 to 4; 1 when
+// it is unset or no such number. The dialog's face and sizes grow from a larger font, as
+// dialog units are made for, so screen readers and magnifiers get the true geometry (Qt's
+// own QT_SCALE_FACTOR hands them unscaled positions).
+inline constexpr char kScaleVariable[] = "ZARN60_SCALE";
+double ScaleFromEnvironment();
+// The dialog font's pixel height at `scale`.
+int ScaledFontPixels(const res::DialogTemplate& tpl, double scale);
 QSize DialogClientSize(const res::DialogTemplate& tpl, BaseUnits units);
 
 // Pixels across that the caption of a control needs in `metrics`' font and `style`, at the

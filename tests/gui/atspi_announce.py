@@ -41,7 +41,10 @@ def wait_for_a11y_bus(seconds):
     return False
 
 
-def main():
+def main(run_steps=None, screen="1280x1024x24"):
+    """Starts the private display and buses and runs `run_steps(pyatspi, start_tool)`
+    (this file's own steps by default); start_tool(env) starts the window on them."""
+    run_steps = run_steps or run
     tool = sys.argv[1]
     for program in ("Xvfb", "dbus-daemon", "dbus-send"):
         if not shutil.which(program):
@@ -52,7 +55,7 @@ def main():
     try:
         n = free_display()
         procs.append(subprocess.Popen(["Xvfb", ":%d" % n, "-nolisten", "tcp", "-screen", "0",
-                                       "1280x1024x24"], stdout=subprocess.DEVNULL,
+                                       screen], stdout=subprocess.DEVNULL,
                                       stderr=subprocess.DEVNULL))
         for _ in range(100):
             if os.path.exists("/tmp/.X11-unix/X%d" % n):
@@ -79,13 +82,13 @@ def main():
             import pyatspi
         except ImportError:
             skip("pyatspi (python3-pyatspi) is not installed")
-        def start_tool():
+        def start_tool(env=None):
             tool_proc = subprocess.Popen([tool, "--simulate"], stdout=subprocess.DEVNULL,
-                                         stderr=subprocess.PIPE)
+                                         stderr=subprocess.PIPE, env=dict(os.environ, **(env or {})))
             procs.append(tool_proc)
             return tool_proc
 
-        return run(pyatspi, start_tool)
+        return run_steps(pyatspi, start_tool)
     finally:
         for p in reversed(procs):
             p.terminate()

@@ -86,3 +86,27 @@ TEST(FitScreen, EveryCaptionAndIndicatorFitsItsControlOnEveryScreen) {
         }
     }
 }
+
+// The window's own scale: the font asked for on every screen, however small, the layout
+// grown with it from the dialog units, and nothing cut.
+TEST(FitScreen, TheWindowsOwnScaleKeepsTheFontAskedForAndEveryCaptionWhole) {
+    for (const double scale : {1.5, 2.0}) {
+        for (const res::DialogTemplate* tpl :
+             {&res::MainDialogTemplate(), &res::AboutDialogTemplate()}) {
+            const int wanted = gui::ScaledFontPixels(*tpl, scale);
+            const QSize own = gui::DialogClientSize(*tpl, gui::DialogFontPixels(*tpl));
+            for (const Screen& s : {kScreens[0], kScreens[6], kScreens[7]}) {
+                SCOPED_TRACE(std::string(s.what) + " at own scale " + std::to_string(scale) +
+                             ", template " + std::to_string(tpl->id));
+                const gui::DialogMetrics m = gui::ChooseDialogMetrics(*tpl, Available(s), wanted);
+                EXPECT_EQ(m.fontPixels, wanted);
+                const QSize client = gui::DialogClientSize(*tpl, m.units);
+                EXPECT_GE(client.width(), static_cast<int>(own.width() * scale) - 4);
+                EXPECT_GE(client.height(), static_cast<int>(own.height() * scale) - 4);
+                gui::DialogView view(*tpl, nullptr, Available(s), scale);
+                EXPECT_EQ(view.font().pixelSize(), wanted);
+                guitest::ExpectCaptionsFit(view, *tpl);
+            }
+        }
+    }
+}

@@ -115,9 +115,10 @@ TEST(TestBoxText, ShowsEveryByteAndMapsEachCharacterBack) {
             const size_t next = shown.byteAt[i + 1];
             EXPECT_LE(shown.byteAt[i], next);
             // Only a line end's or a value's characters share their bytes.
-            if (shown.byteAt[i] == next)
-                EXPECT_NE(std::u16string(u"\u240D\u240A\r\u27E889").find(shown.display[i]),
+            if (shown.byteAt[i] == next) {
+                EXPECT_NE(std::u16string(u"\u240D\u240A\r\u27E889ABCDEF").find(shown.display[i]),
                           std::u16string::npos);
+            }
         }
     }
 }
