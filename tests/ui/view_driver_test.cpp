@@ -168,8 +168,8 @@ TEST_F(ViewDriverTest, ReceivedBytesAreRenderedAloneAndAnythingElseInFull) {
     const std::vector<Step> steps = {
         {"first text", [&] { dlg.SetText(kBox, "ab\r"); }, Change::Replaced, 0},
         {"nothing new", [] {}, Change::None, 0},
-        {"bytes added", [&] { dlg.AppendText(kBox, "\ncd"); }, Change::Appended, 4},
-        {"more added", [&] { dlg.AppendText(kBox, "\x01"); }, Change::Appended, 6},
+        {"bytes added", [&] { dlg.AppendText(kBox, "\ncd"); }, Change::Appended, 3},
+        {"more added", [&] { dlg.AppendText(kBox, "\x01"); }, Change::Appended, 8},
         {"two changes unseen",
          [&] {
              dlg.AppendText(kBox, "e");
@@ -205,7 +205,8 @@ TEST(ViewDriverLineBreak, EachViewRendersWithItsOwnBreak) {
         dlg.SetText(kBox, "a\rb");
         size_t kept = 0;
         driver.FollowTestBox(kBoxAt, false, &kept);
-        EXPECT_EQ(driver.ShownText(kBoxAt).display, u"a" + std::u16string(lineBreak) + u"b");
+        EXPECT_EQ(driver.ShownText(kBoxAt).display,
+                  u"a\u240D" + std::u16string(lineBreak) + u"b");
     }
 }
 
