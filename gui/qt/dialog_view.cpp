@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractTextDocumentLayout>
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -680,6 +681,17 @@ bool DialogView::eventFilter(QObject* watched, QEvent* event) {
         }
         return QWidget::eventFilter(watched, event);
     }
+    if (type == QEvent::ContextMenu &&
+        static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+        // The Menu key, which X11 turns into a context menu event before its key press: the
+        // window's menu, from an edit too.
+        auto* target = qobject_cast<QWidget*>(watched);
+        if (target && target->window() == this && target != this && m_dialog &&
+            !m_dialog->IsEnded()) {
+            ShowWindowMenu(target->mapToGlobal(QPoint(0, target->height())), true);
+            return true;
+        }
+    }
     if (type != QEvent::KeyPress && type != QEvent::MouseButtonDblClick &&
         type != QEvent::MouseButtonPress)
         return QWidget::eventFilter(watched, event);
@@ -746,6 +758,12 @@ void DialogView::ReturnFromModal() {
         GiveFocus(w);
     else
         setFocus(Qt::OtherFocusReason);
+    // Qt gives the focus back from a menu or a box without telling screen readers (the
+    // widget had it all along as far as Qt knows): they are told here.
+    if (QWidget* now = focusWidget(); now && QAccessible::isActive()) {
+        QAccessibleEvent focus(now, QAccessible::Focus);
+        QAccessible::updateAccessibility(&focus);
+    }
 }
 
 void DialogView::ShowAbout() {

@@ -120,6 +120,8 @@ def run(pyatspi, start_tool):
             xdotool("windowfocus", "--sync", window)
             edit = next(o for o in walk(app) if o.getRoleName() == "text" and o.name)
             for what, target, keys, after in CASES:
+                with lock:
+                    mark = len(events)
                 name = edit.name if target == EDIT else target
                 obj = edit if target == EDIT else next(o for o in walk(app) if o.name == name)
                 obj.queryComponent().grabFocus()
@@ -127,33 +129,33 @@ def run(pyatspi, start_tool):
                     failures.append("%s: the focus could not be put on %s" % (what, name))
                     continue
                 for key in keys:
-                    with lock:
-                        before = len(events)
                     if key == "result":
                         # The operation has run: its result is announced.
                         ok = wait_for(lambda: any(r == "notification" for _, r, _n in
-                                                  events[before - 40:]), 10)
+                                                  events[mark:]), 10)
                         time.sleep(0.3)
                     elif key == "dialog":
                         ok = wait_for(lambda: any(t.endswith("showing") and
                                                   r in ("dialog", "file chooser")
-                                                  for t, r, _n in events[before - 40:]), 10)
+                                                  for t, r, _n in events[mark:]), 10)
                         time.sleep(0.5)
                     elif key == "menu":
                         # The first item is active as soon as the menu shows.
                         ok = wait_for(lambda: any(t.endswith("focused") and r == "menu item"
-                                                  for t, r, _n in events[before - 40:]), 5)
+                                                  for t, r, _n in events[mark:]), 5)
                         with lock:
-                            items = [n for t, r, n in events[before - 40:]
+                            items = [n for t, r, n in events[mark:]
                                      if t.endswith("focused") and r == "menu item"]
-                        ok = ok and "About" in items[0]
+                        ok = ok and "ZARN TOOLS" in items[0]
                     else:
-                        xdotool("key", "--window", "0", key)
+                        with lock:
+                            mark = len(events)
+                        xdotool("key", key)
                         time.sleep(0.4)
                         continue
                     if not ok:
                         with lock:
-                            got = events[before - 40:]
+                            got = events[mark:]
                         failures.append("%s: no %s after the keys, heard %s" % (what, key, got))
                         break
                 want = edit.name if after == EDIT else after
