@@ -247,7 +247,8 @@ TEST_F(InputTest, TestBoxShowsControlBytesAndScrollsToItsEnd) {
                                       "B\r\nC\rD\nE\x7f\x00",
                                       12));
     auto* box = qobject_cast<QPlainTextEdit*>(W(TEST_BOX));
-    EXPECT_EQ(box->toPlainText(), QStringLiteral("A\u2402B\nC\nD\nE\u2421\u2400"));
+    EXPECT_EQ(box->toPlainText(),
+              QStringLiteral("A\u2402B\u240D\u240A\nC\u240D\nD\u240A\nE\u2421\u2400"));
 
     std::string lines;
     for (int i = 0; i < 100; ++i) lines += "line " + std::to_string(i) + "\r\n";
@@ -258,7 +259,7 @@ TEST_F(InputTest, TestBoxShowsControlBytesAndScrollsToItsEnd) {
     // Bytes arriving one by one are added at the end, and stay in view.
     dlg.SetText(TEST_BOX, lines + "X");
     EXPECT_EQ(bar->value(), bar->maximum());
-    EXPECT_TRUE(box->toPlainText().endsWith(QStringLiteral("line 99\nX")));
+    EXPECT_TRUE(box->toPlainText().endsWith(QStringLiteral("line 99\u240D\u240A\nX")));
 }
 
 TEST_F(InputTest, TypingInTheTestBoxKeepsTheOtherBytes) {

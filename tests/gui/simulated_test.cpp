@@ -75,7 +75,8 @@ TEST_F(SimulatedWindowTest, SerialCardDataArrivesThroughTheReceivePoll) {
     EXPECT_TRUE(guitest::WaitFor(
         [&] { return TestBox().contains(QStringLiteral("4111111111111111=2912101?")); }, 10000))
         << TestBox().toStdString();
-    EXPECT_TRUE(TestBox().startsWith(QStringLiteral("%B4111111111111111^DOE/JOHN^2912101?\n")))
+    EXPECT_TRUE(
+        TestBox().startsWith(QStringLiteral("%B4111111111111111^DOE/JOHN^2912101?\u240D\u240A\n")))
         << TestBox().toStdString();
     guitest::ExpectMirrors(*view, dlg);
 }
