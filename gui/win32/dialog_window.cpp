@@ -146,6 +146,13 @@ void DialogWindow::OnInit(HWND hwnd) {
 
 INT_PTR DialogWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
+        case WM_SETFOCUS:
+            // While the model's focused control is disabled or hidden the dialog keeps the
+            // focus itself; the dialog manager would hand it to a control it remembers.
+            return m_dialog && m_dialog->Focus() != res::IDC_STATIC &&
+                           m_dialog->ShownFocus() == res::IDC_STATIC
+                       ? TRUE
+                       : FALSE;
         case WM_COMMAND:
             return OnCommand(HIWORD(wp), LOWORD(wp), reinterpret_cast<HWND>(lp)) ? TRUE : FALSE;
         case WM_HSCROLL: {

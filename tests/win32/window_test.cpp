@@ -293,6 +293,7 @@ public:
         SuffixWithStxEtx();
         CodePageBytes();
         HelpAndContextMenu();
+        FocusByKeys();
         TrackErrorMessageBox();
         ReaderOperations();
         About();
@@ -707,6 +708,64 @@ private:
         TypeOver(Ctl(1023), L"");
         MouseClick(Ctl(1021));
         Mirrored("after the code page");
+    }
+
+    // By keys alone: Space on a button an operation disables while it runs leaves the
+    // focus on that button, not on a neighbour a second Space would press; Shift+F10 and
+    // the menu key open the window's menu with About active (Enter opens it), from an edit
+    // too, and the focus comes back where it was.
+    void FocusByKeys() {
+        const struct {
+            const char* what;
+            int focus;
+            WORD key;
+            std::initializer_list<WORD> modifiers;
+            bool menu;  // the window's menu, else the operation's result "Setup ok"
+        } cases[] = {
+            {"Space on Download", 1013, VK_SPACE, {}, false},
+            {"Space on Factory", 1014, VK_SPACE, {}, false},
+            {"Shift+F10 in the prefix edit", 1023, VK_F10, {VK_SHIFT}, true},
+            {"the menu key in a track edit", 1069, VK_APPS, {}, true},
+            {"the menu key in the COM box", 1050, VK_APPS, {}, true},
+            {"Shift+F10 on Read Card", 1059, VK_F10, {VK_SHIFT}, true},
+        };
+        for (const auto& c : cases) {
+            if (!IsWindowEnabled(Ctl(c.focus))) continue;  // the COM box with USB chosen
+            SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Ctl(c.focus)), TRUE);
+            Pump(m_hwnd, 60);
+            Check(FocusId() == c.focus, std::string(c.what) + ": the focus is put there");
+            if (c.menu) {
+                std::atomic<bool> firstActive{false};
+                Answer about(m_hwnd, [](HWND box) {
+                    SendMessageW(GetDlgItem(box, 1), BM_CLICK, 0, 0);
+                });
+                std::thread menu([&firstActive] {
+                    HWND shown = nullptr;
+                    for (int i = 0; i < 100 && !(shown = FindShown(L"#32768")); ++i) Sleep(20);
+                    Sleep(150);
+                    auto m = reinterpret_cast<HMENU>(SendMessageW(shown, MN_GETHMENU, 0, 0));
+                    firstActive = m && (GetMenuState(m, 0, MF_BYPOSITION) & MF_HILITE);
+                    SendKeys(VK_RETURN);  // the active item, without a Down first
+                });
+                SendKeys(c.key, c.modifiers);
+                Pump(m_hwnd, 1500);
+                menu.join();
+                Check(firstActive, std::string(c.what) + ": the menu's first item is active");
+                Check(about.Found(), std::string(c.what) + ": Enter on it opens About");
+            } else {
+                for (int press = 1; press <= 2; ++press) {
+                    SetWindowTextW(Ctl(1052), L"");
+                    Key(c.key);
+                    Pump(m_hwnd, 300);
+                    Check(TestBox() == L"Setup ok",
+                          std::string(c.what) + " " + std::to_string(press) + ": " +
+                              Narrow(TestBox()));
+                }
+            }
+            Check(FocusId() == c.focus, std::string(c.what) + ": the focus stays, on " +
+                                            std::to_string(FocusId()));
+        }
+        Mirrored("after the keys");
     }
 
     // F1 and the right-click menu open About, as the system menu does.
