@@ -359,13 +359,13 @@ void DialogView::Mirror(size_t index) {
     if (!m_dialog || index >= m_dialog->AllControls().size()) return;
     const ui::Control& c = m_dialog->AllControls()[index];
     QWidget* w = m_widgets[index];
-    // The focused control a handler disables or hides leaves the focus on the window, not
-    // on the neighbour Qt would pick (which the next key would press); it gets the focus
-    // back when it is enabled again.
+    // The focused control a handler disables or hides leaves the focus to the window (keys
+    // reach the dialog, no control has them), not to the neighbour Qt would pick, which
+    // the next key would press; it gets the focus back when it is enabled again.
     const bool focused = c.id != res::IDC_STATIC && c.id == m_dialog->Focus();
     if (focused && m_dialog->ShownFocus() == res::IDC_STATIC && focusWidget() &&
         (focusWidget() == w || w->isAncestorOf(focusWidget())))
-        setFocus(Qt::OtherFocusReason);
+        focusWidget()->clearFocus();
     ++m_mirroring;
     {
         const QSignalBlocker block(w);
