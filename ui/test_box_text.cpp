@@ -11,7 +11,7 @@ constexpr char16_t kLineSeparator = 0x2028;
 constexpr char16_t kParagraphSeparator = 0x2029;
 constexpr char16_t kCrSymbol = kControlPictures + u'\r';
 constexpr char16_t kLfSymbol = kControlPictures + u'\n';
-constexpr char16_t kOpenValue = 0x27E8;   // a C1 byte's value between angle brackets
+constexpr char16_t kOpenValue = 0x27E8;  // a C1 byte's value between angle brackets
 constexpr char16_t kCloseValue = 0x27E9;
 
 // Characters that all stand for the bytes from `at` on.

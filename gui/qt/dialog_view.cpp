@@ -160,10 +160,9 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent, QSize av
     if (available.isEmpty() && screen) available = screen->availableGeometry().size();
     if (scale <= 0) scale = ScaleFromEnvironment();
     const int wanted = ScaledFontPixels(tpl, scale);
-    const DialogMetrics metrics =
-        available.isEmpty() && wanted == DialogFontPixels(tpl)
-            ? DialogMetrics{DialogFontPixels(tpl), DialogBaseUnits(tpl)}
-            : ChooseDialogMetrics(tpl, available, wanted);
+    const DialogMetrics metrics = available.isEmpty() && wanted == DialogFontPixels(tpl)
+                                      ? DialogMetrics{DialogFontPixels(tpl), DialogBaseUnits(tpl)}
+                                      : ChooseDialogMetrics(tpl, available, wanted);
     setFont(DialogFont(tpl, metrics.fontPixels));
     setFixedSize(DialogClientSize(tpl, metrics.units));
     if (!parent && QGuiApplication::platformName() == QLatin1String("xcb")) {

@@ -54,7 +54,8 @@ LRESULT CALLBACK TestBoxProc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, D
 
 // Shift+F10 and the menu key in an edit (a combo box's too) open the window's menu, not
 // the edit's own: the keyboard's context menu goes to the dialog.
-LRESULT CALLBACK WindowMenuProc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR dialog) {
+LRESULT CALLBACK WindowMenuProc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
+                                DWORD_PTR dialog) {
     if (msg == WM_CONTEXTMENU && lp == -1)
         return SendMessageW(reinterpret_cast<HWND>(dialog), WM_CONTEXTMENU, wp, lp);
     return DefSubclassProc(w, msg, wp, lp);

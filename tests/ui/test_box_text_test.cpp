@@ -97,8 +97,7 @@ TEST(TestBoxText, ShowsEveryByteAndMapsEachCharacterBack) {
          u"\u2400\u2401\u241f AZ\u2421\u27E880\u27E9\u27E89F\u27E9\u00a0\u00ff"},
         // CR LF, a lone CR and a lone LF each by their own symbols, and a break.
         {"a\r\nb\rc\nd", kLineBreakLf, u"a\u240D\u240A\nb\u240D\nc\u240A\nd"},
-        {"a\r\nb\rc\nd", kLineBreakCrLf,
-         u"a\u240D\u240A\r\nb\u240D\r\nc\u240A\r\nd"},
+        {"a\r\nb\rc\nd", kLineBreakCrLf, u"a\u240D\u240A\r\nb\u240D\r\nc\u240A\r\nd"},
         {"\r\r\n\n", kLineBreakCrLf, u"\u240D\r\n\u240D\u240A\r\n\u240A\r\n"},
         // A CR at the end: its symbol now, its break when the next byte tells which.
         {"ab\r", kLineBreakLf, u"ab\u240D"},
@@ -116,8 +115,9 @@ TEST(TestBoxText, ShowsEveryByteAndMapsEachCharacterBack) {
             EXPECT_LE(shown.byteAt[i], next);
             // Only a line end's or a value's characters share their bytes.
             if (shown.byteAt[i] == next) {
-                EXPECT_NE(std::u16string(u"\u240D\u240A\r\u27E80123456789ABCDEF").find(shown.display[i]),
-                          std::u16string::npos);
+                EXPECT_NE(
+                    std::u16string(u"\u240D\u240A\r\u27E80123456789ABCDEF").find(shown.display[i]),
+                    std::u16string::npos);
             }
         }
     }
@@ -130,8 +130,8 @@ TEST(TestBoxText, AddingBytesShowsWhatTheWholeTextShows) {
         Bytes("\x02%B41\x03\x7f", 7),  // control bytes and DEL as symbols
         Bytes("\0x\0", 3),             // zero bytes
         "abc\r",                       // a CR at the very end
-        "\r\n\r\r\n\r",                 // a pair after a pending CR
-        Bytes("a\x85\x9f\r\x80", 6),     // C1 bytes as values
+        "\r\n\r\r\n\r",                // a pair after a pending CR
+        Bytes("a\x85\x9f\r\x80", 6),   // C1 bytes as values
     };
     for (std::u16string_view lineBreak : {kLineBreakLf, kLineBreakCrLf}) {
         for (const std::string& bytes : texts) {
@@ -172,12 +172,10 @@ TEST(TestBoxText, AnEditKeepsTheBytesItDoesNotTouch) {
                "b",
                3),
          kLineBreakLf, u"ab", "ab"},
-        {"typing at the end", "x\ry\nz", kLineBreakCrLf, u"x\u240D\r\ny\u240A\r\nzQ",
-         "x\ry\nzQ"},
-        {"typing at the start", "x\ry\nz", kLineBreakCrLf, u"Qx\u240D\r\ny\u240A\r\nz",
-         "Qx\ry\nz"},
-        {"a typed break is CR LF", "x\ry\nz", kLineBreakCrLf,
-         u"x\u240D\r\ny\u240A\r\n\r\nz", "x\ry\n\r\nz"},
+        {"typing at the end", "x\ry\nz", kLineBreakCrLf, u"x\u240D\r\ny\u240A\r\nzQ", "x\ry\nzQ"},
+        {"typing at the start", "x\ry\nz", kLineBreakCrLf, u"Qx\u240D\r\ny\u240A\r\nz", "Qx\ry\nz"},
+        {"a typed break is CR LF", "x\ry\nz", kLineBreakCrLf, u"x\u240D\r\ny\u240A\r\n\r\nz",
+         "x\ry\n\r\nz"},
         {"deleting a break", "x\ry\nz", kLineBreakCrLf, u"xy\u240A\r\nz", "xy\nz"},
         // One character of a break's pair deleted: the CR's symbol before a typed break.
         {"half a break deleted", "x\ry", kLineBreakCrLf, u"x\u240D\ny", "x\ry"},

@@ -205,8 +205,7 @@ TEST(ViewDriverLineBreak, EachViewRendersWithItsOwnBreak) {
         dlg.SetText(kBox, "a\rb");
         size_t kept = 0;
         driver.FollowTestBox(kBoxAt, false, &kept);
-        EXPECT_EQ(driver.ShownText(kBoxAt).display,
-                  u"a\u240D" + std::u16string(lineBreak) + u"b");
+        EXPECT_EQ(driver.ShownText(kBoxAt).display, u"a\u240D" + std::u16string(lineBreak) + u"b");
     }
 }
 
