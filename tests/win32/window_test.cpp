@@ -742,6 +742,8 @@ private:
                     for (int i = 0; i < 100 && !FindShown(L"#32768"); ++i) Sleep(20);
                     Sleep(150);
                     SendKeys(VK_RETURN);
+                    Sleep(500);
+                    if (FindShown(L"#32768")) SendKeys(VK_ESCAPE);  // nothing was active
                 });
                 SendKeys(c.key, c.modifiers);
                 Pump(m_hwnd, 1500);
