@@ -1004,6 +1004,12 @@ private:
                                                      gui::win32::AnsiCharset())
                                        .display),
               "the next byte arrives: " + Narrow(TestBox()));
+        // Whether the box's own face draws the line-end and value forms (else the system's
+        // font linking does, or boxes show).
+        const auto boxFont = reinterpret_cast<HFONT>(SendMessageW(Ctl(1052), WM_GETFONT, 0, 0));
+        std::printf(
+            "test box font %s the line-end and value forms\n",
+            gui::win32::FontHasGlyphs(boxFont, L"\u240D\u240A\u27E8\u27E9") ? "has" : "lacks");
         Mirrored("after the serial poll");
         // The poll goes on while a handler waits in a modal box of its own (About here).
         MouseClick(Ctl(1053));
