@@ -133,4 +133,22 @@ TEST_F(DialogKeysTest, ArrowKeysOnOtherControls) {
     EXPECT_FALSE(dlg.IsChecked(IDC_END_PACKET));
 }
 
+// A focused button the operation disables: the focus is shown on the dialog meanwhile (no
+// neighbour has it for a second key to press), Tab still goes on from it, and it is shown
+// on the button again once enabled.
+TEST_F(DialogKeysTest, TheFocusOfADisabledControlIsHeldOnTheDialog) {
+    dlg.SetFocus(IDC_FACTORY);
+    EXPECT_EQ(dlg.ShownFocus(), IDC_FACTORY);
+    dlg.EnableControl(IDC_FACTORY, false);
+    EXPECT_EQ(dlg.Focus(), IDC_FACTORY);
+    EXPECT_EQ(dlg.ShownFocus(), res::IDC_STATIC);
+    dlg.EnableControl(IDC_FACTORY, true);
+    EXPECT_EQ(dlg.ShownFocus(), IDC_FACTORY);
+    dlg.ShowControl(IDC_FACTORY, false);
+    EXPECT_EQ(dlg.ShownFocus(), res::IDC_STATIC);
+    EXPECT_TRUE(ui::UserKey(dlg, DialogKey::Tab));
+    EXPECT_EQ(dlg.Focus(), ui::WhereKeyGoes(dlg, IDC_FACTORY, DialogKey::Tab).focus);
+    EXPECT_EQ(dlg.ShownFocus(), dlg.Focus());
+}
+
 }  // namespace
