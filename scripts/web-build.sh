@@ -13,7 +13,9 @@ command -v emcmake >/dev/null || { echo "web-build.sh: emscripten is missing (ap
 # need (acorn) are in Debian's node folder.
 export NODE_PATH=${NODE_PATH:+$NODE_PATH:}/usr/share/nodejs
 # Warnings are errors here as in every build.
-emcmake cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=MinSizeRel -DZARN60_WERROR=ON >/dev/null
+# ZARN60_WEB_BUILD_TYPE=Debug: the runtime's own checks, for finding a fault in the page.
+emcmake cmake -S . -B "$build" -DCMAKE_BUILD_TYPE="${ZARN60_WEB_BUILD_TYPE:-MinSizeRel}" \
+  -DZARN60_WERROR=ON >/dev/null
 nice cmake --build "$build" -j2 --target zarn60-web-site
 
 site="$build/gui/web/site"

@@ -218,6 +218,7 @@ mergeInto(LibraryManager.library, {
       var held = function() {
         entry.held = true;
         entry.queue = [];
+        entry.writeFailed = false;
         wakeUp(0);
       };
       if (entry.device.opened) { held(); return; }
@@ -232,33 +233,38 @@ mergeInto(LibraryManager.library, {
     entry.queue = [];
   },
   zarn_hid_send__deps: ['$zarnLinks'],
-  zarn_hid_send: function(number, reportId, data, length, timeoutMs) {
-    var bytes = HEAPU8.slice(data, data + length);
-    return Asyncify.handleSleep(function(wakeUp) {
-      var entry = zarnLinks.hidEntry(number);
-      if (!entry) { wakeUp(0); return; }
-      var done = false;
-      var finish = function(value) {
-        if (done) return;
-        done = true;
-        wakeUp(value);
-      };
-      entry.device.sendReport(reportId, bytes).then(function() { finish(1); },
-                                                    function() { finish(0); });
-      if (timeoutMs >= 0) zarnPageWait(timeoutMs).then(function() { finish(0); });
-    });
+  // A report goes out as hidraw takes it: handed over at once, in order. The browser
+  // finishes sending it in the background; when it could not, the reader's next transfer
+  // fails (the reader is gone or refuses, and nothing of this exchange can succeed).
+  zarn_hid_send: function(number, reportId, data, length) {
+    var entry = zarnLinks.hidEntry(number);
+    if (!entry || entry.writeFailed) {
+      if (entry) entry.writeFailed = false;
+      return 0;
+    }
+    entry.device.sendReport(reportId, HEAPU8.slice(data, data + length))
+        .catch(function() { entry.writeFailed = true; });
+    return 1;
   },
   zarn_hid_receive__deps: ['$zarnLinks'],
+  // Every check happens inside handleSleep: when the wait ends, Asyncify calls this again to
+  // pick up its result, and anything decided outside would be decided anew.
   zarn_hid_receive: function(number, buffer, length, timeoutMs) {
-    var entry = zarnLinks.hidEntry(number);
-    if (!entry) return -1;
-    if (entry.queue.length) {
-      var report = entry.queue.shift();
-      zarnLinks.copyReport(report, buffer, length);
-      return report.length;
-    }
-    if (timeoutMs === 0) return 0;
     return Asyncify.handleSleep(function(wakeUp) {
+      var entry = zarnLinks.hidEntry(number);
+      if (!entry) { wakeUp(-1); return; }
+      if (entry.writeFailed) {
+        entry.writeFailed = false;
+        wakeUp(-1);
+        return;
+      }
+      if (entry.queue.length) {
+        var report = entry.queue.shift();
+        zarnLinks.copyReport(report, buffer, length);
+        wakeUp(report.length);
+        return;
+      }
+      if (timeoutMs === 0) { wakeUp(0); return; }
       entry.target = buffer;
       entry.length = length;
       zarnLinks.waitOn(entry, timeoutMs, function(value) {
@@ -314,16 +320,17 @@ mergeInto(LibraryManager.library, {
   },
   zarn_serial_read__deps: ['$zarnLinks'],
   zarn_serial_read: function(number, target, timeoutMs) {
-    var entry = zarnLinks.serial[number - 1];
-    if (!entry) return -1;
-    if (entry.head < entry.queue.length) {
-      HEAPU8[target] = entry.queue[entry.head++];
-      if (entry.head === entry.queue.length) { entry.queue = []; entry.head = 0; }
-      return 1;
-    }
-    if (!entry.present || entry.lost || !entry.reader) return -1;
-    if (timeoutMs === 0) return 0;
     return Asyncify.handleSleep(function(wakeUp) {
+      var entry = zarnLinks.serial[number - 1];
+      if (!entry) { wakeUp(-1); return; }
+      if (entry.head < entry.queue.length) {
+        HEAPU8[target] = entry.queue[entry.head++];
+        if (entry.head === entry.queue.length) { entry.queue = []; entry.head = 0; }
+        wakeUp(1);
+        return;
+      }
+      if (!entry.present || entry.lost || !entry.reader) { wakeUp(-1); return; }
+      if (timeoutMs === 0) { wakeUp(0); return; }
       entry.target = target;
       zarnLinks.waitOn(entry, timeoutMs, function(value) {
         entry.target = 0;

@@ -2,7 +2,10 @@
 // ("webhid:N", N the page's number for it); its reports are 8 bytes with report id 0, the
 // link's buffers carry the id in front as on every platform. Input reports are queued by
 // the page from the moment a handle holds the device; a read takes the next one, waiting
-// on the event loop up to its time-out. An unplugged device fails every transfer at once.
+// on the event loop up to its time-out. A report written is handed to the browser at once,
+// as hidraw takes it, so the pauses between reports are the exchange's own; a report the
+// browser could not send fails the next transfer. An unplugged device fails every transfer
+// at once.
 #include <emscripten.h>
 
 #include <algorithm>
@@ -19,7 +22,8 @@ extern "C" {
 char* zarn_hid_list();  // "N vendor product input output\n"..., malloc'd
 int zarn_hid_open(int device);  // 0 opened, 1 gone, 2 refused
 void zarn_hid_release(int device);
-int zarn_hid_send(int device, int reportId, const uint8_t* data, int length, int timeoutMs);
+// Hands a report to the browser: 1 taken, 0 the reader is gone or its last report failed.
+int zarn_hid_send(int device, int reportId, const uint8_t* data, int length);
 // The next input report (id byte first) into buffer: its length, 0 none in time, -1 gone.
 int zarn_hid_receive(int device, uint8_t* buffer, int length, int timeoutMs);
 }
@@ -66,11 +70,10 @@ public:
     }
     int Write(const uint8_t* buffer, uint32_t length, uint32_t timeoutMs,
               bool* completedAtOnce) override {
+        (void)timeoutMs;  // taken at once, as hidraw takes a report
         *completedAtOnce = false;
-        if (length < 1 || WaitInFlightRefused()) return 0;
-        const web::PageWait wait;
-        const int r = zarn_hid_send(m_d.number, buffer[0], buffer + 1,
-                                    static_cast<int>(length - 1), Ms(timeoutMs));
+        if (length < 1) return 0;
+        const int r = zarn_hid_send(m_d.number, buffer[0], buffer + 1, static_cast<int>(length - 1));
         *completedAtOnce = r == 1;
         return r == 1 ? 1 : 0;
     }
@@ -92,9 +95,6 @@ private:
     static int Ms(uint32_t timeoutMs) {
         return timeoutMs == HID_NO_TIMEOUT ? -1 : static_cast<int>(std::min<uint32_t>(timeoutMs, 1u << 30));
     }
-    // A report goes out through the page's event loop, which cannot run inside another wait.
-    static bool WaitInFlightRefused() { return web::WaitInFlight(); }
-
     PageHid m_d;
 };
 
