@@ -476,7 +476,7 @@
     $('missing').textContent = missing.length
         ? 'This browser has no ' + missing.join(' and no ') + ', so it cannot reach a reader. ' +
           'Chrome, Edge and Opera on the desktop (version 89 or later) have both. ' +
-          'Loading and saving setting files works here all the same.'
+          '"Load Setting from File" works here all the same.'
         : '';
     var lines = [];
     if (simulate) {
