@@ -178,15 +178,15 @@ mergeInto(LibraryManager.library, {
         var pump = function() {
           reader.read().then(function(r) {
             if (r.done || entry.reader !== reader) return;
+            // Queued first: waking the reader runs the program on at once, and its next
+            // read must find the bytes behind this one.
             var bytes = r.value;
-            var i = 0;
-            if (entry.waiter && entry.target && bytes.length) {
-              HEAPU8[entry.target] = bytes[0];
+            for (var i = 0; i < bytes.length; ++i) entry.queue.push(bytes[i]);
+            if (entry.waiter && entry.target && entry.head < entry.queue.length) {
+              HEAPU8[entry.target] = entry.queue[entry.head++];
               entry.target = 0;
-              i = 1;
               zarnLinks.wake(entry, 1);
             }
-            for (; i < bytes.length; ++i) entry.queue.push(bytes[i]);
             pump();
           }, function() {
             if (entry.reader === reader) {
