@@ -57,7 +57,8 @@ TEST(WebBridge, TypedTextBecomesTheEditsBytes) {
         {"%", "%"},
         {"\xC3\xA9", "\xE9"},                  // é is a byte
         {"\xE2\x82\xAC", "?"},                 // € is none
-        {"\xF0\x9F\x92\xB3" "a", "?a"},        // nor is a character beyond U+FFFF
+        {"\xF0\x9F\x92\xB3" "a", "??a"},       // beyond U+FFFF: '?' for each UTF-16 unit, as
+                                               // the desktop windows type it
         {"a\x80", "a?"},                       // nor what is not UTF-8
         {"", ""},
     };
