@@ -14,8 +14,8 @@
 
 namespace zarn {
 
-// Defined by the platform backend file (link/linux/, link/win32/).
-#if defined(__linux__) || defined(_WIN32)
+// Defined by the platform backend file (link/linux/, link/win32/, link/web/).
+#if defined(__linux__) || defined(_WIN32) || defined(__EMSCRIPTEN__)
 HidBackend& PlatformHidBackend();
 #else
 namespace {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # package.sh [BUILD_DIR]: builds the Debian package from a configured build folder (default
 # build/), checks it with lintian (errors fail), installs it with apt-get, runs the
-# installed programs from /usr/bin (--version, the runner examples), then removes it.
+# installed programs from /usr/bin (--version, the runner examples), then removes it. The
+# package carries the page (scripts/web-build.sh, built here into BUILD_DIR/web-site/),
+# which is also written as BUILD_DIR/zarn60-tools-web_<version>.zip for hosting elsewhere.
 # Needs root or sudo for apt-get. Fails on the first error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,6 +12,16 @@ build=${1:-build}
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 bash scripts/deps.sh --package
+
+# The page: built into the build folder and installed from there with the rest.
+site=$(realpath -m "$build/web-site")
+bash scripts/web-build.sh "$site"  # an incremental build after .ci/run's own
+cmake "$build" -DZARN60_WEB_SITE="$site" >/dev/null
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
+zip="$(realpath "$build")/zarn60-tools-web_${version}.zip"
+rm -f "$zip"
+(cd "$site" && cmake -E tar cf "$zip" --format=zip index.html zarn60-tool.js zarn60-tool.wasm zarn60-tool.png)
+echo "package: $zip"
 
 cmake --build "$build" -j"$(nproc)" --target zarn60-tool zarn60-sim zarn60 zarn60-icon zarn60-man zarn60-changelog
 rm -f "$build"/zarn60-tools_*.deb
@@ -44,7 +56,8 @@ installed=1
 /usr/bin/zarn60-sim --version
 bash tests/data/runner-examples/check /usr/bin/zarn60-tool
 for f in /usr/lib/udev/rules.d/70-zarn60.rules /usr/share/applications/zarn60-tool.desktop \
-         /usr/share/man/man1/zarn60-tool.1.gz /usr/share/doc/zarn60-tools/copyright; do
+         /usr/share/man/man1/zarn60-tool.1.gz /usr/share/doc/zarn60-tools/copyright \
+         /usr/share/zarn60-tools/web/index.html /usr/share/zarn60-tools/web/zarn60-tool.wasm; do
   [ -f "$f" ] || { echo "package.sh: $f was not installed" >&2; exit 1; }
 done
 if command -v man >/dev/null; then man -w zarn60-tool >/dev/null; fi
