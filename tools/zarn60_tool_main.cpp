@@ -14,6 +14,8 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include "base/posix/standard_descriptors.h"
 #endif
 
 #include "base/file_io.h"
@@ -138,6 +140,9 @@ int ListDevices() {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifndef _WIN32
+    zarn::OpenStandardDescriptorsAndSay("zarn60-tool");
+#endif
 #ifdef ZARN60_HAVE_WIN32_GUI
     gui::win32::AttachParentConsole();
 #endif
@@ -194,8 +199,24 @@ int main(int argc, char** argv) {
         _setmode(_fileno(stdout), _O_BINARY);
         _setmode(_fileno(stdin), _O_BINARY);
 #endif
-        if (*script == "-")
-            return Finished(runner::RunScript(tools::In(), tools::Out(), simCommand));
+        if (*script == "-") {
+            // A script that cannot be read is refused, never taken for an empty one.
+#ifndef _WIN32
+            if (zarn::StandardInputWasClosed()) {
+                tools::Err() << "zarn60-tool: cannot read script from standard input: it is "
+                                "closed\n";
+                return 2;
+            }
+#endif
+            const int status = runner::RunScript(tools::In(), tools::Out(), simCommand);
+            if (const int error = tools::InBuf().ReadError()) {
+                tools::Out().flush();
+                tools::Err() << "zarn60-tool: cannot read script from standard input: "
+                             << std::strerror(error) << "\n";
+                return Finished(2);
+            }
+            return Finished(status);
+        }
         std::string text;
         if (!ReadScript(*script, &text)) return 2;
         std::istringstream in(std::move(text));
