@@ -51,8 +51,10 @@ void Usage(std::ostream& out) {
            "  -h, --help      this text\n"
            "  --version       the program's version\n"
            "\n"
-           "Exit status: 0 done, 1 failed (no display, output not written), 2 bad option\n"
-           "or script error. The manual page zarn60-tool(1) describes the script commands.\n";
+           "Exit status: 0 done; 1 failed (no display, output not written); 2 a bad option,\n"
+           "a script that cannot be read (missing, a folder, unreadable standard input, over\n"
+           "16 MiB) or a script line in error. The manual page zarn60-tool(1) describes the\n"
+           "script commands.\n";
 }
 
 // A word of the command line as an error line shows it: at most 64 bytes.
