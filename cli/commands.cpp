@@ -31,6 +31,8 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 struct DocumentError {
     std::string why;
 };
+// An object ended with fewer members than names given for it.
+struct NameGivenTwice {};
 
 }  // namespace
 
@@ -54,26 +56,48 @@ nlohmann::json ParseDocument(const std::string& text, const std::string& what) {
     const size_t nul = text.find('\0');
     if (nul != std::string::npos)
         throw Error(EXIT_FILE, what + ": not JSON: a NUL byte at byte " + std::to_string(nul + 1));
-    // One set of names per open object: a name given twice is refused, as the last one
-    // would silently win. The sets are hashed, so the check costs the same for each name
-    // and the work stays linear in the document. The last name seen names the field of a
-    // value that cannot be read.
-    std::vector<std::unordered_set<std::string>> open;
+    // A name given twice is refused, as the last one would silently win. Each object's
+    // names are counted as they come and compared with the object's size at its end, so
+    // that the check costs the same for each name and the work stays linear in the input;
+    // only when they differ is the text read again, with a set of names per object, to
+    // name the first name given twice. The last name seen names the field of a value that
+    // cannot be read.
+    std::vector<size_t> counts;
     std::string lastKey;
-    const auto callback = [&](int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+    const auto counted = [&](int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+        using E = nlohmann::json::parse_event_t;
+        if (event == E::object_start) {
+            counts.push_back(0);
+        } else if (event == E::key && !counts.empty()) {
+            ++counts.back();
+            lastKey = parsed.get_ref<const std::string&>();
+        } else if (event == E::object_end && !counts.empty()) {
+            const size_t names = counts.back();
+            counts.pop_back();
+            if (parsed.size() != names) throw NameGivenTwice{};
+        }
+        return true;
+    };
+    std::vector<std::unordered_set<std::string>> open;
+    const auto named = [&](int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
         using E = nlohmann::json::parse_event_t;
         if (event == E::object_start) open.emplace_back();
         if (event == E::object_end && !open.empty()) open.pop_back();
         if (event == E::key && !open.empty()) {
-            lastKey = parsed.get<std::string>();
-            if (!open.back().insert(lastKey).second)
-                throw DocumentError{ShownName(lastKey) + ": given twice"};
+            const std::string& key = parsed.get_ref<const std::string&>();
+            if (!open.back().insert(key).second)
+                throw DocumentError{ShownName(key) + ": given twice"};
         }
         return true;
     };
     nlohmann::json doc;
     try {
-        doc = nlohmann::json::parse(text, callback);
+        try {
+            doc = nlohmann::json::parse(text, counted);
+        } catch (const NameGivenTwice&) {
+            doc = nlohmann::json::parse(text, named);
+            throw DocumentError{"a name is given twice"};
+        }
     } catch (const DocumentError& e) {
         throw Error(EXIT_FILE, what + ": " + e.why);
     } catch (const nlohmann::json::parse_error& e) {
