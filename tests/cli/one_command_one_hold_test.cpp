@@ -180,13 +180,17 @@ TEST_P(TwoAppliesAtOnce, NeitherLosesTheOthersUpdate) {
     constexpr int kRounds = 6;
     for (int round = 0; round < kRounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        const bool value = round % 2 == 0;
+        // Each round turns both fields over.
         const std::string field[2] = {"beep", "prefix_on"};
+        const Result before = Zarn({"show", "--json"}, &sim);
+        ASSERT_EQ(before.status, 0) << before.err;
+        const auto was = nlohmann::json::parse(before.out);
+        const bool want[2] = {!was[field[0]].get<bool>(), !was[field[1]].get<bool>()};
         Result results[2];
         std::vector<std::string> argv[2];
         for (int i = 0; i < 2; ++i) {
             const fs::path doc = m_dir / (field[i] + ".json");
-            WriteFile(doc, "{\"" + field[i] + "\": " + (value ? "false" : "true") + "}");
+            WriteFile(doc, "{\"" + field[i] + "\": " + (want[i] ? "true" : "false") + "}");
             argv[i] = {ZARN60_CLI_PATH, "apply", doc.string(), "--json"};
             for (const auto& a : sim.Link()) argv[i].push_back(a);
         }
@@ -202,8 +206,8 @@ TEST_P(TwoAppliesAtOnce, NeitherLosesTheOthersUpdate) {
             const Result& r = results[i];
             if (r.status == 0) {
                 ++wrote;
-                EXPECT_NE(r.out.find("\"changed\":true"), std::string::npos) << r.out;
-                EXPECT_EQ(held[field[i]], !value) << field[i] << " lost; " << shown.out;
+                EXPECT_NE(r.out.find("\"changed\":true"), std::string::npos) << field[i] << ": " << r.out;
+                EXPECT_EQ(held[field[i]], want[i]) << field[i] << " lost; " << shown.out;
             } else {
                 EXPECT_EQ(r.status, 2) << r.err;
                 EXPECT_NE(r.err.find("in use"), std::string::npos) << r.err;
@@ -213,10 +217,12 @@ TEST_P(TwoAppliesAtOnce, NeitherLosesTheOthersUpdate) {
     }
     for (const auto& [k, v] : sim.Env()) ::unsetenv(k.c_str());
     // Over USB the second waits for the first and then writes too.
-    if (usb) EXPECT_EQ(bothWrote, kRounds);
+    if (usb) {
+        EXPECT_EQ(bothWrote, kRounds);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, TwoAppliesAtOnce, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Usb" : "Serial"; });
+                         [](const auto& p) { return p.param ? "Usb" : "Serial"; });
 
 }  // namespace
