@@ -37,7 +37,7 @@ options:
       - How the host reaches its reader, as zarn60's link options C(--usb), C(--usb NODE),
         C(--com N) or C(--port PATH) (also written C(--port=PATH)). Set it per host in the
         inventory.
-      - It is taken as data, never as options: N is a number from 1 to 200, and NODE and
+      - It is taken as data, never as options. N is a number from 1 to 200, and NODE and
         PATH are neither empty nor start with C(-) nor hold a control character; anything
         else fails the host before zarn60 runs.
     type: str
