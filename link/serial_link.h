@@ -1,7 +1,7 @@
 // The serial link: COM ports by number (1 to 200), one handle per number in the port
 // table. A port stays open until the next Open of the same number (which reopens it,
-// unless a SerialLink::Hold keeps it). Results: 0 = success,
-// -1 = failure, for every operation.
+// unless a SerialLink::Hold keeps it). Results: 0 = success, -1 = failure, for every
+// operation.
 #pragma once
 
 #include <cstdint>
