@@ -26,7 +26,8 @@ while [[ $# -gt 0 ]]; do
     esac
 done
 
-for program in zarn60-bench-ops zarn60-bench-start zarn60-bench-idle zarn60-bench-poll; do
+for program in zarn60-bench-ops zarn60-bench-start zarn60-bench-idle zarn60-bench-poll \
+    zarn60-bench-parse; do
     if [[ ! -x $build/bench/$program ]]; then
         echo "bench/run.sh: $build/bench/$program is missing: build the project first" >&2
         exit 1
@@ -54,4 +55,6 @@ echo "== idle window =="
 run "$build/bench/zarn60-bench-idle" ${seconds:+--seconds "$seconds"} 2>/dev/null
 echo "== receive poll as the text grows =="
 run "$build/bench/zarn60-bench-poll" 2>/dev/null
+echo "== JSON documents as their names grow =="
+run "$build/bench/zarn60-bench-parse"
 exit $worst

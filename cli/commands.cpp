@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <iostream>
 #include <sstream>
+#include <unordered_set>
 
 #include "base/file_io.h"
+#include "cli/half_written.h"
 #include "cli/input.h"
 #include "protocol/factory_images.h"
 #include "settings_file/settings_file.h"
@@ -29,6 +31,8 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 struct DocumentError {
     std::string why;
 };
+// An object ended with fewer members than names given for it.
+struct NameGivenTwice {};
 
 }  // namespace
 
@@ -52,27 +56,48 @@ nlohmann::json ParseDocument(const std::string& text, const std::string& what) {
     const size_t nul = text.find('\0');
     if (nul != std::string::npos)
         throw Error(EXIT_FILE, what + ": not JSON: a NUL byte at byte " + std::to_string(nul + 1));
-    // One set of names per open object: a name given twice is refused, as the last one
-    // would silently win. The last name seen names the field of a value that cannot be
-    // read.
-    std::vector<std::vector<std::string>> open;
+    // A name given twice is refused, as the last one would silently win. Each object's
+    // names are counted as they come and compared with the object's size at its end, so
+    // that the check costs the same for each name and the work stays linear in the input;
+    // only when they differ is the text read again, with a set of names per object, to
+    // name the first name given twice. The last name seen names the field of a value that
+    // cannot be read.
+    std::vector<size_t> counts;
     std::string lastKey;
-    const auto callback = [&](int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+    const auto counted = [&](int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+        using E = nlohmann::json::parse_event_t;
+        if (event == E::object_start) {
+            counts.push_back(0);
+        } else if (event == E::key && !counts.empty()) {
+            ++counts.back();
+            lastKey = parsed.get_ref<const std::string&>();
+        } else if (event == E::object_end && !counts.empty()) {
+            const size_t names = counts.back();
+            counts.pop_back();
+            if (parsed.size() != names) throw NameGivenTwice{};
+        }
+        return true;
+    };
+    std::vector<std::unordered_set<std::string>> open;
+    const auto named = [&](int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
         using E = nlohmann::json::parse_event_t;
         if (event == E::object_start) open.emplace_back();
         if (event == E::object_end && !open.empty()) open.pop_back();
         if (event == E::key && !open.empty()) {
-            lastKey = parsed.get<std::string>();
-            auto& names = open.back();
-            if (std::find(names.begin(), names.end(), lastKey) != names.end())
-                throw DocumentError{lastKey + ": given twice"};
-            names.push_back(lastKey);
+            const std::string& key = parsed.get_ref<const std::string&>();
+            if (!open.back().insert(key).second)
+                throw DocumentError{ShownName(key) + ": given twice"};
         }
         return true;
     };
     nlohmann::json doc;
     try {
-        doc = nlohmann::json::parse(text, callback);
+        try {
+            doc = nlohmann::json::parse(text, counted);
+        } catch (const NameGivenTwice&) {
+            doc = nlohmann::json::parse(text, named);
+            throw DocumentError{"a name is given twice"};
+        }
     } catch (const DocumentError& e) {
         throw Error(EXIT_FILE, what + ": " + e.why);
     } catch (const nlohmann::json::parse_error& e) {
@@ -86,7 +111,8 @@ nlohmann::json ParseDocument(const std::string& text, const std::string& what) {
         std::string full = e.what();
         const size_t bracket = full.find("] ");
         if (bracket != std::string::npos) full = full.substr(bracket + 2);
-        throw Error(EXIT_FILE, what + ": " + (lastKey.empty() ? "" : lastKey + ": ") + full);
+        throw Error(EXIT_FILE,
+                    what + ": " + (lastKey.empty() ? "" : ShownName(lastKey) + ": ") + full);
     }
     if (!doc.is_object())
         throw Error(EXIT_FILE, what + ": the document must be a JSON object of named fields");
@@ -158,10 +184,12 @@ void SaveSettings(const std::string& path, const Settings& settings, const std::
         return;
     }
     // The .cfg through the settings file's own writer, as the window saves it.
-    std::string why = "cannot write the settings file";
-    const bool written = cfg ? settings_file::WriteSettingsFile(path, settings.image)
+    // The file layer's reason (a folder, a FIFO, a full disk, read-only) is the message.
+    std::string why;
+    const bool written = cfg ? settings_file::WriteSettingsFile(path, settings.image, &why)
                              : zarn::files::WriteFileSafely(path, bytes, &why);
-    if (!written) throw Error(EXIT_FILE, path + ": cannot write: " + why);
+    if (!written)
+        throw Error(EXIT_FILE, path + ": cannot write: " + (why.empty() ? "failed" : why));
 }
 
 protocol::ConfigWriteImage WriteImageFor(const Settings& settings, bool usb) {
@@ -209,6 +237,7 @@ protocol::ConfigReadImage WriteAndVerify(
     ReaderLink& link, const protocol::ConfigWriteImage& image, bool factory,
     const protocol::ConfigReadImage& expected,
     const std::function<std::string(const protocol::ConfigReadImage&)>& what) {
+    const HalfWrittenOnSignal saysHalfWritten(link.Where());
     link.WriteImage(image, factory);
     protocol::ConfigReadImage after{};
     try {

@@ -390,7 +390,7 @@ bool MergeJson(const nlohmann::json& doc, Settings* settings, std::string* error
     for (const auto& [key, value] : doc.items()) {
         if (!key.empty() && key[0] == '$') continue;
         if (!Find(key)) {
-            *error = key + ": unknown field";
+            *error = ShownName(key) + ": unknown field";
             return false;
         }
     }
@@ -554,6 +554,15 @@ std::string PrintableText(const std::string& text) {
         ++i;
     }
     return out;
+}
+
+std::string ShownName(const std::string& name) {
+    if (name.size() <= kShownNameBytes) return PrintableText(name);
+    // Cut before a character's continuation bytes, so that no character is split.
+    size_t cut = kShownNameBytes;
+    while (cut > 0 && (static_cast<uint8_t>(name[cut]) & 0xC0) == 0x80) --cut;
+    return PrintableText(name.substr(0, cut)) + "... (" + std::to_string(name.size()) +
+           " bytes)";
 }
 
 }  // namespace cli

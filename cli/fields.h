@@ -66,6 +66,11 @@ bool UnescapeBytes(const std::string& text, std::string* bytes, std::string* why
 // well-formed UTF-8 text stays, control bytes are written by name ("<ESC>"), DEL as
 // "<DEL>", C1 controls and ill-formed bytes as "<xHH>".
 std::string PrintableText(const std::string& text);
+// A name from a document as messages show it: printable (as PrintableText, so a NUL or a
+// line break inside it is shown, not obeyed) and, beyond kShownNameBytes, cut with its
+// length given.
+constexpr size_t kShownNameBytes = 64;
+std::string ShownName(const std::string& name);
 
 // A value as one line of text, for change lists.
 std::string ValueText(const nlohmann::ordered_json& value);

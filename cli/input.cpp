@@ -4,6 +4,8 @@
 #include <io.h>
 #else
 #include <unistd.h>
+
+#include "base/posix/standard_descriptors.h"
 #endif
 
 #include <cerrno>
@@ -34,6 +36,11 @@ std::string ReadInput(const std::string& path, size_t maxBytes, uint64_t* size) 
             throw Error(EXIT_FILE, path + ": cannot read: " + why);
         return bytes;
     }
+#ifndef _WIN32
+    // Opened on /dev/null at start: what the caller gave was no input at all.
+    if (zarn::StandardInputWasClosed())
+        throw Error(EXIT_FILE, "standard input: cannot read: it is closed");
+#endif
     // Standard input is whatever the caller connected; it is read up to one byte past the
     // limit, so that a longer input is known without being kept.
     char buffer[4096];

@@ -76,6 +76,7 @@ ReaderLink::ReaderLink(const LinkOptions& options) {
                                         ": COM numbers go from 1 to " + std::to_string(PORT_COUNT));
         m_usb = false;
         m_com = options.com;
+        m_serialHold = std::make_unique<SerialLink::Hold>(m_com);
         const std::string device = zarn::PortTable::Device(m_com);
         m_where = "COM" + std::to_string(m_com) + (device.empty() ? "" : " (" + device + ")");
     } else if (port) {
@@ -84,6 +85,7 @@ ReaderLink::ReaderLink(const LinkOptions& options) {
         m_com = kPathPort;
         m_pathPort = true;
         zarn::PortTable::SetDevice(kPathPort, options.port);
+        m_serialHold = std::make_unique<SerialLink::Hold>(m_com);
         m_where = options.port;
     } else {
         m_where = "USB";
@@ -96,6 +98,9 @@ ReaderLink::ReaderLink(const LinkOptions& options) {
 }
 
 ReaderLink::~ReaderLink() {
+    // The held device came from the backend below: it goes first.
+    m_hidHold.reset();
+    m_serialHold.reset();
     if (g_nodeBackend) {
         zarn::SetHidBackend(nullptr);
         g_nodeBackend.reset();
@@ -118,6 +123,13 @@ void ReaderLink::NoReader() const {
                         m_where + ": the reader cannot be opened: " + zarn::OpenFailureText(why));
     }
     throw Error(EXIT_LINK, m_where + ": no reader found (vendor 0801 or 0802, product 0005)");
+}
+
+void ReaderLink::HoldReader() {
+    if (!m_usb || m_hidHold) return;
+    auto hold = std::make_unique<protocol::ReaderHidHold>();
+    if (!hold->IsHeld()) NoReader();
+    m_hidHold = std::move(hold);
 }
 
 void ReaderLink::PortOpenFailed() const {
@@ -147,6 +159,7 @@ void ReaderLink::QuietLineOrFail() {
 }
 
 protocol::ConfigReadImage ReaderLink::ReadConfig() {
+    HoldReader();
     protocol::ConfigReadImage image{};
     if (!m_usb) QuietLineOrFail();
     const protocol::ConfigReadOutcome outcome =
@@ -172,6 +185,7 @@ protocol::ConfigReadImage ReaderLink::ReadConfig() {
 }
 
 void ReaderLink::WriteImage(const protocol::ConfigWriteImage& image, bool factory) {
+    HoldReader();
     protocol::ConfigWriteOutcome outcome;
     if (!m_usb) QuietLineOrFail();
     if (m_usb) {
@@ -229,6 +243,7 @@ std::string ReaderLink::CollectSerial(uint32_t firstMs) {
 }
 
 std::string ReaderLink::ReadVersion() {
+    HoldReader();
     if (!m_usb) {
         // Bytes from before are not the version; a reader that keeps sending gets its
         // request all the same, within the same time.
@@ -257,6 +272,7 @@ std::string ReaderLink::ReadVersion() {
 }
 
 std::string ReaderLink::ReadCard(uint32_t timeoutMs) {
+    HoldReader();
     if (!m_usb) {
         const uint32_t start = zarn::GetClock().NowMs();
         QuietLine(std::min(kQuietMaxMs, timeoutMs / 2));

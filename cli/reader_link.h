@@ -4,11 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "link/hid_link.h"
+#include "link/serial_link.h"
 #include "protocol/reader_config.h"
+#include "protocol/reader_hid.h"
 
 namespace cli {
 
@@ -37,6 +40,10 @@ struct LinkOptions {
 // Ids that are the reader's (IsReaderId) and known.
 bool IsReaderInterface(const zarn::HidInterfaceInfo& info);
 
+// The reader is held from the link's first exchange until the link ends, so that one
+// command (apply's read, compare, write and read-back) is never split by another
+// program's: over USB a second program waits for it up to HID_HOLD_WAIT_MS and is then
+// told the reader is in use; a serial port stays open, exclusively, for the whole command.
 class ReaderLink {
 public:
     // Chooses the link; USB when none is named. Throws EXIT_USAGE for a bad choice.
@@ -75,8 +82,13 @@ private:
     // keeps sending cannot hold the command.
     std::string CollectSerial(uint32_t firstMs);
 
+    // Over USB: takes the hold on the first exchange; NoReader when it cannot.
+    void HoldReader();
+
     bool m_usb = true;
     int m_com = 0;
+    std::unique_ptr<protocol::ReaderHidHold> m_hidHold;
+    std::unique_ptr<SerialLink::Hold> m_serialHold;
     bool m_pathPort = false;
     std::string m_where;
 };

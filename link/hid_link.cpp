@@ -47,6 +47,40 @@ namespace {
 HidBackend* g_hidBackend = nullptr;
 thread_local OpenFailure t_lastOpen;
 
+// The reader this program holds across exchanges (HidLink::Hold), with the ids it was
+// opened under.
+struct HeldReader {
+    HidDevice* device = nullptr;
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+};
+HeldReader g_held;
+
+// A handle on the held device: every call goes to it, and closing the handle closes
+// nothing.
+class HeldHandle final : public HidDevice {
+public:
+    explicit HeldHandle(HidDevice& device) : m_device(device) {}
+    bool GetAttributes(uint16_t* vendorId, uint16_t* productId) override {
+        return m_device.GetAttributes(vendorId, productId);
+    }
+    bool GetReportLengths(uint16_t* input, uint16_t* output) override {
+        return m_device.GetReportLengths(input, output);
+    }
+    int Write(const uint8_t* buffer, uint32_t length, uint32_t timeoutMs,
+              bool* completedAtOnce) override {
+        return m_device.Write(buffer, length, timeoutMs, completedAtOnce);
+    }
+    int Read(uint8_t* buffer, uint32_t length, uint32_t timeoutMs,
+             bool* completedAtOnce) override {
+        return m_device.Read(buffer, length, timeoutMs, completedAtOnce);
+    }
+    void DropPending() override { m_device.DropPending(); }
+
+private:
+    HidDevice& m_device;
+};
+
 // Two programs on one reader would each read the other's answers: an exchange owns the
 // reader from its open to its close, and a second one waits a little for it, on the
 // program's clock, then gives up as if no reader were there.
@@ -126,6 +160,14 @@ HidHandle OpenInstance(uint16_t vendorId, uint16_t productId, uint16_t instance)
         last = {OpenError::Other, "instance 0"};
         return INVALID_HID_HANDLE;
     }
+    // The reader this program holds is handed out as it is: waiting for our own hold would
+    // only time out.
+    if (zarn::g_held.device && instance == 1 && zarn::g_held.vendorId == vendorId &&
+        zarn::g_held.productId == productId) {
+        zarn::g_held.device->DropPending();
+        last = {};
+        return new zarn::HeldHandle(*zarn::g_held.device);
+    }
     zarn::HidBackend& backend = zarn::GetHidBackend();
     unsigned remaining = instance;
     // No interface with the ids, unless one that could not be opened shows them.
@@ -203,6 +245,25 @@ void Close(HidHandle handle) {
 
 zarn::OpenFailure LastOpenError() {
     return zarn::t_lastOpen;
+}
+
+bool Hold::Take(uint16_t vendorId, uint16_t productId) {
+    if (m_device || zarn::g_held.device) {
+        zarn::t_lastOpen = {zarn::OpenError::Other, "this program holds a reader already"};
+        return false;
+    }
+    HidHandle handle = OpenInstance(vendorId, productId, 1);
+    if (handle == INVALID_HID_HANDLE) return false;
+    m_device = handle;
+    zarn::g_held = {handle, vendorId, productId};
+    return true;
+}
+
+void Hold::Release() {
+    if (!m_device) return;
+    if (zarn::g_held.device == m_device) zarn::g_held = {};
+    delete m_device;
+    m_device = nullptr;
 }
 
 }  // namespace HidLink

@@ -48,6 +48,30 @@ void Close(HidHandle handle);
 // opened. Error None after an open that succeeded.
 zarn::OpenFailure LastOpenError();
 
+// The reader held for more than one exchange: a command that reads, compares, writes and
+// reads back must not let another program in between, or one of them writes an image
+// made from a stale read. Taking the hold opens the reader as Open does (waiting up to
+// HID_HOLD_WAIT_MS for another program's hold, then failing with LastOpenError InUse) and
+// keeps it until Release or the end of the Hold. Meanwhile Open and OpenInstance(ids, 1)
+// in this program give a handle on the held device itself, without waiting for it and
+// with the reports that arrived since the last exchange dropped; closing that handle
+// leaves the hold as it is. One hold at a time in a program.
+class Hold {
+public:
+    Hold() = default;
+    ~Hold() { Release(); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+    // False when no interface with the ids could be opened and held (LastOpenError says
+    // why), or when this program holds a reader already.
+    bool Take(uint16_t vendorId, uint16_t productId);
+    void Release();
+    bool IsHeld() const { return m_device != nullptr; }
+
+private:
+    zarn::HidDevice* m_device = nullptr;
+};
+
 }  // namespace HidLink
 
 namespace zarn {
@@ -69,6 +93,8 @@ public:
     // platform has no such hold), false while another handle holds it. Input reports that
     // arrived before the hold are dropped: they answered somebody else's request.
     virtual bool TryHold() { return true; }
+    // Drops the input reports waiting on this handle: answers to nobody's request now.
+    virtual void DropPending() {}
 };
 
 // What `--list-devices` prints for one interface.

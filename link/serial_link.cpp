@@ -24,6 +24,12 @@ Table& Ports() {
 struct EntryInfo {
     std::string device;
     OpenFailure lastOpen;
+    // While a SerialLink::Hold lasts: the settings the port was opened with.
+    bool held = false;
+    bool settingsKnown = false;
+    uint32_t baudRate = 0;
+    uint8_t byteSize = 0;
+    uint8_t parity = 0;
 };
 std::array<EntryInfo, PORT_COUNT>& Infos() {
     static auto* infos = new std::array<EntryInfo, PORT_COUNT>();
@@ -83,7 +89,10 @@ std::string Device(int port) {
 bool SetDevice(int port, const std::string& device) {
     if (!InRange(port)) return false;
     Ports()[port - 1].reset();
-    Infos()[port - 1] = {device, {}};
+    const bool held = Infos()[port - 1].held;
+    Infos()[port - 1] = EntryInfo{};
+    Infos()[port - 1].device = device;
+    Infos()[port - 1].held = held;
     return true;
 }
 
@@ -139,8 +148,16 @@ int Open(int port, uint32_t baudRate, uint8_t byteSize, uint8_t parity) {
     if (!zarn::InRange(port)) return -1;
     auto& entry = zarn::Ports()[port - 1];
     zarn::EntryInfo& info = zarn::Infos()[port - 1];
+    // Held and open with these settings: the same line, only emptied.
+    if (entry && info.held && info.settingsKnown && info.baudRate == baudRate &&
+        info.byteSize == byteSize && info.parity == parity) {
+        entry->Purge();
+        info.lastOpen = {};
+        return 0;
+    }
     // The previous handle goes first, so that our own hold never refuses the reopen.
     entry.reset();
+    info.settingsKnown = false;
 
     zarn::SerialBackend& backend = zarn::GetSerialBackend();
     zarn::OpenFailure why{zarn::OpenError::NoDevice, {}};
@@ -168,7 +185,19 @@ int Open(int port, uint32_t baudRate, uint8_t byteSize, uint8_t parity) {
     }
     entry->Purge();
     info.lastOpen = {};
+    info.settingsKnown = true;
+    info.baudRate = baudRate;
+    info.byteSize = byteSize;
+    info.parity = parity;
     return 0;
+}
+
+Hold::Hold(int port) : m_port(port) {
+    if (zarn::InRange(port)) zarn::Infos()[port - 1].held = true;
+}
+
+Hold::~Hold() {
+    if (zarn::InRange(m_port)) zarn::Infos()[m_port - 1].held = false;
 }
 
 zarn::OpenFailure LastOpenError(int port) {

@@ -1,6 +1,7 @@
 // The serial link: COM ports by number (1 to 200), one handle per number in the port
-// table. A port stays open until the next Open of the same number. Results: 0 = success,
-// -1 = failure, for every operation.
+// table. A port stays open until the next Open of the same number (which reopens it,
+// unless a SerialLink::Hold keeps it). Results: 0 = success, -1 = failure, for every
+// operation.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,23 @@ int ReadByte(int port, uint8_t* byte, uint32_t timeoutMs);
 // Why the last Open of this port number failed; error None after one that succeeded and
 // for a number never opened. A number outside 1 to 200 gives NoDevice.
 zarn::OpenFailure LastOpenError(int port);
+
+// A port kept open from one exchange to the next, for a command made of several: while a
+// Hold of its number lasts, an Open with the settings the port is open with keeps the
+// handle (it only discards what is pending) instead of closing and reopening it. A reopen
+// toggles DTR on a real line, which resets some adapters, and leaves a moment in which
+// another program could take the port. The first Open under the hold opens as usual; the
+// port stays open after the hold, as after any Open.
+class Hold {
+public:
+    explicit Hold(int port);
+    ~Hold();
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+private:
+    int m_port;
+};
 
 }  // namespace SerialLink
 

@@ -29,6 +29,20 @@ ReaderHidSession::ReaderHidSession() {
         t_lastOpenFailure = second.error == zarn::OpenError::NoDevice ? first : second;
 }
 
+ReaderHidHold::ReaderHidHold() {
+    if (m_hold.Take(READER_VENDOR_ID, READER_PRODUCT_ID)) {
+        t_lastOpenFailure = {};
+        return;
+    }
+    const zarn::OpenFailure first = HidLink::LastOpenError();
+    const bool held = m_hold.Take(READER_VENDOR_ID_2, READER_PRODUCT_ID);
+    const zarn::OpenFailure second = HidLink::LastOpenError();
+    if (held)
+        t_lastOpenFailure = {};
+    else
+        t_lastOpenFailure = second.error == zarn::OpenError::NoDevice ? first : second;
+}
+
 zarn::OpenFailure ReaderHidSession::LastOpenFailure() {
     return t_lastOpenFailure;
 }

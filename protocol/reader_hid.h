@@ -21,6 +21,20 @@ bool IsReaderId(uint16_t vendorId, uint16_t productId);
 constexpr size_t REPORT_PAYLOAD_SIZE = 8;
 constexpr size_t MIN_REPORT_LENGTH = 1 + REPORT_PAYLOAD_SIZE;
 
+// The reader held under either vendor id for several exchanges (HidLink::Hold): the
+// sessions opened meanwhile use the held device. When neither can be held,
+// ReaderHidSession::LastOpenFailure says why, as after a session.
+class ReaderHidHold {
+public:
+    ReaderHidHold();
+    ReaderHidHold(const ReaderHidHold&) = delete;
+    ReaderHidHold& operator=(const ReaderHidHold&) = delete;
+    bool IsHeld() const { return m_hold.IsHeld(); }
+
+private:
+    HidLink::Hold m_hold;
+};
+
 // One USB exchange: opens the reader under 0801:0005, else 0802:0005, and closes it when
 // the session ends, whatever path the exchange took.
 class ReaderHidSession {

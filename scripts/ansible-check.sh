@@ -8,7 +8,12 @@
 #   3. --check --diff with another document reports the would-be change with a diff and
 #      writes nothing;
 #   4. a document with a bad field fails every host naming the field and writes nothing;
-#   5. with one reader gone, that host alone fails, with zarn60's message.
+#   5. with one reader gone, that host alone fails, with zarn60's message;
+#   6. a link that would smuggle an option in ("--port PATH --dry-run") fails every host
+#      before zarn60 runs, and writes nothing;
+#   7. a zarn60 whose report says it made a dry run, in a run that is none, fails the host
+#      instead of reporting a change.
+# Before the runs, the module's link check against a table of refused and accepted links.
 # Also that ansible-doc documents the module. Exits non-zero on any deviation.
 #   scripts/ansible-check.sh [BUILD_DIR]     (default: build)
 set -euo pipefail
@@ -64,6 +69,74 @@ bad() { echo "ansible-check: $*" >&2; fail=1; }
 
 ansible-doc zarn60.reader.config >"$work/doc.out" 2>&1 && grep -q "ZARN60.READER.CONFIG" "$work/doc.out" ||
   bad "ansible-doc zarn60.reader.config does not document the module: $(head -n 5 "$work/doc.out")"
+
+# The link as data: each refused link fails with its reason; each accepted one becomes
+# one argument with its value joined to its option.
+PYTHONPATH=$root/ansible/zarn60/reader/plugins/modules python3 - <<'PY' || bad "the module's link check"
+import sys
+import types
+# The module imports AnsibleModule at load; its link check needs nothing of it.
+basic = types.ModuleType("ansible.module_utils.basic")
+basic.AnsibleModule = object
+for name in ("ansible", "ansible.module_utils"):
+    sys.modules.setdefault(name, types.ModuleType(name))
+sys.modules["ansible.module_utils.basic"] = basic
+import config
+
+class Failed(Exception):
+    pass
+
+class Module:
+    def fail_json(self, msg, **_):
+        raise Failed(msg)
+
+refused = {
+    "--usb --dry-run": "not a hidraw node",
+    "--usb=--dry-run": "not a hidraw node",
+    "--port --dry-run": "not a device path",
+    "--port /dev/ttyS0 --dry-run": "give --usb",
+    "--port=": "not a device path",
+    "--port '/dev/tty\nS0'": "not a device path",
+    "--com 0": "COM numbers go from 1 to 200",
+    "--com 201": "COM numbers go from 1 to 200",
+    "--com 3x": "COM numbers go from 1 to 200",
+    "--com -3": "COM numbers go from 1 to 200",
+    "--com": "needs a value",
+    "--force": "give --usb",
+    "": "give --usb",
+    "--usb '": "No closing quotation",
+}
+accepted = {
+    "--usb": ["--usb"],
+    "--usb /dev/hidraw2": ["--usb=/dev/hidraw2"],
+    "--com 3": ["--com=3"],
+    "--com=200": ["--com=200"],
+    "--port /dev/ttyUSB0": ["--port=/dev/ttyUSB0"],
+    "--port '/dev/serial/by-id/usb-x y'": ["--port=/dev/serial/by-id/usb-x y"],
+}
+wrong = 0
+for link, why in refused.items():
+    try:
+        got = config.link_arguments(Module(), link)
+        print("link %r accepted as %r" % (link, got))
+        wrong += 1
+    except Failed as e:
+        if why not in str(e):
+            print("link %r refused with %r, not %r" % (link, str(e), why))
+            wrong += 1
+for link, want in accepted.items():
+    try:
+        got = config.link_arguments(Module(), link)
+    except Failed as e:
+        got = "refused: %s" % e
+    if got != want:
+        print("link %r gave %r, not %r" % (link, got, want))
+        wrong += 1
+if config.file_argument("--dry-run") != "./--dry-run" or config.file_argument("a.json") != "a.json":
+    print("a file name that looks like an option is passed as one")
+    wrong += 1
+sys.exit(1 if wrong else 0)
+PY
 
 cp "$root/examples/ansible/reader.json" "$work/first.json"
 echo '{"beep": false, "packet_terminator": "crlf"}' >"$work/second.json"
@@ -131,4 +204,21 @@ run 5 "$work/second.json"
 expect 5 till-a changed
 expect 5 till-b "failed: zarn60: ${ports[1]}: cannot open the port*"
 expect 5 till-c changed
+
+for i in 0 2; do held "$i" >"$work/before$i.json"; done
+run 6 "$work/first.json" -e "reader_link='--port ${ports[0]} --dry-run'"
+for h in "${hosts[@]}"; do expect 6 "$h" "failed: link: give --usb*"; done
+for i in 0 2; do
+  held "$i" | cmp -s - "$work/before$i.json" || bad "run 6 (smuggled option) changed the reader of ${hosts[$i]}"
+done
+
+# A zarn60 that made a dry run when asked to write: its report's own dry_run decides.
+printf '#!/bin/sh\ncat >/dev/null\necho %s\n' \
+  "'{\"changed\": true, \"dry_run\": true, \"link\": \"USB\", \"changes\": [], \"not_carried\": []}'" \
+  >"$work/dry-zarn60"
+chmod +x "$work/dry-zarn60"
+ANSIBLE_CALLBACK_TREE_DIR=$work/tree-7 ansible-playbook -i "$work/inventory" \
+  "$root/examples/ansible/apply-reader-config.yml" -e "zarn60_program=$work/dry-zarn60" \
+  -e "reader_config=$work/first.json" >"$work/run7.out" 2>&1 || true
+expect 7 till-a "failed: zarn60 apply reported dry_run True, asked for False"
 exit $fail

@@ -136,13 +136,18 @@ for p in zarn60 zarn60-tool zarn60-sim; do
   chmod +x "$work/run/arm64/$p"
 done
 
-# A native simulated reader on a fresh pseudo-terminal: its path in $port.
+# A native simulated reader on a fresh pseudo-terminal: its path in $port. Each start
+# prints into a file of its own: the background job opens (and empties) it when it gets
+# to it, and a shared file could still show the previous simulator's vanished pty then.
+sims=0
 start_sim() {
-  "$native/tools/zarn60-sim" --serial "$@" >"$work/sim.out" 2>/dev/null &
+  sims=$((sims + 1))
+  local out="$work/sim-$sims.out"
+  "$native/tools/zarn60-sim" --serial "$@" >"$out" 2>/dev/null &
   pids+=($!)
   port=""
   for _ in $(seq 100); do
-    port=$(sed -n 's/^ZARN60_COM[0-9]*=//p' "$work/sim.out" | head -n 1)
+    port=$(sed -n 's/^ZARN60_COM[0-9]*=//p' "$out" 2>/dev/null | head -n 1)
     [ -n "$port" ] && break
     sleep 0.1
   done

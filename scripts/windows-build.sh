@@ -125,15 +125,18 @@ if [ "$test" = 1 ]; then
     -DZARN60_TESTS=OFF "${launcher[@]}" >/dev/null
   cmake --build "$native" -j"$(nproc)" --target zarn60-sim >/dev/null
   card='B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|'
-  # Each reader serves COM n on a new pty and prints the pty's path.
+  # Each reader serves COM n on a new pty and prints the pty's path. The files are removed
+  # first: the background job empties them only when it gets to it, and a file left by an
+  # earlier run would show that run's vanished pty.
+  rm -f "$build/sim7.out" "$build/sim8.out"
   "$native/tools/zarn60-sim" --serial --com 7 --card "$card" >"$build/sim7.out" 2>/dev/null &
   pids+=($!)
   "$native/tools/zarn60-sim" --serial --com 8 --card "$card" --swipe-every 400 \
     >"$build/sim8.out" 2>/dev/null &
   pids+=($!)
   pty_of() {
-    for _ in $(seq 50); do grep -q = "$1" && break; sleep 0.1; done
-    sed -n 's/^ZARN60_COM[0-9]*=//p' "$1"
+    for _ in $(seq 50); do grep -qs = "$1" && break; sleep 0.1; done
+    sed -n 's/^ZARN60_COM[0-9]*=//p' "$1" 2>/dev/null
   }
   pty7=$(pty_of "$build/sim7.out")
   pty8=$(pty_of "$build/sim8.out")

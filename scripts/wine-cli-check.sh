@@ -130,6 +130,9 @@ cleanup() {
 }
 trap cleanup EXIT
 card='B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|'
+# The folder outlives a run: an old sim.out would show that run's vanished pty until the
+# background job below empties it.
+rm -f "$work/sim.out" "$work/sim.err"
 "$sim" --serial --com 12 --card "$card" --reader-version V3.2 >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
 for _ in $(seq 50); do grep -qs = "$work/sim.out" && break; sleep 0.1; done

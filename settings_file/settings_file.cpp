@@ -11,8 +11,9 @@
 
 namespace settings_file {
 
-bool WriteSettingsFile(const std::string& path, const protocol::ConfigReadImage& image) {
-    return zarn::files::WriteFileSafely(path, std::string(image.begin(), image.end()));
+bool WriteSettingsFile(const std::string& path, const protocol::ConfigReadImage& image,
+                       std::string* why) {
+    return zarn::files::WriteFileSafely(path, std::string(image.begin(), image.end()), why);
 }
 
 bool ReadSettingsFile(const std::string& path, protocol::ConfigReadImage& image) {

@@ -13,8 +13,9 @@ constexpr const char* SETTINGS_FILE_DEFAULT_NAME = "Setup.cfg";
 // Creates or replaces the settings file with the 56 bytes, as zarn::files::WriteFileSafely
 // (base/file_io.h) does: only a regular file is opened, an existing one keeps its owner,
 // group, mode, ACL, attributes and other names, and a failed save keeps the old file. False
-// on any failure, an empty path included.
-bool WriteSettingsFile(const std::string& path, const protocol::ConfigReadImage& image);
+// on any failure, an empty path included; *why, when given, then says why in a few words.
+bool WriteSettingsFile(const std::string& path, const protocol::ConfigReadImage& image,
+                       std::string* why = nullptr);
 
 // Opens the existing regular file (anything else is refused without being opened, decided
 // on the opened file) for reading and writing, so a file that cannot be written cannot be

@@ -122,7 +122,11 @@ const char* SimUsageText() {
            "  -h, --help        this text\n"
            "  --version         the program's version\n"
            "\n"
-           "Send SIGUSR1 to swipe the card once. Stops on SIGINT or SIGTERM.\n";
+           "Send SIGUSR1 to swipe the card once. Stops on SIGINT or SIGTERM.\n"
+           "\n"
+           "Exit status: 0 stopped by a signal, or the reader vanished as asked; 1 the link\n"
+           "could not be served (no pseudo-terminal, no FUSE) or output not written; 2 bad\n"
+           "option.\n";
 }
 
 bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options,

@@ -5,6 +5,7 @@
 // order.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
 #include <istream>
 #include <ostream>
@@ -33,18 +34,26 @@ private:
 class StdioReadBuf : public std::streambuf {
 public:
     explicit StdioReadBuf(std::FILE* file) : m_file(file) {}
+    // The errno of a read that failed (a folder, a closed descriptor), 0 when every read
+    // ended in data or the end of the input: the stream sees both as its end.
+    int ReadError() const { return m_error; }
 
 protected:
     int_type underflow() override {
         if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+        errno = 0;
         const size_t n = std::fread(m_buffer, 1, sizeof m_buffer, m_file);
-        if (n == 0) return traits_type::eof();
+        if (n == 0) {
+            if (std::ferror(m_file)) m_error = errno != 0 ? errno : EIO;
+            return traits_type::eof();
+        }
         setg(m_buffer, m_buffer, m_buffer + n);
         return traits_type::to_int_type(*gptr());
     }
 
 private:
     std::FILE* m_file;
+    int m_error = 0;
     char m_buffer[4096];
 };
 
@@ -60,9 +69,13 @@ inline std::ostream& Err() {
     return stream;
 }
 
-inline std::istream& In() {
+inline StdioReadBuf& InBuf() {
     static StdioReadBuf buf(stdin);
-    static std::istream stream(&buf);
+    return buf;
+}
+
+inline std::istream& In() {
+    static std::istream stream(&InBuf());
     return stream;
 }
 

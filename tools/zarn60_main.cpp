@@ -1,6 +1,10 @@
 // zarn60: the reader from the command line. The subcommands live in cli/, one file each.
 #include "cli/app.h"
 
+#ifndef _WIN32
+#include "base/posix/standard_descriptors.h"
+#endif
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -67,6 +71,7 @@ int main() {
 #else
 
 int main(int argc, char** argv) {
+    zarn::OpenStandardDescriptorsAndSay("zarn60");
     return cli::Main(argc, argv);
 }
 

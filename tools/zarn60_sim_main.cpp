@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/posix/standard_descriptors.h"
 #include "sim/options.h"
 #include "sim/pty.h"
 #ifdef ZARN60_HAVE_FUSE
@@ -62,6 +63,7 @@ int ServeSerial(const sim::SimOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    zarn::OpenStandardDescriptorsAndSay("zarn60-sim");
     std::vector<std::string> args(argv + 1, argv + argc);
     sim::SimOptions options;
     std::string error;

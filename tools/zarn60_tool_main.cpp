@@ -14,6 +14,8 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include "base/posix/standard_descriptors.h"
 #endif
 
 #include "base/file_io.h"
@@ -49,8 +51,10 @@ void Usage(std::ostream& out) {
            "  -h, --help      this text\n"
            "  --version       the program's version\n"
            "\n"
-           "Exit status: 0 done, 1 failed (no display, output not written), 2 bad option\n"
-           "or script error. The manual page zarn60-tool(1) describes the script commands.\n";
+           "Exit status: 0 done; 1 failed (no display, output not written); 2 a bad option,\n"
+           "a script that cannot be read (missing, a folder, unreadable standard input, over\n"
+           "16 MiB) or a script line in error. The manual page zarn60-tool(1) describes the\n"
+           "script commands.\n";
 }
 
 // A word of the command line as an error line shows it: at most 64 bytes.
@@ -138,6 +142,9 @@ int ListDevices() {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifndef _WIN32
+    zarn::OpenStandardDescriptorsAndSay("zarn60-tool");
+#endif
 #ifdef ZARN60_HAVE_WIN32_GUI
     gui::win32::AttachParentConsole();
 #endif
@@ -194,8 +201,24 @@ int main(int argc, char** argv) {
         _setmode(_fileno(stdout), _O_BINARY);
         _setmode(_fileno(stdin), _O_BINARY);
 #endif
-        if (*script == "-")
-            return Finished(runner::RunScript(tools::In(), tools::Out(), simCommand));
+        if (*script == "-") {
+            // A script that cannot be read is refused, never taken for an empty one.
+#ifndef _WIN32
+            if (zarn::StandardInputWasClosed()) {
+                tools::Err() << "zarn60-tool: cannot read script from standard input: it is "
+                                "closed\n";
+                return 2;
+            }
+#endif
+            const int status = runner::RunScript(tools::In(), tools::Out(), simCommand);
+            if (const int error = tools::InBuf().ReadError()) {
+                tools::Out().flush();
+                tools::Err() << "zarn60-tool: cannot read script from standard input: "
+                             << std::strerror(error) << "\n";
+                return Finished(2);
+            }
+            return Finished(status);
+        }
         std::string text;
         if (!ReadScript(*script, &text)) return 2;
         std::istringstream in(std::move(text));

@@ -420,11 +420,15 @@ public:
             // Only another holder makes us wait; a node without locks has nothing to hold.
             return errno != EWOULDBLOCK && errno != EAGAIN;
         }
+        DropPending();
+        return true;
+    }
+
+    void DropPending() override {
         // Bounded, in case the device streams faster than we drop.
         for (int i = 0; i < 1024; ++i) {
             if (::read(m_fd, m_scratch, sizeof m_scratch) <= 0) break;
         }
-        return true;
     }
 
 private:

@@ -31,7 +31,8 @@ struct Result {
 };
 
 // Runs a program with extra environment, its output and errors caught in files (or its
-// output sent to `stdoutPath`), its input from `stdinPath` (else /dev/null).
+// output sent to `stdoutPath`), its input from `stdinPath` (else /dev/null; closed when
+// empty).
 inline Result RunProgram(std::vector<std::string> argv,
                          const std::map<std::string, std::string>& env, const fs::path& dir,
                          const std::string& stdinPath = "/dev/null",
@@ -40,10 +41,11 @@ inline Result RunProgram(std::vector<std::string> argv,
     const fs::path err = dir / ".stderr";
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int i = ::open(stdinPath.c_str(), O_RDONLY);
+        const int i = stdinPath.empty() ? -1 : ::open(stdinPath.c_str(), O_RDONLY);
         const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(i, STDIN_FILENO);
+        if (i < 0) ::close(STDIN_FILENO);
+        else ::dup2(i, STDIN_FILENO);
         ::dup2(o, STDOUT_FILENO);
         ::dup2(e, STDERR_FILENO);
         if (::chdir(dir.c_str()) != 0) ::_exit(126);

@@ -43,11 +43,31 @@ TEST_F(CliTest, RefusedInputEndsInOneLineAndItsExitCode) {
     }
     fs::resize_file(m_dir / "big.json", uint64_t(2) << 30);  // sparse
 
+    // Names a message must show safely: a NUL inside (which would end a C string) and a
+    // megabyte of name (which would make a megabyte of error line).
+    WriteFile(m_dir / "nulname.json", std::string("{\"be\\u0000ep\": true}"));
+    WriteFile(m_dir / "longname.json", "{\"" + std::string((1 << 20) - 100, 'k') + "\": 1}");
+    WriteFile(m_dir / "twicelong.json",
+              "{\"" + std::string(200, 't') + "\": 1, \"" + std::string(200, 't') + "\": 2}");
+    ASSERT_EQ(::mkfifo((m_dir / "fifo-out.cfg").c_str(), 0600), 0);
+
     const struct {
         std::vector<std::string> args;
         int status;
         const char* message;
+        const char* stdinPath = "/dev/null";  // "" = closed
     } cases[] = {
+        {{"encode", "nulname.json", "-o", "x.cfg"}, 3, "nulname.json: be<NUL>ep: unknown field"},
+        {{"encode", "longname.json", "-o", "x.cfg"}, 3, "kkkk... (1048476 bytes): unknown field"},
+        {{"encode", "twicelong.json", "-o", "x.cfg"}, 3, "ttt... (200 bytes): given twice"},
+        // The file layer's reason, not a generic one.
+        {{"encode", "ok.json", "-o", "folder.cfg"}, 3, "folder.cfg: cannot write: is a folder"},
+        {{"encode", "ok.json", "-o", "fifo-out.cfg"}, 3, "cannot write: not a regular file"},
+        // Standard input that cannot be read is refused, never taken for an empty one.
+        {{"apply", "-", "--format", "json", "--port", missing}, 3,
+         "standard input: cannot read: it is closed", ""},
+        {{"apply", "-", "--format", "json", "--port", missing}, 3,
+         "standard input: cannot read: Is a directory", "."},
         // Link values: a usage error naming the option, never another link.
         {{"show", "--com", "0"}, 1, "--com 0: "},
         {{"apply", "ok.json", "--com", "0"}, 1, "--com 0: "},
@@ -82,13 +102,14 @@ TEST_F(CliTest, RefusedInputEndsInOneLineAndItsExitCode) {
         {{"diff", "-", "-"}, 1, "standard input can be only one side"},
     };
     for (const auto& c : cases) {
-        const Result r = Zarn(c.args);
+        const Result r = Zarn(c.args, nullptr, true, c.stdinPath);
         const std::string what = c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : "");
         EXPECT_EQ(r.status, c.status) << what << ": " << r.err;
         EXPECT_EQ(r.out, "") << what;
         EXPECT_EQ(r.err.rfind("zarn60: ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << what << ": " << r.err;
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "not one line: " << r.err;
+        EXPECT_LT(r.err.size(), 400u) << what;
         EXPECT_TRUE(AllPrintable(r.err)) << what << ": " << r.err;
         EXPECT_EQ(r.err.find("not in range"), std::string::npos) << r.err;
     }

@@ -36,19 +36,20 @@ size_t Lines(const std::string& text) {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
-// Runs a program with standard input from /dev/null and standard output into `outPath`
-// (read back unless it is a device); gives up after 60 s.
+// Runs a program with standard input from `inPath` (closed when empty) and standard output
+// into `outPath` (read back unless it is a device); gives up after 60 s.
 Outcome RunProgram(const std::vector<std::string>& args, const std::filesystem::path& dir,
-                   const std::string& outPath = "") {
+                   const std::string& outPath = "", const std::string& inPath = "/dev/null") {
     const std::string out = outPath.empty() ? (dir / "stdout").string() : outPath;
     const std::string err = (dir / "stderr").string();
     pid_t pid = fork();
     if (pid == 0) {
-        int in = open("/dev/null", O_RDONLY);
+        int in = inPath.empty() ? -1 : open(inPath.c_str(), O_RDONLY);
         int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || o < 0 || e < 0) _exit(127);
-        dup2(in, 0);
+        if ((in < 0 && !inPath.empty()) || o < 0 || e < 0) _exit(127);
+        if (in < 0) close(0);
+        else dup2(in, 0);
         dup2(o, 1);
         dup2(e, 2);
         std::vector<char*> argv;
@@ -115,7 +116,8 @@ TEST_F(ProgramsTest, ScriptsThatCannotRunAreRefusedInOneLine) {
     struct Case {
         std::vector<std::string> args;
         const char* says;
-        bool onStdout;  // the runner's own error line
+        bool onStdout;                     // the runner's own error line
+        std::string input = "/dev/null";  // standard input; "" = closed
     };
     const Case cases[] = {
         {{kTool, "--script"}, "needs a file", false},
@@ -124,9 +126,12 @@ TEST_F(ProgramsTest, ScriptsThatCannotRunAreRefusedInOneLine) {
         {{kTool, "--script", huge.string()}, "larger than 16 MiB", false},
         {{kTool, "--script", fifo.string()}, "not a regular file", false},
         {{kTool, "--script", "/dev/zero"}, "not a regular file", false},
+        // Standard input that cannot be read is no empty script.
+        {{kTool, "--script", "-"}, "standard input: Is a directory", false, m_dir.string()},
+        {{kTool, "--script", "-"}, "standard input: it is closed", false, ""},
     };
     for (const Case& c : cases) {
-        Outcome r = RunProgram(c.args, m_dir);
+        Outcome r = RunProgram(c.args, m_dir, "", c.input);
         const std::string& said = c.onStdout ? r.out : r.err;
         EXPECT_EQ(r.status, 2) << c.says;
         EXPECT_EQ(Lines(said), 1u) << said.substr(0, 200);

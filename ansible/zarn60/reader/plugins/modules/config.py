@@ -35,7 +35,11 @@ options:
   link:
     description:
       - How the host reaches its reader, as zarn60's link options C(--usb), C(--usb NODE),
-        C(--com N) or C(--port PATH). Set it per host in the inventory.
+        C(--com N) or C(--port PATH) (also written C(--port=PATH)). Set it per host in the
+        inventory.
+      - It is taken as data, never as options. N is a number from 1 to 200, and NODE and
+        PATH are neither empty nor start with C(-) nor hold a control character; anything
+        else fails the host before zarn60 runs.
     type: str
     default: --usb
   force:
@@ -97,18 +101,47 @@ import shlex
 from ansible.module_utils.basic import AnsibleModule
 
 LINK_OPTIONS = ("--usb", "--com", "--port")
+PORT_COUNT = 200
+
+
+def is_plain(text):
+    """A device path or node as data: not empty, not an option, no control character."""
+    return (bool(text) and not text.startswith("-")
+            and not any(ord(c) < 0x20 or ord(c) == 0x7F for c in text))
 
 
 def link_arguments(module, link):
+    """The link as one zarn60 argument, its value joined to its option (--port=PATH), so
+    that no part of it can be taken for an option of its own."""
     try:
         words = shlex.split(link or "")
     except ValueError as e:
         module.fail_json(msg="link: %s" % e)
+    # --com=3 and --com 3 alike.
+    if len(words) == 1 and "=" in words[0]:
+        words = words[0].split("=", 1)
+    usage = "link: give --usb, --usb NODE, --com N or --port PATH, not %r" % link
     if not words or words[0] not in LINK_OPTIONS or len(words) > 2:
-        module.fail_json(msg="link: give --usb, --usb NODE, --com N or --port PATH, not %r" % link)
-    if words[0] != "--usb" and len(words) != 2:
-        module.fail_json(msg="link: %s needs a value" % words[0])
-    return words
+        module.fail_json(msg=usage)
+    option = words[0]
+    if option == "--usb" and len(words) == 1:
+        return ["--usb"]
+    if len(words) != 2:
+        module.fail_json(msg="link: %s needs a value" % option)
+    value = words[1]
+    if option == "--com":
+        if not (value.isdigit() and value.isascii() and 1 <= int(value) <= PORT_COUNT):
+            module.fail_json(msg="link: --com %r: COM numbers go from 1 to %d"
+                             % (value, PORT_COUNT))
+    elif not is_plain(value):
+        module.fail_json(msg="link: %s %r: not a %s" % (
+            option, value, "device path" if option == "--port" else "hidraw node"))
+    return ["%s=%s" % (option, value)]
+
+
+def file_argument(path):
+    """A file name that zarn60 cannot take for an option or for standard input."""
+    return "./" + path if path.startswith("-") else path
 
 
 def main():
@@ -132,7 +165,7 @@ def main():
         argv += ["-", "--format", "json"]
         data = json.dumps(p["config"])
     else:
-        argv.append(p["src"])
+        argv.append(file_argument(p["src"]))
     argv += link_arguments(module, p["link"]) + ["--json"]
     if module.check_mode:
         argv.append("--dry-run")
@@ -150,6 +183,13 @@ def main():
         module.fail_json(msg="zarn60 apply printed no JSON report", rc=rc, stdout=out,
                          stderr=err, cmd=argv)
 
+    # zarn60's own word on whether it wrote: a report that disagrees with what was asked
+    # is never taken for a write (or for a dry run).
+    if not isinstance(report, dict) or report.get("dry_run") is not module.check_mode:
+        module.fail_json(msg="zarn60 apply reported dry_run %r, asked for %r"
+                         % (report.get("dry_run") if isinstance(report, dict) else None,
+                            module.check_mode),
+                         rc=rc, stdout=out, stderr=err, cmd=argv)
     changes = report.get("changes", [])
     result = dict(
         changed=bool(report.get("changed")),
