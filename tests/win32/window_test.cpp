@@ -721,15 +721,25 @@ private:
         }
         {
             Answer answer(m_hwnd, closeAbout);
-            std::thread menu([] {
+            bool separatorFirst = true;
+            std::thread menu([&separatorFirst] {
                 for (int i = 0; i < 100 && !FindShown(L"#32768"); ++i) Sleep(20);
                 Sleep(150);
+                if (HWND popup = FindShown(L"#32768")) {
+                    auto items = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
+                    MENUITEMINFOW first{};
+                    first.cbSize = sizeof first;
+                    first.fMask = MIIM_FTYPE;
+                    separatorFirst = !items || !GetMenuItemInfoW(items, 0, TRUE, &first) ||
+                                     (first.fType & MFT_SEPARATOR);
+                }
                 SendKeys('A');  // the item's mnemonic
             });
             SendClick(PointIn(m_hwnd, 0.99, 0.5), true);
             Pump(m_hwnd, 1500);
             menu.join();
             Check(answer.Found(), "the right-click menu opens About");
+            Check(!separatorFirst, "the right-click menu starts with an item, not a line");
         }
         {
             Answer answer(m_hwnd, closeAbout);
