@@ -77,6 +77,59 @@ public:
 
 }  // namespace
 
+namespace {
+
+// Where each character of `bytes` starts, and its end: a control byte or a character cut
+// off at the end counts as one.
+std::vector<size_t> CharacterStarts(std::string_view bytes, const ByteCharset& charset) {
+    std::vector<size_t> starts;
+    std::u16string scratch;
+    for (size_t at = 0; at < bytes.size();) {
+        starts.push_back(at);
+        const auto b = static_cast<unsigned char>(bytes[at]);
+        size_t taken = 1;
+        if (b >= 0x20 && b != 0x7F) {
+            scratch.clear();
+            taken = charset.Decode(bytes, at, scratch);
+            if (taken == 0) taken = bytes.size() - at;
+        }
+        at += taken;
+    }
+    starts.push_back(bytes.size());
+    return starts;
+}
+
+}  // namespace
+
+std::string FitEditToLimit(std::string_view before, std::string_view after, size_t limit,
+                           const ByteCharset& charset) {
+    const size_t allowed = std::max(limit, before.size());
+    if (limit == 0 || after.size() <= allowed) return std::string(after);
+    const std::vector<size_t> starts = CharacterStarts(after, charset);
+    // The shared start ends at a character boundary of `after`; the shared end starts at
+    // the first boundary in the bytes both texts end with.
+    size_t same = 0;
+    while (same < before.size() && same < after.size() && before[same] == after[same]) ++same;
+    size_t first = 0;
+    while (first + 1 < starts.size() && starts[first + 1] <= same) ++first;
+    const size_t head = starts[first];
+    size_t tail = 0;
+    while (tail < before.size() - std::min(before.size(), head) && tail < after.size() - head &&
+           before[before.size() - 1 - tail] == after[after.size() - 1 - tail])
+        ++tail;
+    size_t last = first;
+    while (starts[last] < after.size() - tail) ++last;
+    const size_t rest = after.size() - starts[last];
+    // The inserted characters [first, last) that fit.
+    if (head + rest > allowed) return std::string(before);
+    size_t end = first;
+    while (end < last && starts[end + 1] - head + head + rest <= allowed) ++end;
+    std::string out(after.substr(0, head));
+    out.append(after.substr(head, starts[end] - head));
+    out.append(after.substr(starts[last]));
+    return out;
+}
+
 const ByteCharset& Latin1Charset() {
     static const Latin1 charset;
     return charset;

@@ -29,6 +29,14 @@ public:
 // One character a byte (BytesToU16, U16ToBytes).
 const ByteCharset& Latin1Charset();
 
+// What an edit limited to `limit` bytes keeps when the user changes its text from `before`
+// to `after` in one step (a keystroke, a paste, a drop): the inserted characters that fit,
+// whole, as many as fit from the first; the parts both texts share stay as they are. An
+// edit already longer than its limit (a text the program set) may shrink but never grow.
+// `after` itself when it fits or `limit` is 0.
+std::string FitEditToLimit(std::string_view before, std::string_view after, size_t limit,
+                           const ByteCharset& charset = Latin1Charset());
+
 // The line break of a view's multi-line edit: what one break of the text is shown as.
 inline constexpr std::u16string_view kLineBreakLf = u"\n";
 inline constexpr std::u16string_view kLineBreakCrLf = u"\r\n";

@@ -72,10 +72,15 @@ void ViewDriver::UserClicked(size_t index, bool second) {
 void ViewDriver::UserEdited(size_t index, const std::string& bytes) {
     if (!m_dialog || index >= m_dialog->AllControls().size()) return;
     const Control& c = m_dialog->AllControls()[index];
+    // A view may count its edit's limit in characters: what it let through past the
+    // limit in bytes is cut to the characters that fit, as an edit of bytes would.
+    const std::string kept =
+        c.limit > 0 ? FitEditToLimit(c.text, bytes, static_cast<size_t>(c.limit), m_charset)
+                    : bytes;
     // A keystroke refused at the limit changes nothing, and tells nobody.
-    if (bytes != c.text) {
+    if (kept != c.text) {
         const int id = c.id;
-        Run([&] { m_dialog->UserEdit(id, bytes); });
+        Run([&] { m_dialog->UserEdit(id, kept); });
     }
     m_view.Mirror(index);
 }

@@ -38,6 +38,7 @@
 #include "gui/qt/file_dialog.h"
 #include "gui/qt/template_widgets.h"
 #include "ui/dialog_keys.h"
+#include "ui/test_box_text.h"
 
 namespace gui {
 
@@ -57,12 +58,16 @@ public:
             if (ch.unicode() > 0xFF) ch = QLatin1Char('?');
         const ui::Control* c = m_control();
         if (!c || c->limit <= 0) return Acceptable;
-        const qsizetype allowed =
-            std::max<qsizetype>(c->limit, static_cast<qsizetype>(c->text.size()));
-        if (input.size() <= allowed) return Acceptable;
-        const qsizetype excess = input.size() - allowed;
+        // The window's rule for every byte-limited edit; the cut part is the inserted
+        // text's end, just before the cursor.
+        const QByteArray bytes = input.toLatin1();
+        const std::string kept = ui::FitEditToLimit(
+            c->text, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
+            static_cast<size_t>(c->limit));
+        const qsizetype excess = bytes.size() - static_cast<qsizetype>(kept.size());
+        if (excess == 0) return Acceptable;
         if (pos < excess) return Invalid;
-        input.remove(pos - excess, excess);
+        input = QString::fromLatin1(kept.data(), static_cast<qsizetype>(kept.size()));
         pos -= static_cast<int>(excess);
         return Acceptable;
     }

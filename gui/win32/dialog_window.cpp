@@ -343,12 +343,18 @@ void DialogWindow::EndUserAction(bool busy) {
 
 void DialogWindow::ShowContextMenu(int x, int y) {
     // The system menu's own items, for desktops whose window manager keeps Alt+Space.
+    // The separator that parts them from the system's own items there parts nothing here:
+    // separators show only between items, as the Linux window's menu shows them.
     HMENU menu = CreatePopupMenu();
+    bool separate = false;
     for (const ui::Dialog::MenuItem& item : m_dialog->SystemMenu()) {
-        if (item.command == 0 && item.text.empty())
-            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-        else
-            AppendMenuText(menu, item.command, Utf8ToWide(item.text));
+        if (item.command == 0 && item.text.empty()) {
+            separate = GetMenuItemCount(menu) > 0;
+            continue;
+        }
+        if (separate) AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        separate = false;
+        AppendMenuText(menu, item.command, Utf8ToWide(item.text));
     }
     if (x == -1 && y == -1) {
         // From the keyboard (Shift+F10, the menu key): at the focused control.

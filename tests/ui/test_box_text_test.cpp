@@ -225,3 +225,34 @@ TEST(TestBoxText, TypedTextBecomesBytes) {
 }
 
 }  // namespace
+
+// One rule for every edit limited in bytes, whatever its view counts: what was inserted is
+// kept as far as it fits in whole characters.
+TEST(TestBoxText, AnEditPastItsLimitKeepsTheInsertedCharactersThatFit) {
+    const TwoByteCharset cp;
+    struct Case {
+        const char* what;
+        std::string before, after;
+        size_t limit;
+        std::string kept;
+    };
+    const std::string ab7 = "AB\x81\x41\x81\x42\x81\x43\x81\x44\x81\x45\x81\x46\x81\x47";
+    const Case cases[] = {
+        {"a paste of 16 bytes into 15 keeps 7 whole characters", "", ab7, 15, ab7.substr(0, 14)},
+        {"fits: as it is", "", ab7, 16, ab7},
+        {"no limit", "", ab7, 0, ab7},
+        {"typed in the middle: the text around stays", "A\x81\x41Z", "A\x81\x41\x81\x42\x81\x43Z",
+         6, "A\x81\x41\x81\x42Z"},
+        {"a paste over a selection", "AxyB", "A\x81\x41\x81\x42\x81\x43" "B", 6,
+         "A\x81\x41\x81\x42" "B"},
+        {"the same pair inserted before its twin", "\x81\x41", "\x81\x41\x81\x41\x81\x41", 4,
+         "\x81\x41\x81\x41"},
+        {"no room at all: the text before", "ABC", "AB\x81\x41" "C", 3, "ABC"},
+        {"a set text past the limit may shrink", "ABCDE", "ABDE", 3, "ABDE"},
+        {"but never grow", "ABCDE", "ABCDEF", 3, "ABCDE"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ui::FitEditToLimit(c.before, c.after, c.limit, cp), c.kept) << c.what;
+    // Bytes of one character each: a cut at the byte.
+    EXPECT_EQ(ui::FitEditToLimit("", ab7, 15), ab7.substr(0, 15));
+}

@@ -125,11 +125,12 @@ TEST_F(ViewDriverTest, AnEditTellsTheModelOnlyWhatChangedAndIsShownAsTheModelHas
     dlg.LimitText(kEdit, 3);
     driver.UserEdited(kEditAt, "ab");
     driver.UserEdited(kEditAt, "ab");    // a keystroke refused at the limit: no change
-    driver.UserEdited(kEditAt, "abcd");  // past the limit: the model refuses it
-    EXPECT_EQ(dlg.changes, (std::vector<std::string>{"ab"}));
-    EXPECT_EQ(dlg.GetText(kEdit), "ab");
+    driver.UserEdited(kEditAt, "abcd");  // past the limit: what fits is kept
+    driver.UserEdited(kEditAt, "abcde");  // at the limit: the model has it already
+    EXPECT_EQ(dlg.changes, (std::vector<std::string>{"ab", "abc"}));
+    EXPECT_EQ(dlg.GetText(kEdit), "abc");
     // Every edit is mirrored, so that the widget drops what the model refused.
-    EXPECT_EQ(std::count(view.calls.begin(), view.calls.end(), "mirror 0"), 3);
+    EXPECT_EQ(std::count(view.calls.begin(), view.calls.end(), "mirror 0"), 4);
 }
 
 TEST_F(ViewDriverTest, TestBoxEditsKeepUntouchedBytesAndRespectTheLimit) {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -294,6 +295,7 @@ public:
         CodePageBytes();
         HelpAndContextMenu();
         FocusByKeys();
+        PasteKeepsWhatFits();
         TrackErrorMessageBox();
         ReaderOperations();
         About();
@@ -765,6 +767,33 @@ private:
                   std::string(c.what) + ": the focus stays, on " + std::to_string(FocusId()));
         }
         Mirrored("after the keys");
+    }
+
+    // A paste longer in bytes than an edit's limit keeps the characters that fit, whole:
+    // in code page 936 the 9 characters of "AB" and seven Chinese ones are 16 bytes.
+    void PasteKeepsWhatFits() {
+        if (GetACP() != 936) return;
+        const std::wstring pasted = L"AB\u4E00\u4E8C\u4E09\u56DB\u4E94\u516D\u4E03";
+        if (!IsWindowEnabled(Ctl(1024))) MouseClick(Ctl(1022));
+        const std::string before = m_dlg.GetText(1024);
+        if (OpenClipboard(m_hwnd)) {
+            EmptyClipboard();
+            HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, (pasted.size() + 1) * sizeof(wchar_t));
+            std::memcpy(GlobalLock(mem), pasted.c_str(), (pasted.size() + 1) * sizeof(wchar_t));
+            GlobalUnlock(mem);
+            SetClipboardData(CF_UNICODETEXT, mem);
+            CloseClipboard();
+        }
+        MouseClick(Ctl(1024));
+        Key(VK_END);
+        Key(VK_HOME, {VK_SHIFT});
+        Key('V', {VK_CONTROL});
+        Pump(m_hwnd, 300);
+        const std::string kept = "AB\xD2\xBB\xB6\xFE\xC8\xFD\xCB\xC4\xCE\xE5\xC1\xF9";
+        Check(m_dlg.GetText(1024) == kept, "a 16-byte paste into a 15-byte edit keeps 14 bytes");
+        Mirrored("after the paste");
+        m_dlg.SetText(1024, before);
+        Pump(m_hwnd, 100);
     }
 
     // F1 and the right-click menu open About, as the system menu does.
