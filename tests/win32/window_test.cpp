@@ -945,6 +945,13 @@ private:
                                               .display),
             "the next byte arrives: " + Narrow(TestBox()));
         Mirrored("after the serial poll");
+        // The box keeps growing past a multi-line edit's default limit of 30,000.
+        const std::string line(99, 'C');
+        for (int i = 0; i < 320; ++i) m_dlg.AppendText(1052, line + "\r\n");
+        Pump(m_hwnd, 50);
+        Check(TestBox().size() > 32000,
+              "the test box grows past 30,000 characters: " + std::to_string(TestBox().size()));
+        Mirrored("past 30,000 characters");
         // The poll goes on while a handler waits in a modal box of its own (About here).
         MouseClick(Ctl(1053));
         m_sim.Command("send 58 59 5a", out, &error);
