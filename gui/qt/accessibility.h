@@ -2,6 +2,7 @@
 // their context, the windows' roles, and results announced without moving the focus.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -22,11 +23,16 @@ QString RowNameOf(const res::DialogTemplate& tpl, size_t index);
 // Tells a screen reader about new text of a region that does not have the focus: a
 // notification object, never shown, takes the text and says it is shown, which screen
 // readers speak without moving their focus. Text that comes in pieces (bytes of a serial
-// reader) is gathered until none has come for `quietMs`, and said once.
+// reader) is gathered until none has come for `quietMs`, or for at most kLongestWaitMs
+// while it keeps coming, and said once: at most its last kLongestSaid characters, from
+// the first card or line that starts in them (the latest, when they come faster than
+// speech).
 class Announcer : public QWidget {
     Q_OBJECT
 
 public:
+    static constexpr int kLongestSaid = 300;
+    static constexpr int kLongestWaitMs = 2000;
     explicit Announcer(QWidget* parent, int quietMs = 250);
 
     // The text replaces what the region showed: said as a whole.
@@ -40,7 +46,9 @@ public:
     int Count() const { return m_count; }    // how many texts were said
 
 private:
+    static QString Latest(const QString& text);
     QTimer m_quiet;
+    QElapsedTimer m_gathering;
     QString m_pending;
     QString m_said;
     int m_count = 0;
