@@ -165,6 +165,49 @@ void Announcer::Flush() {
     QAccessible::updateAccessibility(&shown);
 }
 
+namespace {
+void Swallow(QAccessibleEvent*) {}
+}  // namespace
+
+CoalescedTextEvents::CoalescedTextEvents(QWidget* widget, int everyMs)
+    : QObject(widget), m_widget(widget) {
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(everyMs);
+    connect(&m_timer, &QTimer::timeout, this, &CoalescedTextEvents::Flush);
+}
+
+void CoalescedTextEvents::Add(int position, const QString& text,
+                              const std::function<void()>& append) {
+    if (!QAccessible::isActive()) {
+        append();
+        return;
+    }
+    const QAccessible::UpdateHandler before = QAccessible::installUpdateHandler(Swallow);
+    append();
+    QAccessible::installUpdateHandler(before);
+    if (m_position < 0 || m_position + m_text.size() != position) {
+        Flush();
+        m_position = position;
+    }
+    m_text += text;
+    // Started once, not again with each append: a steady stream is told every interval.
+    if (!m_timer.isActive()) m_timer.start();
+}
+
+void CoalescedTextEvents::Flush() {
+    m_timer.stop();
+    if (m_position < 0) return;
+    const int position = m_position;
+    const QString text = m_text;
+    m_position = -1;
+    m_text.clear();
+    if (text.isEmpty() || !QAccessible::isActive()) return;
+    QAccessibleTextInsertEvent inserted(m_widget, position, text);
+    QAccessible::updateAccessibility(&inserted);
+    QAccessibleTextCursorEvent caret(m_widget, position + static_cast<int>(text.size()));
+    QAccessible::updateAccessibility(&caret);
+}
+
 void InstallAccessibility() {
     static bool installed = false;
     if (installed) return;

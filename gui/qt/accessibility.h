@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstddef>
+#include <functional>
 
 #include "res/resources.h"
 
@@ -52,6 +53,27 @@ private:
     QString m_pending;
     QString m_said;
     int m_count = 0;
+};
+
+// The receive poll adds a byte at a time to a text widget, and the widget would raise two
+// accessibility events for each (text inserted, caret moved): a screen reader's queue
+// floods. Appends made through Add raise none of their own; what they added is told in one
+// text-inserted and one caret event every `everyMs` at most.
+class CoalescedTextEvents : public QObject {
+    Q_OBJECT
+
+public:
+    CoalescedTextEvents(QWidget* widget, int everyMs = 250);
+    // `append` adds `text` at character `position` of the widget (its end).
+    void Add(int position, const QString& text, const std::function<void()>& append);
+    // Tells what is gathered now.
+    void Flush();
+
+private:
+    QWidget* m_widget;
+    QTimer m_timer;
+    int m_position = -1;
+    QString m_text;
 };
 
 // Windows and dialogs, the announcer and the COM box get their roles and names from here.
