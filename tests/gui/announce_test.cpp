@@ -120,38 +120,5 @@ TEST_F(AnnounceTest, ALongBurstIsSaidAsItsLatestCardsInShortAnnouncements) {
     EXPECT_NE(said.back().find("2912101?\u2403"), std::string::npos) << said.back();
 }
 
-// The poll's appends raise a few accessibility events a second, not two a byte, and the
-// ones raised still tell every added character in order.
-QObject* g_box = nullptr;
-int g_boxEvents = 0;
-std::string g_inserted;
-void CountBoxEvents(QAccessibleEvent* event) {
-    if (event->object() != g_box) return;
-    ++g_boxEvents;
-    if (event->type() == QAccessible::TextInserted)
-        g_inserted += static_cast<QAccessibleTextInsertEvent*>(event)->textInserted().toStdString();
-}
-
-TEST_F(AnnounceTest, ReceivedBytesRaiseFewAccessibilityEvents) {
-    g_box = view->ControlWidget(IDC_TEST_BOX);
-    const QAccessible::UpdateHandler before = QAccessible::installUpdateHandler(CountBoxEvents);
-    QAccessible::setActive(true);
-    QElapsedTimer streaming;
-    streaming.start();
-    std::string sent;
-    for (int i = 0; i < 300; ++i) {
-        sent += static_cast<char>('A' + i % 26);
-        dlg.AppendText(IDC_TEST_BOX, sent.substr(sent.size() - 1));
-        QTest::qWait(2);
-    }
-    const qint64 ms = streaming.elapsed();
-    ASSERT_TRUE(guitest::WaitFor([&] { return g_inserted.size() == sent.size(); }));
-    QAccessible::installUpdateHandler(before);
-    QAccessible::setActive(false);
-    EXPECT_EQ(g_inserted, sent);
-    // Two events (inserted, caret) at most every quarter second, and the last ones.
-    EXPECT_LE(g_boxEvents, 2 * (static_cast<int>(ms / 250) + 2)) << ms << " ms";
-}
-
 }  // namespace
 
