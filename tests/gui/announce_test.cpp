@@ -121,4 +121,3 @@ TEST_F(AnnounceTest, ALongBurstIsSaidAsItsLatestCardsInShortAnnouncements) {
 }
 
 }  // namespace
-

@@ -44,10 +44,13 @@ std::string Narrow(const std::wstring& w) {
 }
 
 std::wstring Text(HWND w) {
-    wchar_t buffer[4096] = {};
     // WM_GETTEXT works across threads, where GetWindowText does not for other processes.
-    SendMessageW(w, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer));
-    return buffer;
+    const auto length = static_cast<size_t>(SendMessageW(w, WM_GETTEXTLENGTH, 0, 0));
+    std::wstring text(length + 1, L'\0');
+    const auto got =
+        SendMessageW(w, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(std::max<LRESULT>(got, 0)));
+    return text;
 }
 
 std::wstring ClassName(HWND w) {
