@@ -124,17 +124,36 @@ Announcer::Announcer(QWidget* parent, int quietMs) : QWidget(parent) {
 
 void Announcer::Replaced(const QString& text) {
     m_pending = text;
+    m_gathering.invalidate();
     m_quiet.start();
 }
 
 void Announcer::Added(const QString& text) {
     m_pending += text;
-    m_quiet.start();
+    // Only the end of a long burst is ever said: what is gathered stays small.
+    if (m_pending.size() > 4 * kLongestSaid) m_pending = m_pending.right(2 * kLongestSaid);
+    if (!m_gathering.isValid()) m_gathering.start();
+    // A reader that never pauses is still heard: after kLongestWaitMs of gathering the
+    // quiet time is no longer restarted.
+    if (!m_quiet.isActive() || m_gathering.elapsed() < kLongestWaitMs) m_quiet.start();
+}
+
+QString Announcer::Latest(const QString& text) {
+    if (text.size() <= kLongestSaid) return text;
+    // The end of the text, from the first card or line that starts in it.
+    const QString tail = text.right(kLongestSaid);
+    for (qsizetype i = 1; i < tail.size(); ++i) {
+        if (tail[i] == QChar(0x2402)) return tail.mid(i).trimmed();
+        if (tail[i - 1] == QLatin1Char('\n') && !tail.mid(i).trimmed().isEmpty())
+            return tail.mid(i).trimmed();
+    }
+    return tail.trimmed();
 }
 
 void Announcer::Flush() {
     m_quiet.stop();
-    const QString text = m_pending.trimmed();
+    m_gathering.invalidate();
+    const QString text = Latest(m_pending.trimmed());
     m_pending.clear();
     if (text.isEmpty()) return;
     m_said = text;
@@ -144,6 +163,49 @@ void Announcer::Flush() {
     QAccessible::updateAccessibility(&named);
     QAccessibleEvent shown(this, QAccessible::ObjectShow);
     QAccessible::updateAccessibility(&shown);
+}
+
+namespace {
+void Swallow(QAccessibleEvent*) {}
+}  // namespace
+
+CoalescedTextEvents::CoalescedTextEvents(QWidget* widget, int everyMs)
+    : QObject(widget), m_widget(widget) {
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(everyMs);
+    connect(&m_timer, &QTimer::timeout, this, &CoalescedTextEvents::Flush);
+}
+
+void CoalescedTextEvents::Add(int position, const QString& text,
+                              const std::function<void()>& append) {
+    if (!QAccessible::isActive()) {
+        append();
+        return;
+    }
+    const QAccessible::UpdateHandler before = QAccessible::installUpdateHandler(Swallow);
+    append();
+    QAccessible::installUpdateHandler(before);
+    if (m_position < 0 || m_position + m_text.size() != position) {
+        Flush();
+        m_position = position;
+    }
+    m_text += text;
+    // Started once, not again with each append: a steady stream is told every interval.
+    if (!m_timer.isActive()) m_timer.start();
+}
+
+void CoalescedTextEvents::Flush() {
+    m_timer.stop();
+    if (m_position < 0) return;
+    const int position = m_position;
+    const QString text = m_text;
+    m_position = -1;
+    m_text.clear();
+    if (text.isEmpty() || !QAccessible::isActive()) return;
+    QAccessibleTextInsertEvent inserted(m_widget, position, text);
+    QAccessible::updateAccessibility(&inserted);
+    QAccessibleTextCursorEvent caret(m_widget, position + static_cast<int>(text.size()));
+    QAccessible::updateAccessibility(&caret);
 }
 
 void InstallAccessibility() {

@@ -438,11 +438,16 @@ void DialogView::MirrorTestBox(size_t index, const ui::Control& c) {
     const QStringView display(m_driver.ShownText(index).display);
     if (change == ui::ViewDriver::TestBoxChange::Appended) {
         m_testBoxWork += c.text.size() - c.keptBytes;
-        AddToTestBox(box, display, static_cast<qsizetype>(kept));
-        box->moveCursor(QTextCursor::End);
-        box->ensureCursorVisible();
+        if (!layout.events) layout.events = new CoalescedTextEvents(box);
+        layout.events->Add(box->document()->characterCount() - 1,
+                           display.mid(static_cast<qsizetype>(kept)).toString(), [&] {
+                               AddToTestBox(box, display, static_cast<qsizetype>(kept));
+                               box->moveCursor(QTextCursor::End);
+                               box->ensureCursorVisible();
+                           });
         m_announcer->Added(display.mid(static_cast<qsizetype>(kept)).toString());
     } else {
+        if (layout.events) layout.events->Flush();  // what was added is told first
         m_testBoxWork += c.text.size();
         const QString current = ShownTestBoxText(box);
         // Every new text is said, also one equal to what the box showed (a result given

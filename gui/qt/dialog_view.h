@@ -24,6 +24,7 @@ class QPlainTextEdit;
 namespace gui {
 
 class Announcer;
+class CoalescedTextEvents;
 
 // What a test box shows, read from its widget: long runs of text are kept in blocks of
 // bounded length (split where the box wraps a line anyway), and those splits are no line
@@ -124,9 +125,10 @@ private:
     std::vector<QWidget*> m_widgets;  // template order, like the model's controls
     std::map<int, size_t> m_index;    // id -> template position
     struct TestBoxLayout {
-        int width = -1;                  // the width its blocks were split for
-        bool fontGiven = false;          // UseTestBoxFont done (with its first text)
-        uint64_t revision = UINT64_MAX;  // the model's text last shown (for announcing)
+        int width = -1;                         // the width its blocks were split for
+        bool fontGiven = false;                 // UseTestBoxFont done (with its first text)
+        uint64_t revision = UINT64_MAX;         // the model's text last shown (for announcing)
+        CoalescedTextEvents* events = nullptr;  // for the poll's appends
     };
     std::map<size_t, TestBoxLayout> m_testBoxes;  // multi-line edits, by template position
     uint64_t m_testBoxWork = 0;

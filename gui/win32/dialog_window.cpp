@@ -131,8 +131,12 @@ void DialogWindow::OnInit(HWND hwnd) {
         const int id = m_template.controls[index].id;
         if (id != res::IDC_STATIC && !m_index.count(id)) m_index[id] = index;
         if (m_template.controls[index].kind == res::Kind::Edit &&
-            (m_template.controls[index].style & res::STYLE_MULTILINE))
+            (m_template.controls[index].style & res::STYLE_MULTILINE)) {
             SetWindowSubclass(w, TestBoxProc, 1, 0);
+            // The test box shows the whole received text: a multi-line edit's own limit
+            // (30,000 characters) would refuse the bytes after it.
+            SendMessageW(w, EM_SETLIMITTEXT, 0, 0);
+        }
         const res::Kind kind = m_template.controls[index].kind;
         if (kind == res::Kind::Edit)
             SetWindowSubclass(w, WindowMenuProc, 2, reinterpret_cast<DWORD_PTR>(hwnd));
@@ -598,32 +602,35 @@ void DialogWindow::Mirror(size_t index) {
 void DialogWindow::MirrorTestBox(size_t index) {
     HWND w = m_controls[index];
     size_t kept = 0;
-    if (m_driver.FollowTestBox(index, false, &kept) == ui::ViewDriver::TestBoxChange::None) return;
-    const std::wstring display = Wide(m_driver.ShownText(index).display);
-    const std::wstring current = WindowText(w);
-    if (current != display) {
-        if (!current.empty() && display.compare(0, current.size(), current) == 0) {
-            // Received bytes mostly add to the end.
-            const auto end = static_cast<WPARAM>(current.size());
+    const auto change = m_driver.FollowTestBox(index, false, &kept);
+    if (change == ui::ViewDriver::TestBoxChange::None) return;
+    const std::u16string& display = m_driver.ShownText(index).display;
+    const auto shownChars = static_cast<size_t>(GetWindowTextLengthW(w));
+    if (change == ui::ViewDriver::TestBoxChange::Appended && shownChars == kept) {
+        // Received bytes: only what they add is given to the edit, never the whole text.
+        if (display.size() > kept) {
+            const std::wstring added = Wide(std::u16string_view(display).substr(kept));
+            const auto end = static_cast<WPARAM>(kept);
             SendMessageW(w, EM_SETSEL, end, static_cast<LPARAM>(end));
-            SendMessageW(w, EM_REPLACESEL, FALSE,
-                         reinterpret_cast<LPARAM>(display.c_str() + current.size()));
-        } else {
-            DWORD caret = 0;
-            SendMessageW(w, EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
-            SetWindowTextW(w, display.c_str());
-            if (GetFocus() == w) {
-                // The model changed what the user typed: the caret stays where it was.
-                caret = std::min<DWORD>(caret, static_cast<DWORD>(display.size()));
-                SendMessageW(w, EM_SETSEL, caret, static_cast<LPARAM>(caret));
-            }
+            SendMessageW(w, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
         }
-        if (GetFocus() != w) {
-            // New text is read at its end.
-            const auto end = static_cast<WPARAM>(display.size());
-            SendMessageW(w, EM_SETSEL, end, static_cast<LPARAM>(end));
-            SendMessageW(w, EM_SCROLLCARET, 0, 0);
+    } else {
+        const std::wstring whole = Wide(display);
+        if (WindowText(w) == whole) return;
+        DWORD caret = 0;
+        SendMessageW(w, EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
+        SetWindowTextW(w, whole.c_str());
+        if (GetFocus() == w) {
+            // The model changed what the user typed: the caret stays where it was.
+            caret = std::min<DWORD>(caret, static_cast<DWORD>(whole.size()));
+            SendMessageW(w, EM_SETSEL, caret, static_cast<LPARAM>(caret));
         }
+    }
+    if (GetFocus() != w) {
+        // New text is read at its end.
+        const auto end = static_cast<WPARAM>(display.size());
+        SendMessageW(w, EM_SETSEL, end, static_cast<LPARAM>(end));
+        SendMessageW(w, EM_SCROLLCARET, 0, 0);
     }
 }
 

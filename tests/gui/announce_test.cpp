@@ -4,6 +4,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
@@ -88,6 +89,35 @@ TEST_F(AnnounceTest, ResultsAndReceivedBytesAreSaidWithoutTheFocusMoving) {
     QTest::keyClicks(box, "ab");
     Flush();
     EXPECT_EQ(said.size(), 4u);
+}
+
+// A reader that streams without pause is heard while it streams, each time with the
+// latest card whole and never more than a few hundred characters; the box keeps all.
+TEST_F(AnnounceTest, ALongBurstIsSaidAsItsLatestCardsInShortAnnouncements) {
+    const std::string card = "\x02%B4111111111111111^DOE/JOHN^2912101?\x03\r\n";
+    QElapsedTimer streaming;
+    streaming.start();
+    int cards = 0;
+    size_t saidWhileStreaming = 0;
+    while (streaming.elapsed() < 3 * gui::Announcer::kLongestWaitMs / 2) {
+        for (char b : card) {
+            dlg.AppendText(IDC_TEST_BOX, std::string(1, b));
+            QTest::qWait(1);
+        }
+        ++cards;
+        saidWhileStreaming = said.size();
+    }
+    Flush();
+    auto* box = qobject_cast<QPlainTextEdit*>(view->ControlWidget(IDC_TEST_BOX));
+    EXPECT_EQ(box->toPlainText().count(QStringLiteral("DOE/JOHN")), cards);
+    EXPECT_GE(saidWhileStreaming, 1u) << "nothing said while the reader streamed";
+    EXPECT_LE(said.size(), 4u);
+    for (const std::string& text : said) {
+        EXPECT_LE(QString::fromStdString(text).size(), gui::Announcer::kLongestSaid) << text;
+        EXPECT_EQ(text.rfind("\u2402%B4111", 0), 0u) << "not a whole card first: " << text;
+    }
+    ASSERT_FALSE(said.empty());
+    EXPECT_NE(said.back().find("2912101?\u2403"), std::string::npos) << said.back();
 }
 
 }  // namespace

@@ -45,10 +45,13 @@ std::string Narrow(const std::wstring& w) {
 }
 
 std::wstring Text(HWND w) {
-    wchar_t buffer[4096] = {};
     // WM_GETTEXT works across threads, where GetWindowText does not for other processes.
-    SendMessageW(w, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer));
-    return buffer;
+    const auto length = static_cast<size_t>(SendMessageW(w, WM_GETTEXTLENGTH, 0, 0));
+    std::wstring text(length + 1, L'\0');
+    const auto got =
+        SendMessageW(w, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(std::max<LRESULT>(got, 0)));
+    return text;
 }
 
 std::wstring ClassName(HWND w) {
@@ -1040,6 +1043,13 @@ private:
             "test box font %s the line-end and value forms\n",
             gui::win32::FontHasGlyphs(boxFont, L"\u240D\u240A\u27E8\u27E9") ? "has" : "lacks");
         Mirrored("after the serial poll");
+        // The box keeps growing past a multi-line edit's default limit of 30,000.
+        const std::string line(99, 'C');
+        for (int i = 0; i < 320; ++i) m_dlg.AppendText(1052, line + "\r\n");
+        Pump(m_hwnd, 50);
+        Check(TestBox().size() > 32000,
+              "the test box grows past 30,000 characters: " + std::to_string(TestBox().size()));
+        Mirrored("past 30,000 characters");
         // The poll goes on while a handler waits in a modal box of its own (About here).
         MouseClick(Ctl(1053));
         m_sim.Command("send 58 59 5a", out, &error);
