@@ -99,6 +99,24 @@ def main(run_steps=None, screen="1280x1024x24"):
                 p.kill()
 
 
+def on_bus(pyatspi, steps, failures):
+    """Runs `steps` beside AT-SPI's event loop, which stops when they end; prints the
+    failures and returns the exit status. A broken bus is a failure, not a hang."""
+    def thread():
+        try:
+            steps()
+        except Exception as e:
+            failures.append("error: %r" % e)
+        finally:
+            pyatspi.Registry.stop()
+
+    threading.Thread(target=thread, daemon=True).start()
+    pyatspi.Registry.start()
+    for f in failures:
+        print("FAILED: " + f)
+    return 1 if failures else 0
+
+
 def run(pyatspi, start_tool):
     shown = []    # (role, name) of each object that became showing
     focused = []  # names of objects that took the focus
@@ -138,61 +156,52 @@ def run(pyatspi, start_tool):
         return False
 
     def steps():
-        try:
-            app = None
-            # A window that has not registered after a while is started again (at most
-            # three times): the accessibility bridge sometimes misses a bus that has just
-            # come up, and then never registers.
-            for _ in range(3):
-                tool_proc = start_tool()
-                deadline = time.time() + 12
-                while not app and time.time() < deadline:
-                    desktop = pyatspi.Registry.getDesktop(0)
-                    app = next((a for a in desktop if a and a.name == "zarn60-tool"), None)
-                    if not app or not find(app, "Get Version"):
-                        app = None
-                        time.sleep(0.2)
-                if app:
-                    break
-                if tool_proc.poll() is not None:
-                    print("zarn60-tool ended with %d: %s" % (tool_proc.returncode,
-                                                             tool_proc.stderr.read()[-500:]))
-                tool_proc.terminate()
-                tool_proc.wait(5)
-            if not app:
-                names = [a.name for a in pyatspi.Registry.getDesktop(0) if a]
-                failures.append("the window did not appear on the accessibility bus: %s" % names)
-                return
-            time.sleep(0.5)
+        app = None
+        # A window that has not registered after a while is started again (at most
+        # three times): the accessibility bridge sometimes misses a bus that has just
+        # come up, and then never registers.
+        for _ in range(3):
+            tool_proc = start_tool()
+            deadline = time.time() + 12
+            while not app and time.time() < deadline:
+                desktop = pyatspi.Registry.getDesktop(0)
+                app = next((a for a in desktop if a and a.name == "zarn60-tool"), None)
+                if not app or not find(app, "Get Version"):
+                    app = None
+                    time.sleep(0.2)
+            if app:
+                break
+            if tool_proc.poll() is not None:
+                print("zarn60-tool ended with %d: %s" % (tool_proc.returncode,
+                                                         tool_proc.stderr.read()[-500:]))
+            tool_proc.terminate()
+            tool_proc.wait(5)
+        if not app:
+            names = [a.name for a in pyatspi.Registry.getDesktop(0) if a]
+            failures.append("the window did not appear on the accessibility bus: %s" % names)
+            return
+        time.sleep(0.5)
+        with lock:
+            focused.clear()
+        for button, said in (("Get Version", lambda t: t == "V2.10"),
+                             ("Download Setting to Device", lambda t: t == "Setup ok"),
+                             ("Read Card", lambda t: t.startswith("2542"))):
             with lock:
-                focused.clear()
-            for button, said in (("Get Version", lambda t: t == "V2.10"),
-                                 ("Download Setting to Device", lambda t: t == "Setup ok"),
-                                 ("Read Card", lambda t: t.startswith("2542"))):
-                with lock:
-                    before = len(shown)
-                find(app, button).queryAction().doAction(0)
-                ok = wait_for(lambda: any(role == "notification" and said(name)
-                                          for role, name in shown[before:]))
-                with lock:
-                    heard = shown[before:]
-                print("%s: %s" % (button, heard))
-                if not ok:
-                    failures.append("%s: no notification with its result, got %s" %
-                                    (button, heard))
+                before = len(shown)
+            find(app, button).queryAction().doAction(0)
+            ok = wait_for(lambda: any(role == "notification" and said(name)
+                                      for role, name in shown[before:]))
             with lock:
-                if focused:
-                    failures.append("the focus moved to %s" % focused)
-        except Exception as e:  # a broken bus is a failure, not a hang
-            failures.append("error: %r" % e)
-        finally:
-            pyatspi.Registry.stop()
+                heard = shown[before:]
+            print("%s: %s" % (button, heard))
+            if not ok:
+                failures.append("%s: no notification with its result, got %s" %
+                                (button, heard))
+        with lock:
+            if focused:
+                failures.append("the focus moved to %s" % focused)
 
-    threading.Thread(target=steps, daemon=True).start()
-    pyatspi.Registry.start()
-    for f in failures:
-        print("FAILED: " + f)
-    return 1 if failures else 0
+    return on_bus(pyatspi, steps, failures)
 
 
 if __name__ == "__main__":

@@ -198,19 +198,10 @@ def run(pyatspi, start_tool):
                                     (scale, part, scaled, own))
 
     def steps():
-        try:
-            keys_cases()
-            scale_cases()
-        except Exception as e:  # a broken bus is a failure, not a hang
-            failures.append("error: %r" % e)
-        finally:
-            pyatspi.Registry.stop()
+        keys_cases()
+        scale_cases()
 
-    threading.Thread(target=steps, daemon=True).start()
-    pyatspi.Registry.start()
-    for f in failures:
-        print("FAILED: " + f)
-    return 1 if failures else 0
+    return session.on_bus(pyatspi, steps, failures)
 
 
 if __name__ == "__main__":
