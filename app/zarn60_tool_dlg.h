@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/reader_config.h"
 #include "res/control_ids.h"
 #include "ui/dialog.h"
 
@@ -26,9 +27,9 @@ constexpr uint32_t POLL_PERIOD_MS = 10;
 
 // The USB speed trackbar: 0 to USB_SPEED_MAX; "usb" (and start-up) puts it at
 // USB_SPEED_USB, " serial port" at USB_SPEED_SERIAL.
-constexpr int USB_SPEED_MAX = 7;
-constexpr int USB_SPEED_USB = 6;
-constexpr int USB_SPEED_SERIAL = 7;
+using protocol::USB_SPEED_MAX;
+using protocol::USB_SPEED_SERIAL;
+using protocol::USB_SPEED_USB;
 
 // Leading decimal number of a text: blanks skipped, optional sign, digits up to the
 // first other character; 0 when there are none. Saturates instead of overflowing.
