@@ -35,7 +35,7 @@ ControlTemplate Button(ControlId id, std::string_view caption, Rect r, uint32_t 
 DialogTemplate MakeMainTemplate() {
     DialogTemplate t;
     t.id = IDD_ZARN60TOOL_DIALOG;
-    t.caption = "ZARN TOOLS V2.7                 ";
+    t.caption = "ZARN TOOLS V" ZARN60_VERSION "                 ";
     t.width = 505;
     t.height = 450;
     t.fontName = "宋体";
@@ -147,14 +147,14 @@ DialogTemplate MakeMainTemplate() {
 DialogTemplate MakeAboutTemplate() {
     DialogTemplate t;
     t.id = IDD_ABOUTBOX;
-    t.caption = " ZARN TOOLS 2.7";
+    t.caption = " ZARN TOOLS " ZARN60_VERSION;
     t.width = 170;
     t.height = 62;
     t.fontName = "宋体";
     t.fontPoints = 9;
     t.controls = {
         ControlTemplate{IDC_STATIC, Kind::Icon, "", {14, 14, 21, 20}, 0},
-        Text("ZARN TOOLS 2.7", {42, 18, 70, 8}),
+        Text("ZARN TOOLS " ZARN60_VERSION, {42, 18, 70, 8}),
         ControlTemplate{1, Kind::Button, "确定", {113, 41, 50, 14}, G | STYLE_DEFAULT},  // IDOK
     };
     return t;
