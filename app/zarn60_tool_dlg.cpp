@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "link/serial_link.h"
+#include "protocol/reader_serial.h"
 #include "res/resources.h"
 
 ConnectionMode g_connectionMode = CONNECTION_USB;
@@ -168,7 +169,7 @@ void CZARN60TOOLDlg::OnOpen() {
         ShowStatus("please setup Serial number");
         return;
     }
-    if (SerialLink::Open(LeadingNumber(text), 9600, 8, 0) != 0) {
+    if (protocol::OpenReaderPort(LeadingNumber(text)) != 0) {
         ShowStatus("Port Number Error");
         return;
     }

@@ -196,14 +196,17 @@ protocol::ConfigWriteImage WriteImageFor(const Settings& settings, bool usb) {
     protocol::ReaderConfig config = protocol::ParseConfigReadImage(settings.image);
     // The window's trackbar starts at 6 and is set to 7 in serial port mode; its hidden
     // "USB HID MODE" box is never checked.
-    config.usbSpeed = settings.usbSpeed.value_or(usb ? 6 : 7);
+    config.usbSpeed =
+        settings.usbSpeed.value_or(usb ? protocol::USB_SPEED_USB : protocol::USB_SPEED_SERIAL);
     config.usbHidModeOff = settings.usbHidMode.value_or(false) ? 0 : 1;
     return protocol::MakeConfigWriteImage(config);
 }
 
 bool SameCarried(const protocol::ConfigReadImage& a, const protocol::ConfigReadImage& b) {
-    return std::equal(a.begin(), a.begin() + 13, b.begin()) &&
-           std::equal(a.begin() + 17, a.begin() + 55, b.begin() + 17);
+    using namespace protocol::rimg;
+    return std::equal(a.begin(), a.begin() + READER_OWN_HEAD, b.begin()) &&
+           std::equal(a.begin() + OPTION_FLAGS, a.begin() + READER_OWN_TAIL,
+                      b.begin() + OPTION_FLAGS);
 }
 
 namespace {

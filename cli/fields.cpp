@@ -314,23 +314,24 @@ std::vector<Field> MakeTable() {
         t.push_back(ByteField(n + "_length", protocol::rimg::TRACK_LENGTH + k,
                               "characters of " + tr + " output from the start (0 = to the end)"));
     }
-    t.push_back(UninterpretedField("read_bytes_13_16", 13, 4,
+    t.push_back(UninterpretedField("read_bytes_13_16", protocol::rimg::READER_OWN_HEAD,
+                                   protocol::rimg::OPTION_FLAGS - protocol::rimg::READER_OWN_HEAD,
                                    "read-image bytes 13 to 16 as the reader returned them; "
                                    "never sent"));
-    Field last =
-        ByteField("read_byte_55", 55, "read-image byte 55 as the reader returned it; never sent");
+    Field last = ByteField("read_byte_55", protocol::rimg::READER_OWN_TAIL,
+                           "read-image byte 55 as the reader returned it; never sent");
     last.info.carried = Carried::ReadOnly;
     t.push_back(std::move(last));
 
-    std::string speedText =
-        "USB output speed; not reported by the reader (default: 6 over "
-        "USB, 7 over a serial port)";
+    std::string speedText = "USB output speed; not reported by the reader (default: " +
+                            std::to_string(protocol::USB_SPEED_USB) + " over USB, " +
+                            std::to_string(protocol::USB_SPEED_SERIAL) + " over a serial port)";
     t.push_back({{"usb_speed", Carried::WriteOnly, speedText},
-                 ByteSchema(7, speedText),
+                 ByteSchema(protocol::USB_SPEED_MAX, speedText),
                  [](const Settings& s) { return s.usbSpeed ? json(*s.usbSpeed) : json(); },
                  [](Settings& s, const nlohmann::json& v, std::string* why) {
                      uint8_t speed = 0;
-                     if (!ByteValue(v, 7, &speed, why)) return false;
+                     if (!ByteValue(v, protocol::USB_SPEED_MAX, &speed, why)) return false;
                      s.usbSpeed = speed;
                      return true;
                  }});

@@ -8,6 +8,7 @@
 #include "link/serial_link.h"
 #include "protocol/read_exchange.h"
 #include "protocol/reader_hid.h"
+#include "protocol/reader_serial.h"
 #include "protocol/special_exchange.h"
 #include "protocol/write_exchange.h"
 
@@ -140,7 +141,7 @@ void ReaderLink::PortOpenFailed() const {
 }
 
 bool ReaderLink::QuietLine(uint32_t maxMs) {
-    if (SerialLink::Open(m_com, 9600, 8, 0) != 0) PortOpenFailed();
+    if (protocol::OpenReaderPort(m_com) != 0) PortOpenFailed();
     zarn::Clock& clock = zarn::GetClock();
     const uint32_t start = clock.NowMs();
     uint8_t byte = 0;

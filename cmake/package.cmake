@@ -33,7 +33,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The extended description; cpack puts the summary line above it and indents each line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "ZARN TOOLS V2.7 configures the ZARN60 magnetic-stripe card reader over USB
+  "ZARN TOOLS V${PROJECT_VERSION} configures the ZARN60 magnetic-stripe card reader over USB
 (HID) or a serial port: download and upload its configuration, restore the
 factory setting, save and load settings files, read a card and ask for the
 reader's version.

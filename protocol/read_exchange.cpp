@@ -3,6 +3,7 @@
 #include "base/clock.h"
 #include "link/serial_link.h"
 #include "protocol/reader_hid.h"
+#include "protocol/reader_serial.h"
 
 namespace protocol {
 
@@ -25,7 +26,7 @@ ConfigReadOutcome ReadConfigOverHid(uint32_t pauseMs, ConfigReadImage& image) {
 }
 
 ConfigReadOutcome ReadConfigFromPort(int port, ConfigReadImage& image) {
-    if (SerialLink::Open(port, 9600, 8, 0) != 0) return READ_PORT_OPEN_FAILED;
+    if (OpenReaderPort(port) != 0) return READ_PORT_OPEN_FAILED;
     // A failed request write goes on to the reply wait, which then times out.
     SerialLink::WriteByte(port, CMD_GET_CONFIG);
     for (uint8_t& b : image) {

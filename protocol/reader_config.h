@@ -55,6 +55,12 @@ struct ReaderConfig {
     bool operator==(const ReaderConfig&) const = default;
 };
 
+// The USB output speed the tool sends: 0 to USB_SPEED_MAX; unless told otherwise
+// USB_SPEED_USB over USB and USB_SPEED_SERIAL over a serial port (the window's trackbar).
+constexpr int USB_SPEED_MAX = 7;
+constexpr int USB_SPEED_USB = 6;
+constexpr int USB_SPEED_SERIAL = 7;
+
 // Write-image offsets.
 namespace wimg {
 constexpr size_t COMMAND = 0, TRACK_ENABLE = 2, START_SENTINEL = 5, END_SENTINEL = 8,

@@ -4,6 +4,7 @@
 #include "link/serial_link.h"
 #include "protocol/reader_config.h"
 #include "protocol/reader_hid.h"
+#include "protocol/reader_serial.h"
 
 namespace protocol {
 
@@ -42,7 +43,7 @@ SpecialOutcome ReadCardOverHid(std::string* data, const std::function<void()>& r
 }
 
 SpecialOutcome SendCommandToPort(int port, uint8_t command) {
-    if (SerialLink::Open(port, 9600, 8, 0) != 0) return SPECIAL_PORT_OPEN_FAILED;
+    if (OpenReaderPort(port) != 0) return SPECIAL_PORT_OPEN_FAILED;
     SerialLink::WriteByte(port, command);
     return SPECIAL_OK;
 }

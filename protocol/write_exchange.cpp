@@ -3,6 +3,7 @@
 #include "base/clock.h"
 #include "link/serial_link.h"
 #include "protocol/reader_hid.h"
+#include "protocol/reader_serial.h"
 
 namespace protocol {
 
@@ -38,7 +39,7 @@ ConfigWriteOutcome WriteConfigOverHid(const ConfigWriteImage& image, bool awaitV
 ConfigWriteOutcome WriteConfigToPort(int port, const ConfigWriteImage& image,
                                      uint32_t replyTimeoutMs,
                                      const std::function<void(bool)>& busy) {
-    if (SerialLink::Open(port, 9600, 8, 0) != 0) return {WRITE_PORT_OPEN_FAILED};
+    if (OpenReaderPort(port) != 0) return {WRITE_PORT_OPEN_FAILED};
     if (busy) busy(true);
     // The reader must not be told it got a configuration it only got part of: the first
     // byte that fails ends the exchange, and the reply wait is pointless then.

@@ -1,5 +1,5 @@
-// The symbolic names scripts may use for the main dialog's controls, as the dialog's own
-// code spells them (IDC_DOWNLOAD for 1013).
+// The symbolic names scripts may use for the main dialog's controls: the names of
+// res/control_ids.h, as the dialog's own code spells them (IDC_DOWNLOAD for 1013).
 #pragma once
 
 #include <optional>
