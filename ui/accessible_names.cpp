@@ -15,11 +15,34 @@ bool Overlaps(int a, int aLen, int b, int bLen) {
     return a < b + bLen && b < a + aLen;
 }
 
+// The length of the blank that `s` starts with (0 for none), in the sense of Qt's
+// QChar::isSpace, so that the page trims as the Qt window does: ASCII 9 to 13 and the
+// space, U+0085, U+00A0, U+1680, U+2000 to U+200A, U+2028, U+2029, U+202F, U+205F, U+3000.
+size_t BlankAt(std::string_view s) {
+    if (s.empty()) return 0;
+    const auto b = [&](size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0u; };
+    if (b(0) == ' ' || (b(0) >= '\t' && b(0) <= '\r')) return 1;
+    if (b(0) == 0xC2 && (b(1) == 0x85 || b(1) == 0xA0)) return 2;
+    if (b(0) == 0xE1 && b(1) == 0x9A && b(2) == 0x80) return 3;
+    if (b(0) == 0xE2 && b(1) == 0x80 &&
+        (b(2) <= 0x8A || b(2) == 0xA8 || b(2) == 0xA9 || b(2) == 0xAF) && b(2) >= 0x80)
+        return 3;
+    if (b(0) == 0xE2 && b(1) == 0x81 && b(2) == 0x9F) return 3;
+    if (b(0) == 0xE3 && b(1) == 0x80 && b(2) == 0x80) return 3;
+    return 0;
+}
+
+// The length of the blank that `s` ends with (0 for none).
+size_t BlankBefore(std::string_view s) {
+    for (size_t n = 1; n <= 3 && n <= s.size(); ++n)
+        if (BlankAt(s.substr(s.size() - n)) == n) return n;
+    return 0;
+}
+
 std::string Trimmed(std::string_view s) {
-    const size_t first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) return {};
-    const size_t last = s.find_last_not_of(" \t\r\n");
-    return std::string(s.substr(first, last - first + 1));
+    while (const size_t n = BlankAt(s)) s.remove_prefix(n);
+    while (const size_t n = BlankBefore(s)) s.remove_suffix(n);
+    return std::string(s);
 }
 
 }  // namespace

@@ -28,7 +28,8 @@ std::string RowNameOf(const res::DialogTemplate& tpl, size_t index);
 // else the group box it lies in. Empty when it has neither.
 std::string RadioGroupNameOf(const res::DialogTemplate& tpl, size_t index);
 
-// The caption as people read it: without the blanks that pad it in the template.
+// The caption as people read it: without the blanks that pad it in the template
+// (those that Qt trims, Unicode ones too).
 std::string PlainCaption(std::string_view caption);
 
 }  // namespace ui

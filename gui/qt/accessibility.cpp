@@ -12,15 +12,6 @@ namespace gui {
 
 namespace {
 
-bool Inside(const res::Rect& inner, const res::Rect& outer) {
-    return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.w <= outer.x + outer.w &&
-           inner.y + inner.h <= outer.y + outer.h;
-}
-
-bool SameRow(const res::Rect& a, const res::Rect& b) {
-    return a.y < b.y + b.h && b.y < a.y + a.h;
-}
-
 class AnnouncerAccessible : public QAccessibleWidget {
 public:
     explicit AnnouncerAccessible(Announcer* announcer)
@@ -84,35 +75,6 @@ QAccessibleInterface* Factory(const QString&, QObject* object) {
 }
 
 }  // namespace
-
-int GroupBoxOf(const res::DialogTemplate& tpl, size_t index) {
-    const res::ControlTemplate& c = tpl.controls.at(index);
-    int group = -1;
-    for (size_t i = 0; i < tpl.controls.size(); ++i) {
-        const res::ControlTemplate& o = tpl.controls[i];
-        if (i == index || o.kind != res::Kind::Group || !Inside(c.rect, o.rect)) continue;
-        if (group < 0 || Inside(o.rect, tpl.controls[static_cast<size_t>(group)].rect))
-            group = static_cast<int>(i);
-    }
-    return group;
-}
-
-QString RowNameOf(const res::DialogTemplate& tpl, size_t index) {
-    const res::ControlTemplate& c = tpl.controls.at(index);
-    if (c.kind != res::Kind::Radio) return {};
-    const int group = GroupBoxOf(tpl, index);
-    // The check box that heads the radio's row: left of it, in the same group box.
-    const res::ControlTemplate* head = nullptr;
-    for (size_t i = 0; i < tpl.controls.size(); ++i) {
-        const res::ControlTemplate& o = tpl.controls[i];
-        if (o.kind != res::Kind::Check || !SameRow(o.rect, c.rect) || o.rect.x >= c.rect.x ||
-            GroupBoxOf(tpl, i) != group)
-            continue;
-        if (!head || o.rect.x > head->rect.x) head = &o;
-    }
-    if (!head) return {};
-    return Utf8(head->caption).trimmed() + QStringLiteral(": ") + Utf8(c.caption).trimmed();
-}
 
 Announcer::Announcer(QWidget* parent, int quietMs) : QWidget(parent) {
     hide();

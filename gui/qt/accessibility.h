@@ -1,25 +1,16 @@
-// What a screen reader needs beyond the widgets' own accessibility: controls named in
-// their context, the windows' roles, and results announced without moving the focus.
+// What a screen reader needs beyond the widgets' own accessibility: the windows' roles and
+// results announced without moving the focus. (What each control is called comes from
+// ui/accessible_names.h, as for the page.)
 #pragma once
 
 #include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
-#include <cstddef>
 #include <functional>
 
-#include "res/resources.h"
 
 namespace gui {
-
-// The group box a control of `tpl` lies in (the innermost one), or -1.
-int GroupBoxOf(const res::DialogTemplate& tpl, size_t index);
-
-// The name of a check box or radio button that its caption alone does not make clear: a
-// radio button on the row of a check box carries that check box's caption ("End Track 1
-// with: CR+LF"). Empty when the caption is name enough.
-QString RowNameOf(const res::DialogTemplate& tpl, size_t index);
 
 // Tells a screen reader about new text of a region that does not have the focus: a
 // notification object, never shown, takes the text and says it is shown, which screen

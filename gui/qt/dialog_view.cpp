@@ -37,6 +37,7 @@
 #include "gui/qt/control_symbols.h"
 #include "gui/qt/file_dialog.h"
 #include "gui/qt/template_widgets.h"
+#include "ui/accessible_names.h"
 #include "ui/dialog_keys.h"
 #include "ui/test_box_text.h"
 
@@ -186,7 +187,7 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent, QSize av
     for (const res::ControlTemplate& t : tpl.controls) {
         // What lies in a group box is its child: a screen reader hears the box's caption
         // as the context of each control in it.
-        const int box = GroupBoxOf(tpl, m_widgets.size());
+        const int box = ui::GroupBoxOf(tpl, m_widgets.size());
         QWidget* owner = box >= 0 && static_cast<size_t>(box) < m_widgets.size()
                              ? m_widgets[static_cast<size_t>(box)]
                              : this;
@@ -202,11 +203,12 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent, QSize av
     // the relation before the name.
     for (size_t i = 0; i < m_widgets.size(); ++i) {
         int label = -1;
-        QString name = AccessibleNameOf(tpl, i, &label);
-        if (name.isEmpty()) name = RowNameOf(tpl, i);
-        if (name.isEmpty() && tpl.controls[i].kind == res::Kind::Icon)
-            name = Utf8(tpl.caption).trimmed();
-        if (name.isEmpty()) continue;
+        std::string utf8 = ui::AccessibleNameOf(tpl, i, &label);
+        if (utf8.empty()) utf8 = ui::RowNameOf(tpl, i);
+        if (utf8.empty() && tpl.controls[i].kind == res::Kind::Icon)
+            utf8 = ui::PlainCaption(tpl.caption);
+        if (utf8.empty()) continue;
+        const QString name = Utf8(utf8);
         m_widgets[i]->setAccessibleName(name);
         if (auto* combo = qobject_cast<QComboBox*>(m_widgets[i]); combo && combo->lineEdit())
             combo->lineEdit()->setAccessibleName(name);

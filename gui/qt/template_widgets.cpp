@@ -117,15 +117,6 @@ QAccessibleInterface* AccessibleFactory(const QString&, QObject* object) {
     return nullptr;
 }
 
-bool Overlaps(int a, int aLen, int b, int bLen) {
-    return a < b + bLen && b < a + aLen;
-}
-
-bool Inside(const res::Rect& inner, const res::Rect& outer) {
-    return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.w <= outer.x + outer.w &&
-           inner.y + inner.h <= outer.y + outer.h;
-}
-
 // MulDiv: rounded to the nearest, halves away from zero.
 int MulDiv(int value, int mul, int div) {
     const long long p = static_cast<long long>(value) * mul;
@@ -347,67 +338,6 @@ QIcon ProgramIcon() {
 
 QString Utf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QString AccessibleNameOf(const res::DialogTemplate& tpl, size_t index, int* labelIndex) {
-    if (labelIndex) *labelIndex = -1;
-    const res::ControlTemplate& c = tpl.controls.at(index);
-    if (c.kind != res::Kind::Edit && c.kind != res::Kind::Combo && c.kind != res::Kind::Slider)
-        return {};
-    const res::ControlTemplate* group = nullptr;
-    for (const res::ControlTemplate& o : tpl.controls) {
-        if (o.kind == res::Kind::Group && Inside(c.rect, o.rect) &&
-            (!group || Inside(o.rect, group->rect)))
-            group = &o;
-    }
-    // Only captions in the same group box name the control.
-    const res::ControlTemplate* beside = nullptr;
-    const res::ControlTemplate* above = nullptr;
-    for (const res::ControlTemplate& o : tpl.controls) {
-        if (o.caption.empty() || (o.style & res::STYLE_HIDDEN)) continue;
-        if (group && !Inside(o.rect, group->rect)) continue;
-        const bool captioned =
-            o.kind == res::Kind::Label || o.kind == res::Kind::Check || o.kind == res::Kind::Radio;
-        if (captioned && Overlaps(o.rect.y, o.rect.h, c.rect.y, c.rect.h) &&
-            o.rect.x + o.rect.w <= c.rect.x + 2 && (!beside || o.rect.x > beside->rect.x))
-            beside = &o;
-        // A column label: above, over the middle of the control, at most two rows up.
-        const int middle = c.rect.x + c.rect.w / 2;
-        if (o.kind == res::Kind::Label && o.rect.x <= middle && middle < o.rect.x + o.rect.w &&
-            o.rect.y + o.rect.h <= c.rect.y && c.rect.y - o.rect.y <= 2 * 17 &&
-            (!above || o.rect.y > above->rect.y))
-            above = &o;
-    }
-    if (labelIndex && beside && beside->kind == res::Kind::Label)
-        *labelIndex = static_cast<int>(beside - tpl.controls.data());
-    if (beside && above) {
-        QString row = Utf8(beside->caption).trimmed();
-        if (row.endsWith(u':')) row.chop(1);
-        return row + u' ' + Utf8(above->caption).trimmed();
-    }
-    if (beside) {
-        // A label can also carry the hint of the control before it, after two blanks
-        // ("[Max:2 digits]  Track 2 End:"): the control's own caption is the last part, and
-        // its hint ("[...]") the first part of the label right of it.
-        QString name = Utf8(beside->caption).trimmed();
-        if (const qsizetype split = name.lastIndexOf(QLatin1String("  ")); split >= 0)
-            name = name.mid(split).trimmed();
-        const res::ControlTemplate* after = nullptr;
-        for (const res::ControlTemplate& o : tpl.controls) {
-            if (o.kind == res::Kind::Label && Overlaps(o.rect.y, o.rect.h, c.rect.y, c.rect.h) &&
-                o.rect.x >= c.rect.x + c.rect.w - 2 && (!after || o.rect.x < after->rect.x))
-                after = &o;
-        }
-        if (after) {
-            QString hint = Utf8(after->caption).trimmed();
-            if (const qsizetype split = hint.indexOf(QLatin1String("  ")); split >= 0)
-                hint = hint.left(split);
-            if (hint.startsWith(u'[')) name += u' ' + hint;
-        }
-        return name;
-    }
-    if (above) return Utf8(above->caption).trimmed();
-    return group ? Utf8(group->caption).trimmed() : QString();
 }
 
 void InstallAccessibleRoles() {

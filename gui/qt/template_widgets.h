@@ -100,20 +100,13 @@ QIcon ProgramIcon();  // icon 128, from the pixels made at build time
 
 QString Utf8(std::string_view text);
 
-// A plain widget for one control of a template, placed at its rectangle, in its initial
-// state (hidden, disabled) and with its caption. Group boxes are pushed to the back so
-// that they never take the clicks meant for the controls inside them.
-// The name a screen reader gives an edit, combo box or slider of `tpl`: the caption
-// beside it (a label, check box or radio button on its row, left of it), with the column
-// label above it when it sits in a grid ("SS TRK1"); else the caption of its group box.
-// Empty for other controls, which carry their own captions. `labelIndex`, when given, is
-// set to the label beside it (-1 for none).
-QString AccessibleNameOf(const res::DialogTemplate& tpl, size_t index, int* labelIndex = nullptr);
-
 // Screen readers hear radio buttons as radio buttons, also those that leave their
 // partners to the dialog (Qt would report those as check boxes).
 void InstallAccessibleRoles();
 
+// A plain widget for one control of a template, placed at its rectangle, in its initial
+// state (hidden, disabled) and with its caption. Group boxes are pushed to the back so
+// that they never take the clicks meant for the controls inside them.
 QWidget* CreateControlWidget(const res::ControlTemplate& control, BaseUnits units, QWidget* parent);
 
 }  // namespace gui

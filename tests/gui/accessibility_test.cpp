@@ -12,6 +12,7 @@
 #include "gui/qt/dialog_view.h"
 #include "gui/qt/template_widgets.h"
 #include "gui_test_support.h"
+#include "ui/accessible_names.h"
 
 namespace {
 
@@ -182,3 +183,16 @@ TEST(Accessibility, EveryControlIsHeardWithItsRoleNameAndGroup) {
 }
 
 }  // namespace
+
+// The page and this window name controls by the same rule: a caption is trimmed of what
+// Qt calls blanks, no more and no less, also in the middle of multi-byte characters.
+TEST(Accessibility, CaptionsAreTrimmedAsQtTrimsThem) {
+    for (const char* caption :
+         {"", "   ", "Baud rate", "  Track 2 End:  ", "\t\r\nTRK1\v\f", "\xC2\xA0" "SS:\xC2\xA0",
+          "\xE3\x80\x80\xE5\x8D\xA1\xE3\x80\x80", "\xE2\x80\x82x\xE2\x80\xAF\xE2\x81\x9F",
+          "\xE1\x9A\x80y\xC2\x85", "\xE2\x80\x8B" "zero width\xE2\x80\x8B",
+          "\xE3\x80\x81", "a  b", "[Max:2 digits]\xC2"}) {
+        SCOPED_TRACE(caption);
+        EXPECT_EQ(gui::Utf8(ui::PlainCaption(caption)), gui::Utf8(caption).trimmed());
+    }
+}

@@ -28,6 +28,7 @@
 #include "gui/qt/template_widgets.h"
 #include "gui/qt/text_codec.h"
 #include "gui_test_support.h"
+#include "ui/accessible_names.h"
 
 namespace {
 
@@ -81,7 +82,7 @@ TEST_F(MainWindowTest, EveryControlOfTheTemplateHasItsWidgetAndPlace) {
         QWidget* w = view->TemplateWidgets()[i];
         SCOPED_TRACE("control " + std::to_string(t.id) + " \"" + std::string(t.caption) + "\"");
         // What lies in a group box is its child; places are the dialog's all the same.
-        const int box = gui::GroupBoxOf(tpl, i);
+        const int box = ui::GroupBoxOf(tpl, i);
         EXPECT_EQ(w->parentWidget(),
                   box >= 0 ? view->TemplateWidgets()[static_cast<size_t>(box)] : view.get());
         const QRect geometry(w->mapTo(view.get(), QPoint(0, 0)), w->size());
