@@ -99,6 +99,17 @@ def main(run_steps=None, screen="1280x1024x24"):
                 p.kill()
 
 
+def wait_until(lock, condition, seconds=10):
+    """True once `condition()`, checked under `lock`, holds; False after `seconds`."""
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        with lock:
+            if condition():
+                return True
+        time.sleep(0.05)
+    return False
+
+
 def on_bus(pyatspi, steps, failures):
     """Runs `steps` beside AT-SPI's event loop, which stops when they end; prints the
     failures and returns the exit status. A broken bus is a failure, not a hang."""
@@ -147,13 +158,7 @@ def run(pyatspi, start_tool):
         return None
 
     def wait_for(condition, seconds=10):
-        deadline = time.time() + seconds
-        while time.time() < deadline:
-            with lock:
-                if condition():
-                    return True
-            time.sleep(0.05)
-        return False
+        return wait_until(lock, condition, seconds)
 
     def steps():
         app = None

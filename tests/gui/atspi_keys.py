@@ -71,13 +71,7 @@ def run(pyatspi, start_tool):
     failures = []
 
     def wait_for(condition, seconds=10):
-        deadline = time.time() + seconds
-        while time.time() < deadline:
-            with lock:
-                if condition():
-                    return True
-            time.sleep(0.05)
-        return False
+        return session.wait_until(lock, condition, seconds)
 
     def start(env):
         for _ in range(3):
