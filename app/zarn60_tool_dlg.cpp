@@ -5,6 +5,7 @@
 #include <cctype>
 #include <climits>
 
+#include "app/operations/outcome_texts.h"
 #include "link/serial_link.h"
 #include "protocol/reader_serial.h"
 #include "res/resources.h"
@@ -166,11 +167,11 @@ void CZARN60TOOLDlg::OnSerialPort() {
 void CZARN60TOOLDlg::OnOpen() {
     std::string text = ComText();
     if (text.empty()) {
-        ShowStatus("please setup Serial number");
+        ShowStatus(operations::NO_PORT_NUMBER_TEXT);
         return;
     }
     if (protocol::OpenReaderPort(LeadingNumber(text)) != 0) {
-        ShowStatus("Port Number Error");
+        ShowStatus(operations::PORT_OPEN_FAILED_TEXT);
         return;
     }
     ShowStatus("Port is opened now");

@@ -172,7 +172,6 @@ protocol::ConfigReadImage ReaderLink::ReadConfig() {
         case protocol::READ_DEVICE_NOT_FOUND:
             NoReader();
         case protocol::READ_PORT_OPEN_FAILED:
-        case protocol::READ_NO_PORT_NUMBER:
             PortOpenFailed();
         case protocol::READ_REQUEST_FAILED:
             throw Error(EXIT_LINK, m_where + ": the request for the configuration did not go out");
@@ -203,7 +202,6 @@ void ReaderLink::WriteImage(const protocol::ConfigWriteImage& image, bool factor
         case protocol::WRITE_DEVICE_NOT_FOUND:
             NoReader();
         case protocol::WRITE_PORT_OPEN_FAILED:
-        case protocol::WRITE_NO_PORT_NUMBER:
             PortOpenFailed();
         case protocol::WRITE_REPORT_FAILED:
             if (outcome.report == 1)

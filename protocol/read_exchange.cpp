@@ -36,24 +36,4 @@ ConfigReadOutcome ReadConfigFromPort(int port, ConfigReadImage& image) {
     return READ_OK;
 }
 
-std::string ReadOutcomeText(ConfigReadOutcome outcome) {
-    switch (outcome) {
-        case READ_OK:
-            return {};
-        case READ_DEVICE_NOT_FOUND:
-            return "Open USB Device Failure!!!";
-        case READ_REQUEST_FAILED:
-            return "USB WRITE ERROR1";
-        case READ_NO_RESPONSE:
-            return "ZARN60 NO RESPONSE1";
-        case READ_NO_PORT_NUMBER:
-            return "please setup Serial number";
-        case READ_PORT_OPEN_FAILED:
-            return "Port Number Error";
-        case READ_INCOMPLETE:
-            return "Get Configuration Error";
-    }
-    return {};
-}
-
 }  // namespace protocol

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "protocol/reader_config.h"
 
@@ -16,7 +15,6 @@ enum ConfigReadOutcome {
     READ_DEVICE_NOT_FOUND,
     READ_REQUEST_FAILED,
     READ_NO_RESPONSE,
-    READ_NO_PORT_NUMBER,
     READ_PORT_OPEN_FAILED,
     READ_INCOMPLETE,
 };
@@ -36,8 +34,5 @@ ConfigReadOutcome ReadConfigOverHid(uint32_t pauseMs, ConfigReadImage& image);
 // Serial core: opens COM `port` at 9600 8N1, writes 'S' and reads 56 bytes, 850 ms each,
 // stopping at the first that does not come. The port stays open.
 ConfigReadOutcome ReadConfigFromPort(int port, ConfigReadImage& image);
-
-// The failure texts; READ_OK is the caller's own text and gives an empty string here.
-std::string ReadOutcomeText(ConfigReadOutcome outcome);
 
 }  // namespace protocol

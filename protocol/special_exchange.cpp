@@ -60,21 +60,4 @@ std::string CardDataToHex(const std::string& bytes) {
     return hex;
 }
 
-std::string SpecialOutcomeText(SpecialOutcome outcome) {
-    switch (outcome) {
-        case SPECIAL_DEVICE_NOT_FOUND:
-            return "Open USB Device Failure!!!";
-        case SPECIAL_REQUEST_FAILED:
-            return "USB WRITE ERROR1";
-        case SPECIAL_NO_RESPONSE:
-            return "ZARN60 NO RESPONSE1";
-        case SPECIAL_PORT_OPEN_FAILED:
-            return "Port Number Error";
-        case SPECIAL_OK:
-        case SPECIAL_TOO_MANY:
-            break;
-    }
-    return {};
-}
-
 }  // namespace protocol

@@ -39,7 +39,4 @@ SpecialOutcome SendCommandToPort(int port, uint8_t command);
 // Two upper-case hex digits per byte, no separators.
 std::string CardDataToHex(const std::string& bytes);
 
-// The texts of the USB failures of "Get Version" and "Read Card".
-std::string SpecialOutcomeText(SpecialOutcome outcome);
-
 }  // namespace protocol

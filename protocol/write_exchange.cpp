@@ -57,41 +57,4 @@ ConfigWriteOutcome WriteConfigToPort(int port, const ConfigWriteImage& image,
     return {WRITE_SENT};
 }
 
-std::string DownloadOutcomeText(const ConfigWriteOutcome& outcome) {
-    switch (outcome.result) {
-        case WRITE_DEVICE_NOT_FOUND:
-            return "Open USB Device Failure!!!";
-        case WRITE_REPORT_FAILED:
-            if (outcome.report == 1) return "USB WRITE ERROR1";
-            if (outcome.report == 2) return "USB WRITE ERROR2";
-            return "USB WRITE ERROR 3";
-        case WRITE_NO_REPLY:
-            return "ZARN60 NO RESPONSE3";
-        case WRITE_ACCEPTED:
-        case WRITE_SENT:
-            return "Setup ok";
-        case WRITE_REJECTED:
-            return "Setup Error";
-        case WRITE_NO_PORT_NUMBER:
-            return "please setup Serial number";
-        case WRITE_PORT_OPEN_FAILED:
-            return "Port Number Error";
-        case WRITE_BYTE_FAILED:
-            return "COM WRITE ERROR";
-    }
-    return {};
-}
-
-std::string FactoryOutcomeText(const ConfigWriteOutcome& outcome) {
-    if (outcome.result == WRITE_REPORT_FAILED) {
-        if (outcome.report == 1) return "USB WRITE ERROR1 !!!";
-        if (outcome.report == 2) return "USB WRITE ERROR2 !!!";
-        if (outcome.report == 3) return "USB WRITE ERROR3 !!!";
-        return "USB WRITE ERROR 3";
-    }
-    // The remaining texts are the download's; the verdict outcomes never occur here,
-    // since the factory reset does not wait for one.
-    return DownloadOutcomeText(outcome);
-}
-
 }  // namespace protocol

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <string>
 
 #include "protocol/reader_config.h"
 
@@ -18,7 +17,6 @@ enum ConfigWriteResult {
     WRITE_ACCEPTED,
     WRITE_REJECTED,
     WRITE_SENT,
-    WRITE_NO_PORT_NUMBER,
     WRITE_PORT_OPEN_FAILED,
     WRITE_BYTE_FAILED,  // serial: a byte of the image did not go out; the rest was not sent
 };
@@ -49,9 +47,5 @@ ConfigWriteOutcome WriteConfigOverHid(const ConfigWriteImage& image, bool awaitV
 ConfigWriteOutcome WriteConfigToPort(int port, const ConfigWriteImage& image,
                                      uint32_t replyTimeoutMs,
                                      const std::function<void(bool)>& busy = {});
-
-// The texts of the two operations that write a configuration.
-std::string DownloadOutcomeText(const ConfigWriteOutcome& outcome);
-std::string FactoryOutcomeText(const ConfigWriteOutcome& outcome);
 
 }  // namespace protocol

@@ -8,7 +8,9 @@
 
 void CZARN60TOOLDlg::OnReadCard() {
     if (g_connectionMode == CONNECTION_SERIAL) {
-        operations::SendCommandFromDialog(*this, protocol::CMD_READ_CARD);
+        const operations::DialogSpecialOutcome outcome =
+            operations::SendCommandFromDialog(*this, protocol::CMD_READ_CARD);
+        if (outcome != protocol::SPECIAL_OK) ShowStatus(operations::SpecialOutcomeText(outcome));
         return;
     }
     ShowStatus("");
@@ -21,7 +23,7 @@ void CZARN60TOOLDlg::OnReadCard() {
     if (outcome == protocol::SPECIAL_TOO_MANY)
         return;  // the reader never fell silent: nothing shown
     if (outcome != protocol::SPECIAL_OK) {
-        ShowStatus(protocol::SpecialOutcomeText(outcome));
+        ShowStatus(operations::SpecialOutcomeText(outcome));
         EnableControl(IDC_DOWNLOAD, true);
         EnableControl(IDC_FACTORY, true);
         return;

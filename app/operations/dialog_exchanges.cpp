@@ -4,14 +4,14 @@
 
 namespace operations {
 
-protocol::ConfigWriteOutcome WriteConfigOverSerial(CZARN60TOOLDlg& dlg,
-                                                   const protocol::ConfigWriteImage& image,
-                                                   uint32_t replyTimeoutMs) {
+DialogWriteOutcome WriteConfigOverSerial(CZARN60TOOLDlg& dlg,
+                                         const protocol::ConfigWriteImage& image,
+                                         uint32_t replyTimeoutMs) {
     // The poll would otherwise swallow the reader's reply.
     dlg.KillTimer();
     const std::string com = dlg.ComText();
-    if (com.empty()) return {protocol::WRITE_NO_PORT_NUMBER};
-    protocol::ConfigWriteOutcome outcome =
+    if (com.empty()) return std::nullopt;
+    const protocol::ConfigWriteOutcome outcome =
         protocol::WriteConfigToPort(LeadingNumber(com), image, replyTimeoutMs, [&dlg](bool isBusy) {
             dlg.EnableControl(IDC_DOWNLOAD, !isBusy);
             dlg.EnableControl(IDC_FACTORY, !isBusy);
@@ -20,27 +20,22 @@ protocol::ConfigWriteOutcome WriteConfigOverSerial(CZARN60TOOLDlg& dlg,
     return outcome;
 }
 
-protocol::ConfigReadOutcome ReadConfigOverSerial(CZARN60TOOLDlg& dlg,
-                                                 protocol::ConfigReadImage& image) {
+DialogReadOutcome ReadConfigOverSerial(CZARN60TOOLDlg& dlg, protocol::ConfigReadImage& image) {
     const std::string com = dlg.ComText();
-    if (com.empty()) return protocol::READ_NO_PORT_NUMBER;
+    if (com.empty()) return std::nullopt;
     return protocol::ReadConfigFromPort(LeadingNumber(com), image);
 }
 
-void SendCommandFromDialog(CZARN60TOOLDlg& dlg, uint8_t command) {
+DialogSpecialOutcome SendCommandFromDialog(CZARN60TOOLDlg& dlg, uint8_t command) {
     dlg.KillTimer();
     g_strReceived.clear();
     const std::string com = dlg.ComText();
-    if (com.empty()) {
-        dlg.ShowStatus("please setup Serial number");
-        return;
-    }
-    if (protocol::SendCommandToPort(LeadingNumber(com), command) != protocol::SPECIAL_OK) {
-        dlg.ShowStatus("Port Number Error");
-        return;
-    }
+    if (com.empty()) return std::nullopt;
+    const protocol::SpecialOutcome outcome =
+        protocol::SendCommandToPort(LeadingNumber(com), command);
     // The answer is not awaited here: the poll shows it byte by byte as it comes.
-    dlg.SetTimer(POLL_PERIOD_MS);
+    if (outcome == protocol::SPECIAL_OK) dlg.SetTimer(POLL_PERIOD_MS);
+    return outcome;
 }
 
 }  // namespace operations

@@ -14,12 +14,12 @@ void CZARN60TOOLDlg::OnDownloadSetting() {
     }
     const protocol::ConfigWriteImage image =
         protocol::MakeConfigWriteImage(std::get<protocol::ReaderConfig>(collected));
-    const protocol::ConfigWriteOutcome outcome =
+    const operations::DialogWriteOutcome outcome =
         g_connectionMode == CONNECTION_SERIAL
             ? operations::WriteConfigOverSerial(*this, image,
                                                 protocol::DOWNLOAD_SERIAL_REPLY_TIMEOUT_MS)
-            : protocol::WriteConfigOverHid(image, true);
-    ShowStatus(protocol::DownloadOutcomeText(outcome));
+            : operations::DialogWriteOutcome(protocol::WriteConfigOverHid(image, true));
+    ShowStatus(operations::DownloadOutcomeText(outcome));
     EnableControl(IDC_DOWNLOAD, true);
     EnableControl(IDC_FACTORY, true);
 }

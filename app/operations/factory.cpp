@@ -53,10 +53,11 @@ void CZARN60TOOLDlg::OnFactoryDefault() {
     if (g_connectionMode == CONNECTION_SERIAL) {
         KillTimer();
         g_strReceived.clear();
-        const protocol::ConfigWriteOutcome outcome = operations::WriteConfigOverSerial(
+        const operations::DialogWriteOutcome outcome = operations::WriteConfigOverSerial(
             *this, protocol::FactoryWriteImageSerial(), protocol::FACTORY_SERIAL_REPLY_TIMEOUT_MS);
-        ShowStatus(protocol::FactoryOutcomeText(outcome));
-        if (outcome.result == protocol::WRITE_SENT) operations::SetFactoryControls(*this);
+        ShowStatus(operations::FactoryOutcomeText(outcome));
+        if (outcome && outcome->result == protocol::WRITE_SENT)
+            operations::SetFactoryControls(*this);
         return;
     }
     // Over USB g_strReceived is left as it is: only a serial exchange competes
@@ -65,7 +66,7 @@ void CZARN60TOOLDlg::OnFactoryDefault() {
     EnableControl(IDC_FACTORY, false);
     const protocol::ConfigWriteOutcome outcome =
         protocol::WriteConfigOverHid(protocol::FactoryWriteImageHid(), false);
-    ShowStatus(protocol::FactoryOutcomeText(outcome));
+    ShowStatus(operations::FactoryOutcomeText(outcome));
     if (outcome.result == protocol::WRITE_SENT) operations::SetFactoryControls(*this);
     EnableControl(IDC_DOWNLOAD, true);
     EnableControl(IDC_FACTORY, true);

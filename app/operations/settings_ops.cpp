@@ -48,9 +48,10 @@ void CZARN60TOOLDlg::OnSaveSettingToFile() {
         KillTimer();
         g_strReceived.clear();
         UpdateData(true);  // a failed length check has shown its message; go on
-        const protocol::ConfigReadOutcome outcome = operations::ReadConfigOverSerial(*this, image);
+        const operations::DialogReadOutcome outcome =
+            operations::ReadConfigOverSerial(*this, image);
         if (outcome != protocol::READ_OK) {
-            ShowStatus(protocol::ReadOutcomeText(outcome));
+            ShowStatus(operations::ReadOutcomeText(outcome));
             return;
         }
         UpdateData(false);
@@ -60,7 +61,7 @@ void CZARN60TOOLDlg::OnSaveSettingToFile() {
         const protocol::ConfigReadOutcome outcome =
             protocol::ReadConfigOverHid(protocol::SAVE_REPORT_PAUSE_MS, image);
         if (outcome != protocol::READ_OK) {
-            ShowStatus(protocol::ReadOutcomeText(outcome));
+            ShowStatus(operations::ReadOutcomeText(outcome));
             EnableControl(IDC_DOWNLOAD, true);
             EnableControl(IDC_FACTORY, true);
             return;
@@ -83,7 +84,7 @@ void CZARN60TOOLDlg::OnLoadSettingFromFile() {
     g_strReceived.clear();
     UpdateData(true);  // a failed length check has shown its message; go on
     if (ComText().empty()) {
-        ShowStatus("please setup Serial number");
+        ShowStatus(operations::NO_PORT_NUMBER_TEXT);
         return;
     }
     protocol::ConfigReadImage image{};

@@ -14,9 +14,10 @@ void CZARN60TOOLDlg::OnUploadSetting() {
     protocol::ConfigReadImage image{};
     if (g_connectionMode == CONNECTION_SERIAL) {
         UpdateData(true);  // a failed length check has shown its message; go on
-        const protocol::ConfigReadOutcome outcome = operations::ReadConfigOverSerial(*this, image);
+        const operations::DialogReadOutcome outcome =
+            operations::ReadConfigOverSerial(*this, image);
         if (outcome != protocol::READ_OK) {
-            ShowStatus(protocol::ReadOutcomeText(outcome));
+            ShowStatus(operations::ReadOutcomeText(outcome));
             return;
         }
         SetTimer(POLL_PERIOD_MS);
@@ -24,7 +25,7 @@ void CZARN60TOOLDlg::OnUploadSetting() {
         const protocol::ConfigReadOutcome outcome =
             protocol::ReadConfigOverHid(protocol::UPLOAD_REPORT_PAUSE_MS, image);
         if (outcome != protocol::READ_OK) {
-            ShowStatus(protocol::ReadOutcomeText(outcome));
+            ShowStatus(operations::ReadOutcomeText(outcome));
             EnableControl(IDC_DOWNLOAD, true);
             EnableControl(IDC_FACTORY, true);
             return;

@@ -7,13 +7,15 @@
 
 void CZARN60TOOLDlg::OnGetVersion() {
     if (g_connectionMode == CONNECTION_SERIAL) {
-        operations::SendCommandFromDialog(*this, protocol::CMD_GET_VERSION);
+        const operations::DialogSpecialOutcome outcome =
+            operations::SendCommandFromDialog(*this, protocol::CMD_GET_VERSION);
+        if (outcome != protocol::SPECIAL_OK) ShowStatus(operations::SpecialOutcomeText(outcome));
         return;
     }
     std::string text;
     const protocol::SpecialOutcome outcome = protocol::ReadVersionOverHid(&text);
     if (outcome != protocol::SPECIAL_OK) {
-        ShowStatus(protocol::SpecialOutcomeText(outcome));
+        ShowStatus(operations::SpecialOutcomeText(outcome));
         EnableControl(IDC_DOWNLOAD, true);
         EnableControl(IDC_FACTORY, true);
         return;
