@@ -42,7 +42,7 @@ void Usage(std::ostream& out) {
            "       zarn60-tool --list-devices\n"
            "\n"
            "Configures and tests the ZARN60 magnetic-stripe card reader. Without options it\n"
-           "opens the window \"ZARN TOOLS V2.7\".\n"
+           "opens the window \"ZARN TOOLS V" ZARN60_VERSION "\".\n"
            "\n"
            "  --simulate      attach the simulated reader (USB 0801:0005 and COM1)\n"
            "  --script FILE   run the dialog headless from a script ('-' = standard input)\n"
