@@ -144,6 +144,11 @@ std::string CZARN60TOOLDlg::ComText() const {
     return GetText(IDC_COM);
 }
 
+void CZARN60TOOLDlg::EnableWriteButtons(bool enabled) {
+    EnableControl(IDC_DOWNLOAD, enabled);
+    EnableControl(IDC_FACTORY, enabled);
+}
+
 void CZARN60TOOLDlg::OnUsb() {
     SliderSetPos(IDC_USB_SPEED, USB_SPEED_USB);
     g_connectionMode = CONNECTION_USB;

@@ -53,6 +53,8 @@ public:
     void ShowStatus(const std::string& text);
     // The text of the COM combo box.
     std::string ComText() const;
+    // Enables or disables the two buttons that write a configuration (Download, Factory).
+    void EnableWriteButtons(bool enabled);
 
     // --- Handlers (message map) ------------------------------------------------------
     // The dialog itself (app/zarn60_tool_dlg.cpp)

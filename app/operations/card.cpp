@@ -24,8 +24,7 @@ void CZARN60TOOLDlg::OnReadCard() {
         return;  // the reader never fell silent: nothing shown
     if (outcome != protocol::SPECIAL_OK) {
         ShowStatus(operations::SpecialOutcomeText(outcome));
-        EnableControl(IDC_DOWNLOAD, true);
-        EnableControl(IDC_FACTORY, true);
+        EnableWriteButtons(true);
         return;
     }
     // No data exchange back into the edits here: the members hold only what the last

@@ -12,10 +12,8 @@ DialogWriteOutcome WriteConfigOverSerial(CZARN60TOOLDlg& dlg,
     const std::string com = dlg.ComText();
     if (com.empty()) return std::nullopt;
     const protocol::ConfigWriteOutcome outcome =
-        protocol::WriteConfigToPort(LeadingNumber(com), image, replyTimeoutMs, [&dlg](bool isBusy) {
-            dlg.EnableControl(IDC_DOWNLOAD, !isBusy);
-            dlg.EnableControl(IDC_FACTORY, !isBusy);
-        });
+        protocol::WriteConfigToPort(LeadingNumber(com), image, replyTimeoutMs,
+                                    [&dlg](bool isBusy) { dlg.EnableWriteButtons(!isBusy); });
     if (outcome.result == protocol::WRITE_SENT) dlg.SetTimer(POLL_PERIOD_MS);
     return outcome;
 }

@@ -20,6 +20,5 @@ void CZARN60TOOLDlg::OnDownloadSetting() {
                                                 protocol::DOWNLOAD_SERIAL_REPLY_TIMEOUT_MS)
             : operations::DialogWriteOutcome(protocol::WriteConfigOverHid(image, true));
     ShowStatus(operations::DownloadOutcomeText(outcome));
-    EnableControl(IDC_DOWNLOAD, true);
-    EnableControl(IDC_FACTORY, true);
+    EnableWriteButtons(true);
 }

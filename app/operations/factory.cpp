@@ -45,8 +45,7 @@ void operations::SetFactoryControls(CZARN60TOOLDlg& dlg) {
     for (int id : {IDC_TRACK1_START, IDC_TRACK2_START, IDC_TRACK3_START, IDC_TRACK1_END,
                    IDC_TRACK2_END, IDC_TRACK3_END})
         dlg.SetText(id, "");
-    dlg.EnableControl(IDC_DOWNLOAD, true);
-    dlg.EnableControl(IDC_FACTORY, true);
+    dlg.EnableWriteButtons(true);
 }
 
 void CZARN60TOOLDlg::OnFactoryDefault() {
@@ -62,12 +61,10 @@ void CZARN60TOOLDlg::OnFactoryDefault() {
     }
     // Over USB g_strReceived is left as it is: only a serial exchange competes
     // with the poll.
-    EnableControl(IDC_DOWNLOAD, false);
-    EnableControl(IDC_FACTORY, false);
+    EnableWriteButtons(false);
     const protocol::ConfigWriteOutcome outcome =
         protocol::WriteConfigOverHid(protocol::FactoryWriteImageHid(), false);
     ShowStatus(operations::FactoryOutcomeText(outcome));
     if (outcome.result == protocol::WRITE_SENT) operations::SetFactoryControls(*this);
-    EnableControl(IDC_DOWNLOAD, true);
-    EnableControl(IDC_FACTORY, true);
+    EnableWriteButtons(true);
 }

@@ -26,8 +26,7 @@ void CZARN60TOOLDlg::OnUploadSetting() {
             protocol::ReadConfigOverHid(protocol::UPLOAD_REPORT_PAUSE_MS, image);
         if (outcome != protocol::READ_OK) {
             ShowStatus(operations::ReadOutcomeText(outcome));
-            EnableControl(IDC_DOWNLOAD, true);
-            EnableControl(IDC_FACTORY, true);
+            EnableWriteButtons(true);
             return;
         }
     }

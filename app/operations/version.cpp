@@ -16,8 +16,7 @@ void CZARN60TOOLDlg::OnGetVersion() {
     const protocol::SpecialOutcome outcome = protocol::ReadVersionOverHid(&text);
     if (outcome != protocol::SPECIAL_OK) {
         ShowStatus(operations::SpecialOutcomeText(outcome));
-        EnableControl(IDC_DOWNLOAD, true);
-        EnableControl(IDC_FACTORY, true);
+        EnableWriteButtons(true);
         return;
     }
     ShowStatus(text);
