@@ -79,9 +79,9 @@ void CZARN60TOOLDlg::OnDisableSS() {
         EnableControl(IDC_TRACK2_SS, true);
         EnableControl(IDC_TRACK3_SS, true);
         UpdateData(true);
-        m_strTrack1SS = "%";
-        m_strTrack2SS = ";";
-        m_strTrack3SS = "+";
+        m_strTrack1SS = DEFAULT_START_SENTINELS[0];
+        m_strTrack2SS = DEFAULT_START_SENTINELS[1];
+        m_strTrack3SS = DEFAULT_START_SENTINELS[2];
         UpdateData(false);
     }
 }
@@ -101,9 +101,9 @@ void CZARN60TOOLDlg::OnDisableES() {
         EnableControl(IDC_TRACK2_ES, true);
         EnableControl(IDC_TRACK3_ES, true);
         UpdateData(true);
-        m_strTrack1ES = "?";
-        m_strTrack2ES = "?";
-        m_strTrack3ES = "?";
+        m_strTrack1ES = DEFAULT_END_SENTINEL;
+        m_strTrack2ES = DEFAULT_END_SENTINEL;
+        m_strTrack3ES = DEFAULT_END_SENTINEL;
         UpdateData(false);
     }
 }

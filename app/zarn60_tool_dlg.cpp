@@ -30,12 +30,12 @@ int LeadingNumber(const std::string& text) {
 
 CZARN60TOOLDlg::CZARN60TOOLDlg()
     : ui::Dialog(res::MainDialogTemplate()),
-      m_strTrack1SS("%"),
-      m_strTrack2SS(";"),
-      m_strTrack3SS("+"),
-      m_strTrack1ES("?"),
-      m_strTrack2ES("?"),
-      m_strTrack3ES("?"),
+      m_strTrack1SS(DEFAULT_START_SENTINELS[0]),
+      m_strTrack2SS(DEFAULT_START_SENTINELS[1]),
+      m_strTrack3SS(DEFAULT_START_SENTINELS[2]),
+      m_strTrack1ES(DEFAULT_END_SENTINEL),
+      m_strTrack2ES(DEFAULT_END_SENTINEL),
+      m_strTrack3ES(DEFAULT_END_SENTINEL),
       m_strHiddenValue("1"),
       m_hIcon(res::IconPng()) {
     // Exchange order and limits of the member table.

@@ -31,6 +31,11 @@ using protocol::USB_SPEED_MAX;
 using protocol::USB_SPEED_SERIAL;
 using protocol::USB_SPEED_USB;
 
+// The sentinel edits' texts at start-up, after "Back to Default Factory Setting" and when
+// "Disable SS"/"Disable ES" is cleared: a start sentinel per track, one end sentinel for all.
+inline constexpr const char* DEFAULT_START_SENTINELS[3] = {"%", ";", "+"};
+inline constexpr const char* DEFAULT_END_SENTINEL = "?";
+
 // Leading decimal number of a text: blanks skipped, optional sign, digits up to the
 // first other character; 0 when there are none. Saturates instead of overflowing.
 int LeadingNumber(const std::string& text);

@@ -7,11 +7,10 @@
 #include "protocol/write_exchange.h"
 
 void operations::SetFactoryControls(CZARN60TOOLDlg& dlg) {
-    const char* const startTexts[3] = {"%", ";", "+"};
     for (int t = 0; t < 3; ++t) {
-        dlg.SetText(IDC_TRACK1_SS + t, startTexts[t]);
+        dlg.SetText(IDC_TRACK1_SS + t, DEFAULT_START_SENTINELS[t]);
         dlg.EnableControl(IDC_TRACK1_SS + t, true);
-        dlg.SetText(IDC_TRACK1_ES + t, "?");
+        dlg.SetText(IDC_TRACK1_ES + t, DEFAULT_END_SENTINEL);
         dlg.EnableControl(IDC_TRACK1_ES + t, true);
     }
     dlg.SetCheck(IDC_DISABLE_SS, false);
