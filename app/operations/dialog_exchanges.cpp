@@ -24,6 +24,22 @@ DialogReadOutcome ReadConfigOverSerial(CZARN60TOOLDlg& dlg, protocol::ConfigRead
     return protocol::ReadConfigFromPort(LeadingNumber(com), image);
 }
 
+bool ReadConfigOverCurrentLink(CZARN60TOOLDlg& dlg, uint32_t pauseMs,
+                               protocol::ConfigReadImage& image) {
+    if (g_connectionMode == CONNECTION_SERIAL) {
+        dlg.UpdateData(true);
+        const DialogReadOutcome outcome = ReadConfigOverSerial(dlg, image);
+        if (outcome == protocol::READ_OK) return true;
+        dlg.ShowStatus(ReadOutcomeText(outcome));
+        return false;
+    }
+    const protocol::ConfigReadOutcome outcome = protocol::ReadConfigOverHid(pauseMs, image);
+    if (outcome == protocol::READ_OK) return true;
+    dlg.ShowStatus(ReadOutcomeText(outcome));
+    dlg.EnableWriteButtons(true);
+    return false;
+}
+
 DialogSpecialOutcome SendCommandFromDialog(CZARN60TOOLDlg& dlg, uint8_t command) {
     dlg.KillTimer();
     g_strReceived.clear();

@@ -43,29 +43,13 @@ ui::FileDialogRequest OpenDialogRequest() {
 }  // namespace
 
 void CZARN60TOOLDlg::OnSaveSettingToFile() {
+    // Over USB the poll may keep running: it reads only the serial port.
+    if (g_connectionMode == CONNECTION_SERIAL) KillTimer();
+    g_strReceived.clear();
     protocol::ConfigReadImage image{};
-    if (g_connectionMode == CONNECTION_SERIAL) {
-        KillTimer();
-        g_strReceived.clear();
-        UpdateData(true);  // a failed length check has shown its message; go on
-        const operations::DialogReadOutcome outcome =
-            operations::ReadConfigOverSerial(*this, image);
-        if (outcome != protocol::READ_OK) {
-            ShowStatus(operations::ReadOutcomeText(outcome));
-            return;
-        }
-        UpdateData(false);
-    } else {
-        // Over USB the poll may keep running: it reads only the serial port.
-        g_strReceived.clear();
-        const protocol::ConfigReadOutcome outcome =
-            protocol::ReadConfigOverHid(protocol::SAVE_REPORT_PAUSE_MS, image);
-        if (outcome != protocol::READ_OK) {
-            ShowStatus(operations::ReadOutcomeText(outcome));
-            EnableWriteButtons(true);
-            return;
-        }
-    }
+    if (!operations::ReadConfigOverCurrentLink(*this, protocol::SAVE_REPORT_PAUSE_MS, image))
+        return;
+    if (g_connectionMode == CONNECTION_SERIAL) UpdateData(false);
 
     // A cancelled dialog leaves the path empty, which the write refuses like any
     // other.

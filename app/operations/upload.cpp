@@ -12,24 +12,9 @@ void CZARN60TOOLDlg::OnUploadSetting() {
     g_strReceived.clear();
 
     protocol::ConfigReadImage image{};
-    if (g_connectionMode == CONNECTION_SERIAL) {
-        UpdateData(true);  // a failed length check has shown its message; go on
-        const operations::DialogReadOutcome outcome =
-            operations::ReadConfigOverSerial(*this, image);
-        if (outcome != protocol::READ_OK) {
-            ShowStatus(operations::ReadOutcomeText(outcome));
-            return;
-        }
-        SetTimer(POLL_PERIOD_MS);
-    } else {
-        const protocol::ConfigReadOutcome outcome =
-            protocol::ReadConfigOverHid(protocol::UPLOAD_REPORT_PAUSE_MS, image);
-        if (outcome != protocol::READ_OK) {
-            ShowStatus(operations::ReadOutcomeText(outcome));
-            EnableWriteButtons(true);
-            return;
-        }
-    }
+    if (!operations::ReadConfigOverCurrentLink(*this, protocol::UPLOAD_REPORT_PAUSE_MS, image))
+        return;
+    if (g_connectionMode == CONNECTION_SERIAL) SetTimer(POLL_PERIOD_MS);
     operations::ShowReaderConfig(*this, image);
     ShowStatus("Get Setting Ok");
 }
