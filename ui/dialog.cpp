@@ -290,6 +290,13 @@ void Dialog::AppendSystemMenu(uint32_t command, const std::string& text) {
     m_systemMenu.push_back(MenuItem{command, text});
 }
 
+uint32_t Dialog::HelpCommand() const {
+    for (const MenuItem& item : m_systemMenu) {
+        if (item.command != 0) return item.command;
+    }
+    return 0;
+}
+
 // --- Data exchange --------------------------------------------------------------------
 
 bool Dialog::UpdateData(bool save) {

@@ -124,6 +124,9 @@ public:
     const std::vector<uint8_t>& Icon() const { return m_icon; }
     void AppendSystemMenu(uint32_t command, const std::string& text);
     const std::vector<MenuItem>& SystemMenu() const { return m_systemMenu; }
+    // The system command F1 runs in every view: the system menu's first item (About); 0 when
+    // the menu has none.
+    uint32_t HelpCommand() const;
 
     // Data exchange: save = controls to members (with length checks), else members to
     // controls. False when a text was longer than its limit.

@@ -221,13 +221,7 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent, QSize av
     connect(&m_timer, &QTimer::timeout, this, [this] { m_driver.TimerTick(); });
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, [this] {
-        if (!m_dialog) return;
-        for (const ui::Dialog::MenuItem& item : m_dialog->SystemMenu()) {
-            if (item.command != 0) {
-                RunSystemCommand(item.command);
-                return;
-            }
-        }
+        if (m_dialog && m_dialog->HelpCommand() != 0) RunSystemCommand(m_dialog->HelpCommand());
     });
     // The model keeps the focus too: a failed data exchange puts it back on an edit,
     // which must work also after the user has clicked elsewhere.

@@ -239,13 +239,9 @@ INT_PTR DialogWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
         }
         case WM_HELP:
             // F1 runs the system menu's first item (About), as it does in the Linux window.
-            if (m_dialog && !m_owner) {
-                for (const ui::Dialog::MenuItem& item : m_dialog->SystemMenu()) {
-                    if (item.command == 0) continue;
-                    const uint32_t command = item.command;
-                    m_driver.Run([&] { m_dialog->UserSysCommand(command); }, false);
-                    break;
-                }
+            if (m_dialog && !m_owner && m_dialog->HelpCommand() != 0) {
+                const uint32_t command = m_dialog->HelpCommand();
+                m_driver.Run([&] { m_dialog->UserSysCommand(command); }, false);
             }
             return TRUE;
         case WM_CONTEXTMENU:
