@@ -261,7 +261,17 @@ void CheckTexts() {
         {"caf\xE9", BytesToWide("caf\xE9")},            // not UTF-8
         {"\xC0\xAF", BytesToWide("\xC0\xAF")},          // overlong: not UTF-8 either
         {"\xF0\x9F\x98\x80", L"\xD83D\xDE00"},          // beyond the BMP: a surrogate pair
+        // Forms UTF-8 forbids are the code page's too: an encoded surrogate, a value past
+        // U+10FFFF, a sequence cut short, a continuation byte alone.
+        {"\xED\xA0\x80", BytesToWide("\xED\xA0\x80")},
+        {"\xF4\x90\x80\x80", BytesToWide("\xF4\x90\x80\x80")},
+        {"a\xE7\xA1", BytesToWide("a\xE7\xA1")},
+        {"\x80z", BytesToWide("\x80z")},
+        {"", L""},
     };
+    const std::wstring loneSurrogate{L'a', wchar_t(0xD800), L'b'};
+    Check(WideToUtf8(loneSurrogate) == std::string("a\xEF\xBF\xBD") + 'b',
+          "a lone surrogate becomes U+FFFD");
     Check(BytesToWide("\x80") == L"\u20AC" && WideToBytes(L"\u20AC") == "\x80",
           "the euro sign is 0x80");
     if (GetACP() == 936) {
