@@ -284,19 +284,22 @@ reader_serial_pull() {
 
 # What the usb or serial simulator received since the last call, in the runner's
 # `sim log` form: SIGUSR2 makes it append that and a line "sim log end" to its --log file
-# (it does the same when it ends).
+# (it does the same when it ends, so a reader that vanished has its last part there).
 reader_sim_log() {
   local which=$1 pid file marks
   pid=$(reader_get "$which.pid")
   file=$reader_work/logs/$which.log
   marks=$(grep -c '^sim log end$' "$file" 2>/dev/null || true)
-  [ -z "$pid" ] || kill -USR2 "$pid" 2>/dev/null || true
-  local until=$((SECONDS + 10))
-  while [ $SECONDS -lt $until ] &&
-    [ "$(grep -c '^sim log end$' "$file" 2>/dev/null || true)" -le "$marks" ]; do
-    sleep 0.02
-  done
-  awk -v skip="$marks" '/^sim log end$/ { n++; next } n == skip' "$file"
+  if [ -n "$pid" ] && kill -USR2 "$pid" 2>/dev/null; then
+    local until=$((SECONDS + 10))
+    while [ $SECONDS -lt $until ] &&
+      [ "$(grep -c '^sim log end$' "$file" 2>/dev/null || true)" -le "$marks" ]; do
+      sleep 0.02
+    done
+  fi
+  # The last part: after the last mark but one.
+  awk '/^sim log end$/ { last = part; part = ""; next } { part = part $0 "\n" }
+       END { printf "%s", last }' "$file"
 }
 
 # --- Chromium's managed policy ---------------------------------------------------------------
