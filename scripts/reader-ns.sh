@@ -119,13 +119,20 @@ reader_next() {  # counts NAME up and prints it
   reader_put "$1" "$n"
   echo "$n"
 }
+# Whether the process runs (not gone, not a zombie nobody has reaped yet: a simulator
+# started by a command that has ended is reaped by whoever adopted it).
+reader_alive() {
+  local state
+  state=$(sed -n 's/^[0-9]* (.*) \(.\).*/\1/p' "/proc/$1/stat" 2>/dev/null || true)
+  [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
+}
 # Ends a simulator started by any process here and waits until it is gone.
 reader_end() {
   local pid=$1
   [ -n "$pid" ] || return 0
   kill "$pid" 2>/dev/null || return 0
   wait "$pid" 2>/dev/null || true
-  for _ in $(seq 200); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.025; done
+  for _ in $(seq 200); do reader_alive "$pid" || return 0; sleep 0.025; done
 }
 
 reader_ns_cleanup() {
@@ -152,7 +159,7 @@ EOF
 # Waits until FILE has a line starting with PREFIX (20 s at most); prints the rest of it.
 reader_wait_line() {
   local file=$1 prefix=$2 pid=$3 until=$((SECONDS + 20)) value=""
-  while [ $SECONDS -lt $until ] && kill -0 "$pid" 2>/dev/null; do
+  while [ $SECONDS -lt $until ] && reader_alive "$pid"; do
     value=$(sed -n "s|^$prefix||p" "$file" 2>/dev/null | head -n1)
     [ -n "$value" ] && break
     sleep 0.05
@@ -290,7 +297,7 @@ reader_sim_log() {
   pid=$(reader_get "$which.pid")
   file=$reader_work/logs/$which.log
   marks=$(grep -c '^sim log end$' "$file" 2>/dev/null || true)
-  if [ -n "$pid" ] && kill -USR2 "$pid" 2>/dev/null; then
+  if [ -n "$pid" ] && reader_alive "$pid" && kill -USR2 "$pid" 2>/dev/null; then
     local until=$((SECONDS + 10))
     while [ $SECONDS -lt $until ] &&
       [ "$(grep -c '^sim log end$' "$file" 2>/dev/null || true)" -le "$marks" ]; do
