@@ -4,12 +4,12 @@
 // the runner (`zarn60-tool --simulate --script`, the same situation set with `sim` commands)
 // and compares the texts the user sees and the bytes the simulator received. Run by
 // scripts/web-check.sh inside the namespace of scripts/reader-ns.sh.
-import { chromium } from 'playwright-core';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
-import http from 'node:http';
 import path from 'node:path';
 import { parseArgs } from 'node:util';
+
+import { launch, listed, readersAt, serve, settled } from './harness.mjs';
 
 const { values: opt } = parseArgs({
   options: {
@@ -20,37 +20,7 @@ const { values: opt } = parseArgs({
 const url = `http://127.0.0.1:${opt.port}/`;
 const files = path.join(opt.work, 'files');
 fs.mkdirSync(files, { recursive: true });
-
-// --- The site, the browser, the readers -----------------------------------------------------
-const mime = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm',
-               '.png': 'image/png' };
-export function serve(site, port) {
-  const server = http.createServer((req, res) => {
-    let name = decodeURIComponent(new URL(req.url, url).pathname);
-    if (name.endsWith('/')) name += 'index.html';
-    const file = path.join(site, path.normalize(name));
-    fs.readFile(file, (err, data) => {
-      if (err || !file.startsWith(site)) { res.writeHead(404); res.end(); return; }
-      res.writeHead(200, { 'content-type': mime[path.extname(file)] || 'application/octet-stream',
-                           'cache-control': 'no-store' });
-      res.end(data);
-    });
-  });
-  return new Promise((ok) => server.listen(Number(port), '127.0.0.1', () => ok(server)));
-}
-
-export function launch(executablePath) {
-  return chromium.launch({
-    executablePath, headless: true,
-    args: ['--no-sandbox', '--disable-background-networking', '--disable-component-update',
-           '--no-first-run', '--disable-gpu'],
-  });
-}
-
-// scripts/reader-ns.sh COMMAND ARGS: plug, pull, start, stop a reader; `log usb|serial`.
-export function readers(...args) {
-  return execFileSync('bash', [opt.readers, ...args], { encoding: 'utf8' });
-}
+const readers = readersAt(opt.readers);
 
 // --- The runner ------------------------------------------------------------------------------
 // Runs the script; returns the texts its `get` lines printed (a check or radio button as
@@ -89,25 +59,6 @@ function shownAsBytes(text) {
 // runner's lines for the same.
 const testBox = (page) => page.getByRole('textbox', { name: 'Test Magnetic Reader' });
 
-// Waits until the dialog is idle and the test box has not changed for a while (the serial
-// answers arrive one byte a timer tick), a message box shows, or 3 s pass.
-async function settled(page) {
-  let last = null, since = Date.now();
-  const end = Date.now() + 3000;
-  while (Date.now() < end) {
-    const state = await page.evaluate(() => ({
-      busy: document.body.classList.contains('busy'),
-      box: document.querySelector('textarea.testbox').value,
-      message: document.getElementById('message').open,
-    }));
-    if (state.message) return;
-    const key = state.busy + state.box;
-    if (key !== last) { last = key; since = Date.now(); }
-    else if (!state.busy && Date.now() - since >= 250) return;
-    await page.waitForTimeout(25);
-  }
-}
-
 async function result(page) {
   await settled(page);
   const message = page.getByRole('alertdialog');
@@ -137,18 +88,6 @@ function checked(name, id) {
     page: async (page) => 'checked=' + ((await page.getByRole('radio', { name, exact: true }).isChecked()) ? 1 : 0),
     runner: [`get ${id}`],
   };
-}
-
-// The reader's list on the page says what the browser has granted and is plugged in.
-async function listed(page, what, present) {
-  const list = page.getByRole('list', { name: 'Readers and COM numbers' });
-  const pattern = what === 'usb' ? /USB reader 0801:0005/ : /COM1 /;
-  const end = Date.now() + 10000;
-  while (Date.now() < end) {
-    if (pattern.test(await list.innerText()) === present) return;
-    await page.waitForTimeout(50);
-  }
-  throw new Error(`the page does not list the ${what} reader as ${present ? 'present' : 'gone'}`);
 }
 
 const steps = {
