@@ -110,6 +110,47 @@ async function timeOp(page, name) {
   return { box, ms: shown ? shown[0] - clicks[clicks.length - 1] : NaN };
 }
 
+// The browser's own round trips in the same run, as a yardstick (shown, not judged): a
+// version request by sendReport to its inputreport, and by a WebSerial write to the last
+// of its 5 bytes, on a blank page of the same origin.
+async function roundTrips(browser) {
+  const context = await browser.newContext();
+  const page = await context.newPage();
+  await page.goto(url + 'blank.html');
+  const result = await page.evaluate(async (rounds) => {
+    const med = (xs) => xs.sort((a, b) => a - b)[Math.floor(xs.length / 2)];
+    const [device] = await navigator.hid.getDevices();
+    await device.open();
+    const hid = [];
+    for (let i = 0; i < rounds; ++i) {
+      const t0 = performance.now();
+      const answer = new Promise((ok) => device.addEventListener('inputreport', ok, { once: true }));
+      await device.sendReport(0, new Uint8Array([0x56, 0, 0, 0, 0, 0, 0, 0]));
+      await answer;
+      hid.push(performance.now() - t0);
+    }
+    await device.close();
+    const ports = await navigator.serial.getPorts();
+    const port = ports.find((p) => p.getInfo().usbVendorId === 0x0801);
+    await port.open({ baudRate: 9600 });
+    const writer = port.writable.getWriter(), reader = port.readable.getReader();
+    const serial = [];
+    for (let i = 0; i < rounds; ++i) {
+      const t0 = performance.now();
+      await writer.write(new Uint8Array([0x56]));
+      for (let n = 0; n < 5;) n += (await reader.read()).value.length;
+      serial.push(performance.now() - t0);
+    }
+    await reader.cancel();
+    reader.releaseLock();
+    writer.releaseLock();
+    await port.close();
+    return { hid: med(hid), serial: med(serial) };
+  }, 2 * runs + 1);
+  await context.close();
+  return result;
+}
+
 async function operations(browser, link, ops) {
   const context = await browser.newContext({ acceptDownloads: true });
   await context.addInitScript(() => { delete window.showSaveFilePicker; });
@@ -149,6 +190,10 @@ async function main() {
                 `(median of ${runs}; shown, not judged: the WebAssembly start-up is held, not chased)`);
     readers('usb-plug');
     readers('serial-plug');
+    const trips = await roundTrips(browser);
+    console.log(`browser round trips on a blank page: WebHID version request ${trips.hid.toFixed(1)} ms, ` +
+                `WebSerial version request (5 bytes at 9600 baud) ${trips.serial.toFixed(1)} ms ` +
+                '(yardstick, not judged)');
     const rows = [...await operations(browser, 'usb', usbOps), ...await operations(browser, 'serial', serialOps)];
     console.log(`\noperation time / floor, median of ${runs} runs (target <= ${TARGET.toFixed(2)})`);
     console.log('link    operation   floor ms   time ms   extra ms   ratio  verdict');
