@@ -72,8 +72,19 @@ phase "packages in place"
 # --- The arm64 build and its package -------------------------------------------------------
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# The page is the same on every architecture: the amd64 build's copy when it has one (made
+# by scripts/package.sh), else built here when emscripten is present, else none in either.
+site=""
+[ -f "$native/CMakeCache.txt" ] && site=$(sed -n 's/^ZARN60_WEB_SITE:PATH=//p' "$native/CMakeCache.txt")
+if [ -z "$site" ] || [ ! -f "$site/index.html" ]; then
+  site=""
+  if command -v emcmake >/dev/null; then
+    site=$build/web-site
+    bash scripts/web-build.sh "$site"
+  fi
+fi
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/aarch64-linux-gnu.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN60_WERROR=ON "${launcher[@]}"
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN60_WERROR=ON -DZARN60_WEB_SITE="$site" "${launcher[@]}"
 # CMake goes on without the window when Qt is missing; here that is a failure.
 [ -d "$build/gui" ] ||
   { echo "arm64-build.sh: the arm64 build has no window (Qt6 Widgets for arm64 not found)" >&2; exit 1; }
@@ -102,6 +113,7 @@ phase "ctest under qemu-user done"
 if [ ! -f "$native/CMakeCache.txt" ]; then
   cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN60_WERROR=ON "${launcher[@]}"
 fi
+cmake "$native" -DZARN60_WEB_SITE="$site" >/dev/null
 cmake --build "$native" -j"$(nproc)" --target zarn60-tool zarn60-sim zarn60 zarn60-icon \
   zarn60-man zarn60-changelog
 # Packed anew, so that the comparison is with what the same sources give.

@@ -1,16 +1,13 @@
 # shellcheck shell=bash disable=SC2154
 # Sourced by the checks that show simulated USB readers to Windows programs under Wine
 # (scripts/wine-hid-check.sh, scripts/wine-cli-check.sh): Wine's own HID bus driver
-# (winebus.sys, its udev/hidraw side) finds a hidraw node that `zarn60-sim --usb` serves over
-# FUSE, in a private mount namespace where:
-# - /dev is a tmpfs of links to the host's entries, plus hidraw0 -> the simulator's node;
-# - /sys is the simulator's sysfs-like tree (kernel-shaped: class/hidraw/hidraw0 leads to a
-#   hidraw device whose parent HID device carries HID_ID and the report descriptor);
-# - SYSTEMD_DEVICE_VERIFY_SYSFS=0, since libudev otherwise ignores a tree that is not sysfs;
-# - a fresh Wine prefix whose winebus has 'Enable SDL' = 0: its SDL bus fails without
-#   libSDL2 and no udev bus would follow.
-# Wine's bus enumerates once when it starts and keeps the node open; it sees no plugging
-# later (no udev events here), so each simulated reader gets a Wine session of its own.
+# (winebus.sys, its udev/hidraw side) finds the hidraw node that `zarn60-sim --usb` serves
+# over FUSE, in the private namespace of scripts/reader-ns.sh (which says how the node,
+# its sysfs entries and udev are shown), with a fresh Wine prefix whose winebus has
+# 'Enable SDL' = 0: its SDL bus fails without libSDL2 and no udev bus would follow.
+# Wine's bus enumerates when it starts and keeps the node open, so each simulated reader
+# gets a Wine session of its own here (reader-ns.sh can also plug and pull a reader while
+# Wine runs).
 #
 # The script sets `hid_exe` (zarn60-tool.exe: it creates the prefix and lists the readers)
 # and `sim` (the native zarn60-sim), then calls:
@@ -22,45 +19,34 @@
 #   unserve                 Wine stopped, the reader gone
 #   wine_up                 Wine started; true once its bus lists a reader
 
+# shellcheck source=scripts/reader-ns.sh
+. "$(dirname "${BASH_SOURCE[0]}")/reader-ns.sh"
+
 hid_env_enter() {
-  [ -z "${ZARN60_WINE_HID_NS:-}" ] || return 0
-  local name missing="" tool start status=0
+  [ -z "${ZARN60_READER_NS:-}" ] || return 0
+  local name missing="" tool
   name=$(basename "$0" .sh)
-  for tool in wine wineserver winepath unshare; do
+  for tool in wine wineserver winepath; do
     command -v "$tool" >/dev/null || missing="$missing $tool"
   done
   [ -z "$missing" ] || { echo "$name: missing:$missing" >&2; exit 1; }
-  [ "$(id -u)" = 0 ] || { echo "$name: needs root (mounts, FUSE)" >&2; exit 1; }
-  [ -c /dev/fuse ] || { echo "$name: no /dev/fuse" >&2; exit 1; }
   if [ ! -f "$hid_exe" ] || [ ! -x "$sim" ]; then
     echo "$name: no $hid_exe or $sim" >&2
     exit 1
   fi
-  start=$(date +%s)
-  ZARN60_WINE_HID_NS=1 unshare -m --propagation private bash "$0" "$@" || status=$?
-  echo "$name: $(($(date +%s) - start)) s"
-  exit "$status"
+  reader_sim=$sim
+  reader_ns_enter "$@"
 }
 
 hid_env_setup() {
   hid_work=$1
-  rm -rf "$hid_work"
-  mkdir -p "$hid_work/hostdev" "$hid_work/nosys" "$hid_work/files"
-  mount --rbind /dev "$hid_work/hostdev"
-  mount -t tmpfs -o mode=755 zarn60-dev /dev
-  local entry name
-  for entry in "$hid_work"/hostdev/*; do
-    name=$(basename "$entry")
-    case $name in hidraw*) continue ;; esac  # the host's readers stay out of sight
-    ln -s "$entry" "/dev/$name"
-  done
-  mount --bind "$hid_work/nosys" /sys
+  reader_sim=$sim
+  reader_ns_setup "$hid_work"
+  mkdir -p "$hid_work/files"
 
-  export WINEPREFIX="$hid_work/prefix" WINEDEBUG=${WINEDEBUG:--all} SYSTEMD_DEVICE_VERIFY_SYSFS=0
+  export WINEPREFIX="$hid_work/prefix" WINEDEBUG=${WINEDEBUG:--all}
   export WINEDLLOVERRIDES="mscoree,mshtml="
-  sim_pid=""
   xvfb_pid=""
-  trap hid_env_cleanup EXIT
 
   # Without a display, the installation of a newly found device fails now and then (its
   # COM apartment wants a window): a display of our own when there is none.
@@ -80,48 +66,23 @@ hid_env_setup() {
     /d 0 /f >/dev/null 2>&1
   wineserver -k 2>/dev/null || true
   wineserver -w
-  readers=0
 }
 
-hid_env_cleanup() {
+# Called by reader-ns.sh's trap before the readers stop.
+reader_ns_on_exit() {
   wineserver -k 2>/dev/null || true
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
 }
 
-# Serves one simulated reader with these options as /dev/hidraw0 and /sys. Each reader
-# prints into files of its own: the shell opens them in the background job, possibly after
-# the first look.
+# Serves one simulated reader with these options as /dev/hidraw0 and /sys.
 serve() {
-  readers=$((readers+1))
-  local out="$hid_work/sim-$readers.out" err="$hid_work/sim-$readers.err"
-  "$sim" --usb "$@" >"$out" 2>"$err" &
-  sim_pid=$!
-  local until=$((SECONDS + 20))
-  while [ $SECONDS -lt $until ] && kill -0 "$sim_pid" 2>/dev/null; do
-    grep -qs '^ZARN60_DEV_ROOT=' "$out" && break
-    sleep 0.05
-  done
-  local sys dev
-  sys=$(sed -n 's/^ZARN60_SYSFS_ROOT=//p' "$out" 2>/dev/null)
-  dev=$(sed -n 's/^ZARN60_DEV_ROOT=//p' "$out" 2>/dev/null)
-  if [ -z "$dev" ] || [ -z "$sys" ]; then
-    echo "$(basename "$0" .sh): zarn60-sim --usb $* did not start:" >&2
-    cat "$out" "$err" >&2 2>/dev/null || true
-    exit 1
-  fi
-  mount --bind "$sys" /sys
-  ln -sfn "$dev/hidraw0" /dev/hidraw0
+  reader_usb_start "$@"
 }
 
 unserve() {
   wineserver -k 2>/dev/null || true
   wineserver -w
-  kill "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
-  sim_pid=""
-  umount /sys
-  rm -f /dev/hidraw0
+  reader_usb_stop
 }
 
 # Starts Wine and waits until its bus lists a reader (true) or has had time to (false). The

@@ -402,14 +402,7 @@ bool InProcessSimulation::Command(const std::string& args, std::ostream& out, st
         return true;
     }
     if (cmd == "log" && n == 1) {
-        const Reader::Received got = r.TakeLog();
-        for (const auto& report : got.usbReports) {
-            out << "sim rx usb " << HexBytes(report.data(), report.size()) << "\n";
-        }
-        if (!got.serialBytes.empty()) {
-            out << "sim rx serial " << HexBytes(got.serialBytes.data(), got.serialBytes.size())
-                << "\n";
-        }
+        out << ReceivedText(r.TakeLog());
         return true;
     }
     return fail("unknown sim command: " + args);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 namespace sim {
@@ -17,6 +18,26 @@ std::string HexBytes(const uint8_t* data, size_t size) {
         text += digits[data[i] & 0x0F];
     }
     return text;
+}
+
+std::string ReceivedText(const Reader::Received& received) {
+    std::string text;
+    for (const auto& report : received.usbReports) {
+        text += "sim rx usb " + HexBytes(report.data(), report.size()) + "\n";
+    }
+    if (!received.serialBytes.empty()) {
+        text += "sim rx serial " +
+                HexBytes(received.serialBytes.data(), received.serialBytes.size()) + "\n";
+    }
+    return text;
+}
+
+bool AppendReceived(const std::string& path, Reader* reader) {
+    const std::string text = ReceivedText(reader->TakeLog()) + "sim log end\n";
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out << text;
+    out.flush();
+    return out.good();
 }
 
 bool ParseHexBytes(const std::string& text, std::vector<uint8_t>* bytes) {
@@ -119,10 +140,13 @@ const char* SimUsageText() {
            "                    the version text it answers (default V2.10)\n"
            "  --card TRACKS     the card it reads: track1|track2|track3 without sentinels\n"
            "  --swipe-every MS  swipe the card every MS ms\n"
+           "  --log FILE        on SIGUSR2 and when it ends, append what it received since\n"
+           "                    the last time to FILE (as the runner's `sim log`), then\n"
+           "                    the line \"sim log end\"\n"
            "  -h, --help        this text\n"
            "  --version         the program's version\n"
            "\n"
-           "Send SIGUSR1 to swipe the card once. Stops on SIGINT or SIGTERM.\n"
+           "Send SIGUSR1 to swipe the card once, SIGUSR2 to write the --log file. Stops on SIGINT or SIGTERM.\n"
            "\n"
            "Exit status: 0 stopped by a signal, or the reader vanished as asked; 1 the link\n"
            "could not be served (no pseudo-terminal, no FUSE) or output not written; 2 bad\n"
@@ -212,6 +236,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options,
                 return false;
             }
             o.card = ParseCardTracks(v);
+        } else if (a == "--log") {
+            if (!value(&o.logPath)) return false;
         } else if (a == "--swipe-every") {
             if (!number(1, 86400000, &n)) return false;
             o.swipeEveryMs = static_cast<uint32_t>(n);

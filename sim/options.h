@@ -23,6 +23,7 @@ struct SimOptions {
     std::string version = "V2.10";  // --reader-version TEXT
     Card card = DefaultCard();      // --card TRACKS
     uint32_t swipeEveryMs = 0;      // --swipe-every MS; 0 = only on SIGUSR1
+    std::string logPath;            // --log FILE: what it received, on SIGUSR2 and at the end
     bool help = false;
     bool showVersion = false;  // --version alone: the program's own version
 };
@@ -33,6 +34,15 @@ const char* SimUsageText();
 
 // Puts the options' reader settings (faults, version, card, report lengths) into a core.
 void ApplySimOptions(const SimOptions& options, Reader* reader);
+
+// What the reader received, as the runner's `sim log` prints it: one "sim rx usb HEX" line
+// per output report as written, then one "sim rx serial HEX" line with all serial bytes
+// (none when there are none).
+std::string ReceivedText(const Reader::Received& received);
+// Takes what the reader received since the last call and appends it to the file at path,
+// then the line "sim log end" (so that whoever asked sees the answer is complete). False
+// when the file cannot be written.
+bool AppendReceived(const std::string& path, Reader* reader);
 
 // "1b 01 ff": lower-case two-digit bytes separated by single blanks.
 std::string HexBytes(const uint8_t* data, size_t size);

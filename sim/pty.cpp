@@ -30,11 +30,12 @@ uint32_t NowMs() {
 }  // namespace
 
 const std::vector<int>& StopSignals() {
-    // Every ending signal sent from outside but SIGUSR1, which swipes a card.
+    // Every ending signal sent from outside but SIGUSR1, which swipes a card, and SIGUSR2,
+    // which writes the --log file.
     static const std::vector<int> signals = [] {
         std::vector<int> out;
         for (int sig : zarn::EndingSignals())
-            if (!zarn::IsFaultSignal(sig) && sig != SIGUSR1) out.push_back(sig);
+            if (!zarn::IsFaultSignal(sig) && sig != SIGUSR1 && sig != SIGUSR2) out.push_back(sig);
         return out;
     }();
     return signals;

@@ -14,7 +14,7 @@ namespace sim {
 // The signals that stop zarn60-sim in order (the line hung up, the served trees unmounted
 // and removed) instead of ending it where it stands: every catchable signal whose default
 // ends a program, but the faults (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS) and
-// SIGUSR1, which swipes a card.
+// SIGUSR1, which swipes a card, and SIGUSR2, which writes the --log file.
 const std::vector<int>& StopSignals();
 
 class PtyReader {

@@ -18,12 +18,16 @@ namespace {
 
 volatile sig_atomic_t g_stop = 0;
 volatile sig_atomic_t g_swipes = 0;
+volatile sig_atomic_t g_logs = 0;
 
 void OnStop(int) {
     g_stop = 1;
 }
 void OnSwipe(int) {
     g_swipes = g_swipes + 1;
+}
+void OnLog(int) {
+    g_logs = 1;
 }
 
 void Handle(int sig, void (*handler)(int)) {
@@ -45,18 +49,36 @@ int ServeSerial(const sim::SimOptions& options) {
     sim::ApplySimOptions(options, &pty.GetReader());
     for (int sig : sim::StopSignals()) Handle(sig, OnStop);
     Handle(SIGUSR1, OnSwipe);
+    Handle(SIGUSR2, OnLog);
+    bool logFailed = false;
+    // What it received, into the --log file (on SIGUSR2 and at the end).
+    auto writeLog = [&options, &pty, &logFailed] {
+        if (options.logPath.empty() || sim::AppendReceived(options.logPath, &pty.GetReader()))
+            return;
+        if (!logFailed) std::cerr << "zarn60-sim: cannot write " << options.logPath << "\n";
+        logFailed = true;
+    };
 
     std::cout << "ZARN60_COM" << options.com << "=" << pty.SlavePath() << std::endl;
     std::cerr << "zarn60-sim: reader on " << pty.SlavePath() << " (COM" << options.com
               << "); SIGUSR1 swipes a card; stop with Ctrl-C\n";
-    const int status = pty.Serve([] { return g_stop != 0; },
+    const int status = pty.Serve(
+        [&writeLog] {
+            if (g_logs) {
+                g_logs = 0;
+                writeLog();
+            }
+            return g_stop != 0;
+        },
                                  [] {
                                      if (g_swipes == 0) return false;
                                      g_swipes = g_swipes - 1;
                                      return true;
                                  },
                                  options.swipeEveryMs);
+    writeLog();
     if (status == 3) std::cerr << "zarn60-sim: the reader vanished (line hung up)\n";
+    if (logFailed) return 1;
     return status == 3 ? 0 : status;
 }
 

@@ -28,6 +28,7 @@ int ServeUsb(const SimOptions& options, std::ostream& out) {
     sigemptyset(&signals);
     for (int sig : StopSignals()) sigaddset(&signals, sig);
     sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &signals, &previous);
 
     int status = 0;
@@ -37,6 +38,17 @@ int ServeUsb(const SimOptions& options, std::ostream& out) {
         server.WithReader(
             node, [&options](Reader& reader, uint32_t) { ApplySimOptions(options, &reader); });
         server.RefreshReportDescriptor(node);
+
+        // What it received, into the --log file (on SIGUSR2 and at the end).
+        auto writeLog = [&server, &options, node, &status] {
+            if (options.logPath.empty()) return;
+            server.WithReader(node, [&options, &status](Reader& reader, uint32_t) {
+                if (!AppendReceived(options.logPath, &reader)) {
+                    std::cerr << "zarn60-sim: cannot write " << options.logPath << "\n";
+                    status = 1;
+                }
+            });
+        };
 
         std::string error;
         if (!server.Start(&error)) {
@@ -71,8 +83,13 @@ int ServeUsb(const SimOptions& options, std::ostream& out) {
                                       [](Reader& reader, uint32_t now) { reader.Swipe(now); });
                     continue;
                 }
+                if (sig == SIGUSR2) {
+                    writeLog();
+                    continue;
+                }
                 break;  // one of StopSignals()
             }
+            writeLog();
         }
         // The server's destructor unmounts and removes both trees.
     }

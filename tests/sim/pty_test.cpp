@@ -152,9 +152,9 @@ TEST(SimPty, ComNumberAndBadOptions) {
 
 // A signal whose default would end the simulator where it stands stops it in order instead:
 // it exits 0, its line hung up (the FUSE attachment, in the same way, unmounts
-// its trees).
+// its trees). SIGUSR1 and SIGUSR2 are its own (a swipe, the --log file).
 TEST(SimPty, EndingSignalsStopItInOrder) {
-    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGVTALRM}) {
+    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGVTALRM, SIGPROF}) {
         SCOPED_TRACE(::strsignal(sig));
         SimProcess sim;
         std::string line;
@@ -162,6 +162,56 @@ TEST(SimPty, EndingSignalsStopItInOrder) {
         sim.Signal(sig);
         EXPECT_EQ(sim.Stop(), 0);
     }
+}
+
+// --log FILE: what the reader received, in the runner's `sim log` form, appended on SIGUSR2
+// (each time only what came since) and when it ends; SIGUSR2 does not stop it.
+TEST(SimPty, ReceivedBytesGoToTheLogFileOnSignal) {
+    char logPath[] = "/tmp/zarn60-sim-log-XXXXXX";
+    const int logFd = mkstemp(logPath);
+    ASSERT_GE(logFd, 0);
+    close(logFd);
+    auto readLog = [&logPath](int ends) {
+        std::string text;
+        for (int i = 0; i < 200; ++i) {
+            text.clear();
+            FILE* f = std::fopen(logPath, "r");
+            if (f) {
+                char buf[512];
+                size_t n;
+                while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+                std::fclose(f);
+            }
+            int found = 0;
+            for (size_t at = text.find("sim log end\n"); at != std::string::npos;
+                 at = text.find("sim log end\n", at + 1))
+                ++found;
+            if (found >= ends) break;
+            ::usleep(10000);
+        }
+        return text;
+    };
+
+    SimProcess sim;
+    std::string line;
+    ASSERT_TRUE(sim.Start({"--serial", "--log", logPath}, &line));
+    const std::string path = line.substr(line.find('=') + 1);
+    ::setenv("ZARN60_COM3", path.c_str(), 1);
+    zarn::PortTable::CloseAll();
+    ASSERT_EQ(SerialLink::Open(3, 9600, 8, 0), 0);
+    ASSERT_EQ(SerialLink::WriteByte(3, 'V'), 0);
+    EXPECT_EQ(ReadFor(3, 100, 500), "V2.10");
+    sim.Signal(SIGUSR2);
+    EXPECT_EQ(readLog(1), "sim rx serial 56\nsim log end\n");
+    sim.Signal(SIGUSR2);
+    EXPECT_EQ(readLog(2), "sim rx serial 56\nsim log end\nsim log end\n");
+    ASSERT_EQ(SerialLink::WriteByte(3, 'S'), 0);
+    EXPECT_EQ(ReadFor(3, 56, 850).size(), 56u);
+    zarn::PortTable::CloseAll();
+    ::unsetenv("ZARN60_COM3");
+    EXPECT_EQ(sim.Stop(), 0);
+    EXPECT_EQ(readLog(3), "sim rx serial 56\nsim log end\nsim log end\nsim rx serial 53\nsim log end\n");
+    ::unlink(logPath);
 }
 
 }  // namespace
