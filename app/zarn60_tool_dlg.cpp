@@ -221,6 +221,13 @@ CAboutDlg::CAboutDlg() : ui::Dialog(res::AboutDialogTemplate()) {
 
 CAboutDlg::~CAboutDlg() = default;
 
+void CAboutDlg::DoModal(ui::Host& host, const std::function<void(CAboutDlg&)>& run) {
+    CAboutDlg about;
+    about.SetHost(&host);
+    about.Create();
+    if (run) run(about);
+}
+
 int CZARN60TOOLApp::InitInstance(ui::Host& host, const std::function<void(CZARN60TOOLDlg&)>& run) {
     CZARN60TOOLDlg dlg;
     dlg.SetHost(&host);

@@ -101,6 +101,11 @@ class CAboutDlg : public ui::Dialog {
 public:
     CAboutDlg();
     ~CAboutDlg() override;
+
+    // Shows the About box on `host`, a view made from AboutDialogTemplate() over the main
+    // dialog's: constructs it, creates its controls there and lets `run` drive it modally
+    // until it has ended (the view attaches to it and runs its own loop).
+    static void DoModal(ui::Host& host, const std::function<void(CAboutDlg&)>& run);
 };
 
 class CZARN60TOOLApp {

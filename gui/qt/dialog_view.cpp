@@ -37,6 +37,7 @@
 #include "gui/qt/control_symbols.h"
 #include "gui/qt/file_dialog.h"
 #include "gui/qt/template_widgets.h"
+#include "res/resources.h"
 #include "ui/accessible_names.h"
 #include "ui/dialog_keys.h"
 #include "ui/test_box_text.h"
@@ -773,12 +774,11 @@ void DialogView::ReturnFromModal() {
 
 void DialogView::ShowAbout() {
     const BusyCursorPause pause(m_busy);
-    CAboutDlg about;
-    DialogView view(about.Template(), this);
-    about.SetHost(&view);
-    about.Create();
-    view.Attach(&about);
-    view.Exec();
+    DialogView view(res::AboutDialogTemplate(), this);
+    CAboutDlg::DoModal(view, [&view](CAboutDlg& about) {
+        view.Attach(&about);
+        view.Exec();
+    });
     ReturnFromModal();
 }
 

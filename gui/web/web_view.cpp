@@ -150,18 +150,17 @@ PageState& State() {
 
 void PageView::ShowAbout() {
     if (zarn::web::WaitInFlight() || State().about) return;
-    CAboutDlg about;
-    PageView view(kAbout, about.Template());
-    about.SetHost(&view);
-    about.Create();
-    zarn_page_open_about(TemplateJson(about.Template(), about).c_str());
-    view.Attach(&about);
-    State().about = &view;
-    if (!about.IsEnded()) {
-        const zarn::web::PageWait wait;
-        zarn_page_wait_about();
-    }
-    State().about = nullptr;
+    PageView view(kAbout, res::AboutDialogTemplate());
+    CAboutDlg::DoModal(view, [&view](CAboutDlg& about) {
+        zarn_page_open_about(TemplateJson(about.Template(), about).c_str());
+        view.Attach(&about);
+        State().about = &view;
+        if (!about.IsEnded()) {
+            const zarn::web::PageWait wait;
+            zarn_page_wait_about();
+        }
+        State().about = nullptr;
+    });
 }
 
 PageView* ViewOf(int page) {

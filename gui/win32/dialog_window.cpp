@@ -7,6 +7,7 @@
 
 #include "base/win32/utf16.h"
 #include "gui/win32/dialog_template.h"
+#include "res/resources.h"
 #include "ui/dialog_keys.h"
 
 namespace gui::win32 {
@@ -736,12 +737,11 @@ std::optional<std::string> DialogWindow::FileDialog(const ui::FileDialogRequest&
 
 void DialogWindow::ShowAbout() {
     const BusyPause pause(m_paused, m_busy);
-    CAboutDlg about;
-    DialogWindow view(about.Template(), m_hwnd);
-    about.SetHost(&view);
-    about.Create();
-    view.Attach(&about);
-    view.RunModal();
+    DialogWindow view(res::AboutDialogTemplate(), m_hwnd);
+    CAboutDlg::DoModal(view, [&view](CAboutDlg& about) {
+        view.Attach(&about);
+        view.RunModal();
+    });
     ReturnFromModal();
 }
 
