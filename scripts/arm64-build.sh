@@ -303,7 +303,7 @@ if command -v Xvfb >/dev/null && command -v xwininfo >/dev/null && command -v im
   pids+=($!)
   shown=0
   for _ in $(seq 120); do
-    if DISPLAY=$display xwininfo -root -children 2>/dev/null | grep -q '"ZARN TOOLS V2.7'; then
+    if DISPLAY=$display xwininfo -root -children 2>/dev/null | grep -q '"ZARN TOOLS V'; then
       shown=1; break
     fi
     sleep 0.5

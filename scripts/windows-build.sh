@@ -237,7 +237,7 @@ if [ "$test" = 1 ]; then
   wine "$exe" --simulate >/dev/null 2>&1 &
   pids+=($!)
   for _ in $(seq 60); do
-    xwininfo -root -children 2>/dev/null | grep -q '"ZARN TOOLS V2.7' && break
+    xwininfo -root -children 2>/dev/null | grep -q '"ZARN TOOLS V' && break
     sleep 0.5
   done
   sleep 3  # its first paint

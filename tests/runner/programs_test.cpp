@@ -218,7 +218,7 @@ TEST(SimOptions, ReaderVersionAndProgramVersionAreApart) {
 // page every control by id and name.
 TEST_F(ProgramsTest, ManualPagesNameEveryOptionAndControl) {
     for (const auto& [path, page] :
-         {std::pair{kTool, "man/zarn60-tool.1"}, {kSim, "man/zarn60-sim.1"}}) {
+         {std::pair{kTool, "man/zarn60-tool.1.in"}, {kSim, "man/zarn60-sim.1.in"}}) {
         std::string man = testsupport::Slurp(std::filesystem::path(ZARN60_SOURCE_DIR) / page);
         ASSERT_FALSE(man.empty()) << page;
         man = std::regex_replace(man, std::regex(R"(\\-)"), "-");
