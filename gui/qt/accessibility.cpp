@@ -4,6 +4,7 @@
 #include <QAccessibleWidget>
 #include <QComboBox>
 #include <QLineEdit>
+#include <utility>
 
 #include "gui/qt/dialog_view.h"
 #include "gui/qt/template_widgets.h"
@@ -81,7 +82,7 @@ Announcer::Announcer(QWidget* parent, int quietMs) : QWidget(parent) {
     setAttribute(Qt::WA_DontShowOnScreen);
     m_quiet.setSingleShot(true);
     m_quiet.setInterval(quietMs);
-    connect(&m_quiet, &QTimer::timeout, this, &Announcer::Flush);
+    connect(&m_quiet, &QTimer::timeout, this, &Announcer::Due);
 }
 
 void Announcer::Replaced(const QString& text) {
@@ -110,6 +111,24 @@ QString Announcer::Latest(const QString& text) {
             return tail.mid(i).trimmed();
     }
     return tail.trimmed();
+}
+
+void Announcer::Due() {
+    // Still coming after kLongestWaitMs: what is said ends with the last whole line, and the
+    // line being received waits for its end (or for the quiet after it), so that no card is
+    // said in two halves.
+    if (m_gathering.isValid() && m_gathering.elapsed() >= kLongestWaitMs) {
+        const qsizetype end = m_pending.lastIndexOf(QLatin1Char('\n'));
+        if (end >= 0 && end + 1 < m_pending.size()) {
+            QString rest = m_pending.mid(end + 1);
+            m_pending.truncate(end + 1);
+            Flush();
+            m_pending = std::move(rest);
+            m_quiet.start();
+            return;
+        }
+    }
+    Flush();
 }
 
 void Announcer::Flush() {

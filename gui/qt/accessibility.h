@@ -39,6 +39,7 @@ public:
 
 private:
     static QString Latest(const QString& text);
+    void Due();  // the quiet time ran out, or the longest wait
     QTimer m_quiet;
     QElapsedTimer m_gathering;
     QString m_pending;

@@ -115,6 +115,8 @@ TEST_F(AnnounceTest, ALongBurstIsSaidAsItsLatestCardsInShortAnnouncements) {
     for (const std::string& text : said) {
         EXPECT_LE(QString::fromStdString(text).size(), gui::Announcer::kLongestSaid) << text;
         EXPECT_EQ(text.rfind("\u2402%B4111", 0), 0u) << "not a whole card first: " << text;
+        EXPECT_TRUE(QString::fromStdString(text).endsWith(QStringLiteral("?\u2403\u240d\u240a")))
+            << "not a whole card last: " << text;
     }
     ASSERT_FALSE(said.empty());
     EXPECT_NE(said.back().find("2912101?\u2403"), std::string::npos) << said.back();
