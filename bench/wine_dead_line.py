@@ -34,7 +34,7 @@ def wineserver_cpu(prefix):
             continue
         try:
             with open(f"/proc/{pid}/comm") as f:
-                if f.read().strip() != "wineserver":
+                if not f.read().strip().startswith("wineserver"):  # wineserver64 too
                     continue
             with open(f"/proc/{pid}/environ", "rb") as f:
                 env = f.read().split(b"\0")

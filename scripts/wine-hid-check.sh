@@ -2,7 +2,9 @@
 # zarn60-tool.exe under Wine against simulated USB readers, through the Win32 HID backend:
 # Wine's own HID bus driver (winebus.sys, its udev/hidraw side) finds a hidraw node that
 # `zarn60-sim --usb` serves over FUSE, and the program talks to it through SetupAPI, HID and
-# overlapped ReadFile/WriteFile as it would to a reader on Windows.
+# overlapped ReadFile/WriteFile as it would to a reader on Windows; last, one window that
+# runs while a reader is plugged in, pulled between operations and mid-download (udev's
+# add and remove events reach Wine's bus), and plugged back.
 #
 #   scripts/wine-hid-check.sh EXE SIM [WORK]
 #     EXE   zarn60-tool.exe (the cross build's build-windows/tools/zarn60-tool.exe)
@@ -14,7 +16,7 @@
 set -euo pipefail
 
 if [ $# -lt 2 ]; then
-  sed -n '2,14p' "$0" >&2
+  sed -n '2,16p' "$0" >&2
   exit 2
 fi
 hid_exe=$(realpath -m "$1")
@@ -147,6 +149,71 @@ wineserver -p
 expect "no reader" "$(printf '%s\n' "click IDC_DOWNLOAD" "get IDC_TEST_BOX" \
   "click IDC_GET_VERSION" "get IDC_TEST_BOX" | run)" \
   "$(printf '%s\n' "Open USB Device Failure!!!" "Open USB Device Failure!!!")"
+wineserver -k 2>/dev/null || true
+wineserver -w
+
+# --- Readers that come and go ---------------------------------------------------------------
+# One window under Wine all along, its bus running; the reader is plugged in and pulled with
+# the kernel's udev events (reader-ns.sh), as a user plugs a reader into a running program.
+# The window reads its script from a pipe, so each step happens while it runs. It reads
+# its input in blocks of 4096 bytes: each step is padded to one block with a comment.
+coproc window { wine "$exe" --script - 2>/dev/null; }
+window_in=${window[1]}; window_out=${window[0]}
+# Sends one operation (a control name) and prints the test box's text after it.
+press() {
+  local line="" step
+  step=$(printf 'click %s\nget IDC_TEST_BOX\n#' "$1")
+  printf '%s%*s\n' "$step" $((4096 - ${#step} - 1)) '' >&"$window_in"
+  IFS= read -r -t 90 line <&"$window_out" || true
+  printf '%s' "$line" | tr -d '\r' | sed -n -E 's/^ctl [0-9]+ kind=edit .* text="(.*)"$/\1/p'
+}
+# Presses until the text is WANT (Wine's bus takes a moment to follow an event); prints the
+# last text.
+press_until() {
+  local control=$1 want=$2 got="" until=$((SECONDS + 40))
+  while [ $SECONDS -lt $until ]; do
+    got=$(press "$control")
+    [ "$got" = "$want" ] && break
+    sleep 0.5
+  done
+  printf '%s' "$got"
+}
+no_reader="Open USB Device Failure!!!"
+expect "no reader yet in a running window" "$(press IDC_GET_VERSION)" "$no_reader"
+reader_usb_plug --reader-version V7.71
+expect "a reader plugged in while the window runs is found" \
+  "$(press_until IDC_GET_VERSION V7.71)" V7.71
+reader_usb_pull
+expect "a reader pulled between operations is gone" \
+  "$(press_until IDC_GET_VERSION "$no_reader")" "$no_reader"
+# The cable out: the node fails at once (its server killed, as the kernel's node fails when
+# the device goes), then the remove event.
+cable_out() {
+  kill -KILL "$(reader_get usb.pid)" 2>/dev/null || true
+  reader_usb_pull
+}
+# Plugged back with its answers 900 ms late (the download waits 1000 ms for its verdict), so
+# that a pull 0.4 s into a download comes after the eight reports, or among them when Wine
+# is slow: the download fails on a report or on the verdict, and says neither success nor
+# that no reader was found (the reader was there when it began).
+reader_usb_plug --reader-version V7.72 --slow 900
+expect "a reader plugged back is found again" "$(press_until IDC_DOWNLOAD "Setup ok")" "Setup ok"
+(sleep 0.4 && cable_out) &
+puller=$!
+got=$(press IDC_DOWNLOAD)
+wait "$puller"
+case $got in
+  "ZARN60 NO RESPONSE3" | "USB WRITE ERROR1" | "USB WRITE ERROR2" | "USB WRITE ERROR 3")
+    ok "a reader pulled mid-download: $got" ;;
+  *) bad "a reader pulled mid-download: \"$got\"" ;;
+esac
+expect "after a pull mid-download the reader is gone" \
+  "$(press_until IDC_DOWNLOAD "$no_reader")" "$no_reader"
+reader_usb_plug --reader-version V7.73
+expect "and found once more when plugged back" "$(press_until IDC_GET_VERSION V7.73)" V7.73
+exec {window_in}>&-
+# shellcheck disable=SC2154
+wait "$window_PID" 2>/dev/null || true
 wineserver -k 2>/dev/null || true
 wineserver -w
 

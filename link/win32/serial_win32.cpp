@@ -8,10 +8,14 @@
 // - A synchronous WriteFile without write time-outs waits as long as flow control holds
 //   the line: a write time-out is set at open so that each attempt returns in bounded
 //   time and the link's own deadline decides.
-// - ReadIntervalTimeout = ReadTotalTimeoutMultiplier = MAXDWORD with a constant between 0
-//   and MAXDWORD is the one combination that returns at once when a byte waits and
-//   otherwise waits up to the constant; a constant of 0 or MAXDWORD means something else,
-//   so 0 asks for an immediate return and MAXDWORD is clamped.
+// - A read never waits inside ReadFile: once the other end of the line has hung up (a
+//   reader pulled from a USB serial adapter, a closed pseudo-terminal under Wine), the
+//   line reports "readable" for ever with nothing to read, and a ReadFile that waits with
+//   time-outs turns into a busy loop of wake-ups until its deadline. ClearCommError tells
+//   how many bytes the driver holds without touching the line: a read takes a byte only
+//   when one is queued, with the time-outs that return at once (ReadIntervalTimeout =
+//   MAXDWORD, the others 0), and the wait for a byte sleeps in steps of at most 1 ms, so a
+//   dead line costs what a quiet one does and a byte still arrives within a millisecond.
 // - A port keeps its DCB and time-outs after the last handle closes: the settings and
 //   time-outs found at the open are put back before the handle is closed, so that the
 //   next program finds the port as we found it.
@@ -63,9 +67,10 @@ public:
     explicit Win32SerialPort(HANDLE h) : m_h(h) {
         m_foundTimeoutsKnown = GetCommTimeouts(m_h, &m_foundTimeouts) != 0;
         SetupComm(m_h, kQueueSize, kQueueSize);  // result not needed: defaults also work
-        m_timeouts.ReadIntervalTimeout = MAXDWORD;
-        m_timeouts.WriteTotalTimeoutConstant = kWriteAttemptMs;
-        SetCommTimeouts(m_h, &m_timeouts);
+        COMMTIMEOUTS timeouts{};
+        timeouts.ReadIntervalTimeout = MAXDWORD;  // a read returns at once
+        timeouts.WriteTotalTimeoutConstant = kWriteAttemptMs;
+        m_timeoutSet = SetCommTimeouts(m_h, &timeouts) != 0;
     }
     ~Win32SerialPort() override {
         // Pending output would hold the close up; it is dropped, as the next open would.
@@ -116,24 +121,24 @@ public:
         return written == 1 ? 1 : 0;
     }
 
-    bool SetReadTimeout(uint32_t timeoutMs) override {
-        DWORD constant = timeoutMs >= MAXDWORD ? MAXDWORD - 1 : timeoutMs;
-        m_timeouts.ReadIntervalTimeout = MAXDWORD;
-        m_timeouts.ReadTotalTimeoutMultiplier = constant ? MAXDWORD : 0;
-        m_timeouts.ReadTotalTimeoutConstant = constant;
-        m_timeoutSet = SetCommTimeouts(m_h, &m_timeouts) != 0;
-        m_timeoutFor = timeoutMs;
-        return m_timeoutSet;
-    }
+    // The time-outs are set once, at the open: every read returns at once (see above).
+    bool SetReadTimeout(uint32_t) override { return m_timeoutSet; }
 
     int ReadOne(uint8_t* byte, uint32_t timeoutMs) override {
-        if ((!m_timeoutSet || m_timeoutFor != timeoutMs) && !SetReadTimeout(timeoutMs)) return -1;
+        if (!m_timeoutSet) return -1;
         const ULONGLONG end = GetTickCount64() + timeoutMs;
         for (;;) {
-            DWORD got = 0;
-            if (ReadFile(m_h, byte, 1, &got, nullptr)) return got == 1 ? 1 : 0;
-            if (GetLastError() != ERROR_IO_INCOMPLETE) return -1;
-            if (GetTickCount64() > end) return 0;
+            DWORD errors = 0;
+            COMSTAT status{};
+            if (!ClearCommError(m_h, &errors, &status)) return -1;
+            if (status.cbInQue > 0) {
+                DWORD got = 0;
+                if (!ReadFile(m_h, byte, 1, &got, nullptr)) return -1;
+                if (got == 1) return 1;
+            }
+            const ULONGLONG now = GetTickCount64();
+            if (now >= end) return 0;
+            Sleep(1);
         }
     }
 
@@ -145,9 +150,7 @@ private:
     bool m_haveFound = false;
     COMMTIMEOUTS m_foundTimeouts{};
     bool m_foundTimeoutsKnown = false;
-    COMMTIMEOUTS m_timeouts{};
     bool m_timeoutSet = false;
-    uint32_t m_timeoutFor = 0;
 };
 
 class Win32SerialBackend final : public SerialBackend {
