@@ -155,15 +155,14 @@ wineserver -w
 # --- Readers that come and go ---------------------------------------------------------------
 # One window under Wine all along, its bus running; the reader is plugged in and pulled with
 # the kernel's udev events (reader-ns.sh), as a user plugs a reader into a running program.
-# The window reads its script from a pipe, so each step happens while it runs. It reads
-# its input in blocks of 4096 bytes: each step is padded to one block with a comment.
+# The window reads its script from a pipe, a line at a time, so each step happens while it
+# runs.
 coproc window { wine "$exe" --script - 2>/dev/null; }
 window_in=${window[1]}; window_out=${window[0]}
 # Sends one operation (a control name) and prints the test box's text after it.
 press() {
-  local line="" step
-  step=$(printf 'click %s\nget IDC_TEST_BOX\n#' "$1")
-  printf '%s%*s\n' "$step" $((4096 - ${#step} - 1)) '' >&"$window_in"
+  local line=""
+  printf 'click %s\nget IDC_TEST_BOX\n' "$1" >&"$window_in"
   IFS= read -r -t 90 line <&"$window_out" || true
   printf '%s' "$line" | tr -d '\r' | sed -n -E 's/^ctl [0-9]+ kind=edit .* text="(.*)"$/\1/p'
 }

@@ -42,7 +42,16 @@ protected:
     int_type underflow() override {
         if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
         errno = 0;
-        const size_t n = std::fread(m_buffer, 1, sizeof m_buffer, m_file);
+        // Up to the end of a line and no further: a script fed a line at a time through a
+        // pipe (a program driving the runner step by step) has each line run as it comes,
+        // not when a whole buffer has arrived.
+        size_t n = 0;
+        while (n < sizeof m_buffer) {
+            const int c = std::getc(m_file);
+            if (c == EOF) break;
+            m_buffer[n++] = static_cast<char>(c);
+            if (c == '\n') break;
+        }
         if (n == 0) {
             if (std::ferror(m_file)) m_error = errno != 0 ? errno : EIO;
             return traits_type::eof();

@@ -2,6 +2,7 @@
 // cannot run, output that cannot be written, and the manual pages that describe them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -137,6 +139,47 @@ TEST_F(ProgramsTest, ScriptsThatCannotRunAreRefusedInOneLine) {
         EXPECT_EQ(Lines(said), 1u) << said.substr(0, 200);
         EXPECT_NE(said.find(c.says), std::string::npos) << said.substr(0, 200);
     }
+}
+
+// A program that drives the runner through a pipe, a line at a time, gets each answer
+// before it sends the next line (the pipe stays open meanwhile).
+TEST_F(ProgramsTest, AScriptOnAPipeRunsEachLineAsItComes) {
+    int in[2], out[2];
+    ASSERT_EQ(pipe(in), 0);
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+        execl(kTool.c_str(), kTool.c_str(), "--simulate", "--script", "-", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    std::string said;
+    for (const char* line : {"click IDC_GET_VERSION\n", "get IDC_TEST_BOX\n"}) {
+        ASSERT_EQ(write(in[1], line, strlen(line)), static_cast<ssize_t>(strlen(line)));
+    }
+    // The answer to the last line, while its input is still open.
+    pollfd p{out[0], POLLIN, 0};
+    const auto answered = [&said] {
+        const size_t at = said.find("ctl 1052");
+        return at != std::string::npos && said.find('\n', at) != std::string::npos;
+    };
+    while (!answered() && poll(&p, 1, 30000) == 1) {
+        char buf[512];
+        const ssize_t n = read(out[0], buf, sizeof buf);
+        if (n <= 0) break;
+        said.append(buf, static_cast<size_t>(n));
+    }
+    EXPECT_TRUE(answered()) << "no answer before the end of input: " << said;
+    close(in[1]);
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(ProgramsTest, OutputOnAFullDeviceIsAFailure) {
