@@ -418,8 +418,8 @@ void DialogView::Mirror(size_t index) {
     // the exchange). Bytes the receive poll adds are not: its handler returns at once, and
     // the box is painted with the next frame like any other change.
     auto* area = qobject_cast<QPlainTextEdit*>(w);
-    if (area && testBoxChange == ui::ViewDriver::TestBoxChange::Replaced &&
-        m_dialog->InHandler() && isVisible() && w->isVisible()) {
+    const bool added = testBoxChange == ui::ViewDriver::TestBoxChange::Appended && c.keptBytes > 0;
+    if (area && !added && m_dialog->InHandler() && isVisible() && w->isVisible()) {
         w->repaint();
         area->viewport()->repaint();
     }
