@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,8 +57,20 @@ double NowMs() {
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Seconds of real time one tick takes once the box holds `size` bytes.
-double SecondsPerTick(size_t size, int ticks) {
+// The processor time of the whole process (every thread of the window's), in ms.
+double CpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+struct TickCost {
+    double cpuSeconds = 0;   // processor time a tick takes: what the window costs
+    double wallSeconds = 0;  // real time a tick takes: what other load adds to it
+};
+
+// What one tick costs once the box holds `size` bytes.
+TickCost CostPerTick(size_t size, int ticks) {
     CZARN60TOOLDlg dlg;
     gui::DialogView view(res::MainDialogTemplate());
     dlg.SetHost(&view);
@@ -76,13 +89,16 @@ double SecondsPerTick(size_t size, int ticks) {
     QApplication::processEvents();
 
     const double start = NowMs();
+    const double startCpu = CpuMs();
     for (int i = 0; i < ticks; ++i) {
         dlg.TimerTick();
         QApplication::processEvents();
     }
-    const double seconds = (NowMs() - start) / 1000.0;
+    TickCost cost;
+    cost.cpuSeconds = (CpuMs() - startCpu) / 1000.0 / ticks;
+    cost.wallSeconds = (NowMs() - start) / 1000.0 / ticks;
     dlg.SetHost(nullptr);
-    return seconds / ticks;
+    return cost;
 }
 
 }  // namespace
@@ -93,35 +109,38 @@ int main(int argc, char** argv) {
     EndlessBackend backend;
     zarn::SetSerialBackend(&backend);
 
-    std::printf("%-10s %12s %14s %14s %12s %8s\n", "text", "ms/byte", "bytes/s able",
-                "kept up/poll", "vs line", "target");
-    // A byte may cost the window a tenth of a millisecond, whatever the box holds already.
+    std::printf("%-10s %12s %12s %14s %14s %12s %8s\n", "text", "ms/byte", "wall ms/byte",
+                "bytes/s able", "kept up/poll", "vs line", "target");
+    // A byte may cost the window a tenth of a millisecond of processor time, whatever the
+    // box holds already. Real time is shown beside it: on a busy machine it also holds
+    // the time other programs ran, which is not the window's.
     constexpr double kTargetMsPerByte = 0.1;
     constexpr double kMostGrowth = 2.0;  // 1 MB against 1 kB in the box
     bool met = true;
     double first = 0, last = 0;
     for (size_t size : {size_t{1000}, size_t{100000}, size_t{1000000}}) {
-        const double perTick = SecondsPerTick(size, 500);
-        const double able = 1.0 / perTick;
+        const TickCost cost = CostPerTick(size, 500);
+        const double able = 1.0 / cost.wallSeconds;
         const double keptUp = std::min(able, kPollCeiling);
-        const bool ok = perTick * 1000.0 <= kTargetMsPerByte;
+        const bool ok = cost.cpuSeconds * 1000.0 <= kTargetMsPerByte;
         met = met && ok;
-        if (first == 0) first = perTick;
-        last = perTick;
-        std::printf("%-10s %12.3f %14.0f %14.3f %12.3f %8s\n",
+        if (first == 0) first = cost.cpuSeconds;
+        last = cost.cpuSeconds;
+        std::printf("%-10s %12.3f %12.3f %14.0f %14.3f %12.3f %8s\n",
                     size >= 1000000  ? "1 MB"
                     : size >= 100000 ? "100 kB"
                                      : "1 kB",
-                    perTick * 1000.0, able, keptUp / kPollCeiling, able / kLineBytesPerSecond,
-                    ok ? "ok" : "OVER");
+                    cost.cpuSeconds * 1000.0, cost.wallSeconds * 1000.0, able,
+                    keptUp / kPollCeiling, able / kLineBytesPerSecond, ok ? "ok" : "OVER");
     }
     const double growth = last / first;
     met = met && growth <= kMostGrowth;
     std::printf("target: <= %.3f ms/byte each row; growth 1 MB / 1 kB %.2f (at most %.1f): %s\n",
                 kTargetMsPerByte, growth, kMostGrowth, met ? "met" : "MISSED");
     std::printf(
-        "kept up/poll: share of the poll's own 100 bytes/s it keeps up with (1.000 = "
-        "all); vs line: what it could take against the line's 960 bytes/s\n");
+        "ms/byte: processor time of the window a byte; kept up/poll: share of the poll's own "
+        "100 bytes/s it keeps up with in real time (1.000 = all); vs line: what it could take "
+        "against the line's 960 bytes/s\n");
     zarn::SetSerialBackend(nullptr);
     return met ? 0 : 3;  // 3: ran, but missed a target
 }

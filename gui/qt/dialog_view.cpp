@@ -94,10 +94,13 @@ private:
     int m_depth;
 };
 
-// Qt lays out a whole block of text again for every character added to it, so text that
-// arrives without line breaks is kept in blocks of at most about this many characters:
-// a longer last block is split where its last line starts, which shows the same lines.
+// Qt shapes and lays out a whole block of text again for every character added to it, so
+// text that arrives without line breaks is kept in blocks of at most about this many
+// characters: a longer last block is split where its last line starts, which shows the
+// same lines. Text added a few characters at a time (the receive poll) splits the last
+// block as soon as it wraps, so that each byte costs one line's layout, not a block's.
 constexpr int kMaxBlockChars = 1024;
+constexpr qsizetype kFewChars = 16;
 // Marks a block that continues the text of the one before it (no line break between).
 constexpr int kContinuesProperty = QTextFormat::UserProperty + 1;
 
@@ -367,6 +370,7 @@ void DialogView::Mirror(size_t index) {
     if (focused && m_dialog->ShownFocus() == res::IDC_STATIC && focusWidget() &&
         (focusWidget() == w || w->isAncestorOf(focusWidget())))
         focusWidget()->clearFocus();
+    auto testBoxChange = ui::ViewDriver::TestBoxChange::None;
     ++m_mirroring;
     {
         const QSignalBlocker block(w);
@@ -376,7 +380,7 @@ void DialogView::Mirror(size_t index) {
             const QString text = BytesToQString(c.text);
             if (edit->text() != text) edit->setText(text);
         } else if (qobject_cast<QPlainTextEdit*>(w)) {
-            MirrorTestBox(index, c);
+            testBoxChange = MirrorTestBox(index, c);
         } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
             if (button->isCheckable() && button->isChecked() != c.checked)
                 button->setChecked(c.checked);
@@ -412,22 +416,24 @@ void DialogView::Mirror(size_t index) {
     // Inside a handler nothing else gets to paint before it returns: the test box is
     // repainted at once, so each status shows while the exchange goes on; other controls
     // catch up when the handler returns (painting each of them mid-exchange only slowed
-    // the exchange).
+    // the exchange). Bytes the receive poll adds are not: its handler returns at once, and
+    // the box is painted with the next frame like any other change.
     auto* area = qobject_cast<QPlainTextEdit*>(w);
-    if (area && m_dialog->InHandler() && isVisible() && w->isVisible()) {
+    const bool added = testBoxChange == ui::ViewDriver::TestBoxChange::Appended && c.keptBytes > 0;
+    if (area && !added && m_dialog->InHandler() && isVisible() && w->isVisible()) {
         w->repaint();
         area->viewport()->repaint();
     }
 }
 
-void DialogView::MirrorTestBox(size_t index, const ui::Control& c) {
+ui::ViewDriver::TestBoxChange DialogView::MirrorTestBox(size_t index, const ui::Control& c) {
     auto* box = static_cast<QPlainTextEdit*>(m_widgets[index]);
     TestBoxLayout& layout = m_testBoxes[index];
     const int width = box->viewport()->width();
     const bool sameWidth = layout.width == width;
     size_t kept = 0;
     const auto change = m_driver.FollowTestBox(index, !sameWidth, &kept);
-    if (change == ui::ViewDriver::TestBoxChange::None) return;
+    if (change == ui::ViewDriver::TestBoxChange::None) return change;
     if (!layout.fontGiven && !c.text.empty()) {
         UseTestBoxFont(box);
         layout.fontGiven = true;
@@ -479,6 +485,7 @@ void DialogView::MirrorTestBox(size_t index, const ui::Control& c) {
     }
     layout.revision = c.textRevision;
     layout.width = width;
+    return change;
 }
 
 void DialogView::FillTestBox(QPlainTextEdit* box, QStringView display) {
@@ -504,8 +511,9 @@ void DialogView::AddToTestBox(QPlainTextEdit* box, QStringView display, qsizetyp
         InsertTestBoxText(cursor, display.mid(from, end - from).toString(), box->font());
         QTextBlock last = doc->lastBlock();
         m_testBoxWork += static_cast<uint64_t>(end - from) + static_cast<uint64_t>(last.length());
+        const bool few = end - from <= kFewChars;
         from = end;
-        if (last.length() <= kMaxBlockChars) continue;
+        if (last.length() <= (few ? 1 : kMaxBlockChars)) continue;
         doc->documentLayout()->blockBoundingRect(last);  // lays it out when it is not
         const QTextLayout* layout = last.layout();
         if (!layout || layout->lineCount() < 2) continue;

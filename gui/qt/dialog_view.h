@@ -106,7 +106,7 @@ private:
     void GiveFocus(QWidget* w);
     // After a modal box over the window has closed: the window active, the focus back.
     void ReturnFromModal();
-    void MirrorTestBox(size_t index, const ui::Control& c);
+    ui::ViewDriver::TestBoxChange MirrorTestBox(size_t index, const ui::Control& c);
     void FillTestBox(QPlainTextEdit* box, QStringView display);
     void AddToTestBox(QPlainTextEdit* box, QStringView display, qsizetype from);
     void Connect(size_t index);

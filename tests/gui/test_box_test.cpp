@@ -59,6 +59,8 @@ protected:
         return lines;
     }
 
+    void ExpectOneBlockLines(const std::string& text);
+
     CZARN60TOOLDlg dlg;
     std::unique_ptr<gui::DialogView> view;
 };
@@ -78,11 +80,37 @@ TEST_F(TestBoxGrowthTest, LongTextShowsTheLinesOneBlockWouldShow) {
     std::string text = "Port is opened now\r\n";
     for (int i = 0; i < 40; ++i) text += "%B4111 1111^DOE/JOHN^2912101? ";
     text += Received(6000) + "\r\nend";
+    // A byte at a time (the receive poll), a few, and large pieces are split differently.
+    for (const size_t step : {size_t{1}, size_t{7}, size_t{700}}) {
+        SCOPED_TRACE(step);
+        dlg.SetText(IDC_TEST_BOX, text.substr(0, 100));
+        for (size_t i = 100; i < text.size(); i += step) {
+            dlg.AppendText(IDC_TEST_BOX, text.substr(i, step));
+            if (step == 1) {
+                // What one more byte lays out again stays within a line.
+                const QTextBlock last = Box()->document()->lastBlock();
+                Box()->document()->documentLayout()->blockBoundingRect(last);
+                ASSERT_LE(last.layout()->lineCount(), 1) << "at byte " << i;
+            }
+        }
+        ASSERT_GT(Box()->blockCount(), 4) << "long runs are split into blocks";
+        guitest::ExpectMirrors(*view, dlg);
+        ExpectOneBlockLines(text);
+    }
+}
+
+TEST_F(TestBoxGrowthTest, TypingAtTheEndOfASplitLineKeepsTheBytes) {
+    std::string text = "Port is opened now\r\n";
+    text += Received(3000);
     dlg.SetText(IDC_TEST_BOX, text.substr(0, 100));
     for (size_t i = 100; i < text.size(); i += 7) dlg.AppendText(IDC_TEST_BOX, text.substr(i, 7));
-    ASSERT_GT(Box()->blockCount(), 4) << "long runs are split into blocks";
-    guitest::ExpectMirrors(*view, dlg);
+    Box()->moveCursor(QTextCursor::End);
+    QTest::keyClicks(Box(), "!");
+    EXPECT_EQ(dlg.GetText(IDC_TEST_BOX), text + "!");
+}
 
+// The box shows the lines one block holding the whole of `text` would show.
+void TestBoxGrowthTest::ExpectOneBlockLines(const std::string& text) {
     QPlainTextEdit oneBlock;
     oneBlock.setFont(Box()->font());
     oneBlock.setLineWrapMode(Box()->lineWrapMode());
@@ -94,11 +122,6 @@ TEST_F(TestBoxGrowthTest, LongTextShowsTheLinesOneBlockWouldShow) {
         QString::fromStdU16String(ui::RenderTestBox(text, ui::kLineBreakLf).display));
     ASSERT_EQ(oneBlock.viewport()->width(), Box()->viewport()->width());
     EXPECT_EQ(VisualLines(Box()), VisualLines(&oneBlock));
-
-    // Typing at the end of a split line keeps the bytes of the whole text.
-    Box()->moveCursor(QTextCursor::End);
-    QTest::keyClicks(Box(), "!");
-    EXPECT_EQ(dlg.GetText(IDC_TEST_BOX), text + "!");
 }
 
 }  // namespace
