@@ -126,7 +126,8 @@ mergeInto(LibraryManager.library, {
       if (!entry) {
         var info = port.getInfo ? port.getInfo() : {};
         entry = {number: zarnLinks.serial.length + 1, port: port, queue: [], head: 0,
-                 waiter: null, settings: null, reader: null, writer: null, closing: null,
+                 waiter: null, writeWaiter: null, settings: null, reader: null, writer: null,
+                 closing: null,
                  lost: false, vendorId: info.usbVendorId || 0, productId: info.usbProductId || 0};
         zarnLinks.serial.push(entry);
       }
@@ -140,8 +141,15 @@ mergeInto(LibraryManager.library, {
         entry.lost = true;
         entry.settings = null;
         zarnLinks.wake(entry, -1);
+        zarnLinks.wakeWriter(entry);
       });
       zarnLinks.changed();
+    },
+    // Ends a write waiting for its port's writer: the port went away or closed.
+    wakeWriter: function(entry) {
+      var waiter = entry.writeWaiter;
+      entry.writeWaiter = null;
+      if (waiter) waiter(-1);
     },
     closePort: function(entry) {
       var reader = entry.reader, writer = entry.writer, wasOpen = !!entry.settings;
@@ -152,6 +160,7 @@ mergeInto(LibraryManager.library, {
       entry.queue = [];
       entry.head = 0;
       zarnLinks.wake(entry, -1);
+      zarnLinks.wakeWriter(entry);
       entry.closing = before.then(function() {
         var steps = [];
         if (reader) steps.push(reader.cancel().catch(function() {}).then(function() {
@@ -192,6 +201,7 @@ mergeInto(LibraryManager.library, {
             if (entry.reader === reader) {
               entry.lost = true;
               zarnLinks.wake(entry, -1);
+              zarnLinks.wakeWriter(entry);
             }
           });
         };
@@ -312,11 +322,40 @@ mergeInto(LibraryManager.library, {
     entry.head = 0;
   },
   zarn_serial_write__deps: ['$zarnLinks'],
-  zarn_serial_write: function(number, value) {
+  // A byte counts as written once the port's writer has taken it: the wait ends with the
+  // writer's promise (1), or with -1 when it rejects, the port goes away meanwhile or
+  // timeoutMs passes. Without a wait (nested in another one) the byte is handed over
+  // and a failure shows in the next write or read.
+  zarn_serial_write: function(number, value, timeoutMs) {
     var entry = zarnLinks.serial[number - 1];
-    if (!entry || !entry.present || entry.lost || !entry.writer) return -1;
-    entry.writer.write(Uint8Array.of(value)).catch(function() { entry.lost = true; });
-    return 1;
+    var usable = function() { return entry && entry.present && !entry.lost && entry.writer; };
+    if (timeoutMs < 0) {
+      if (!usable()) return -1;
+      entry.writer.write(Uint8Array.of(value)).catch(function() { entry.lost = true; });
+      return 1;
+    }
+    return Asyncify.handleSleep(function(wakeUp) {
+      if (!usable()) { wakeUp(-1); return; }
+      var done = false, timer = 0;
+      var finish = function(result) {
+        if (done) return;
+        done = true;
+        clearTimeout(timer);
+        if (entry.writeWaiter === finish) entry.writeWaiter = null;
+        wakeUp(result);
+      };
+      entry.writeWaiter = finish;
+      var writer = entry.writer;
+      writer.write(Uint8Array.of(value)).then(function() {
+        // Taken by a writer that was replaced meanwhile (the port closed): not on the line.
+        finish(entry.writer === writer && usable() ? 1 : -1);
+      }, function() {
+        entry.lost = true;
+        finish(-1);
+      });
+      // A limit of seconds: a timer's few milliseconds late do not matter here.
+      timer = setTimeout(function() { finish(-1); }, timeoutMs);
+    });
   },
   zarn_serial_read__deps: ['$zarnLinks'],
   zarn_serial_read: function(number, target, timeoutMs) {
