@@ -42,15 +42,18 @@ mergeInto(LibraryManager.library, {
       waiter(value);
     },
     // A wait on an entry that ends with wake(), or with 0 after timeoutMs (< 0: never).
+    // A wake stops the time-out's wait, which would otherwise run on to its end.
     waitOn: function(entry, timeoutMs, wakeUp) {
-      var done = false;
+      var done = false, limit = null;
       entry.waiter = function(value) {
         if (done) return;
         done = true;
+        if (limit) limit.cancel();
         wakeUp(value);
       };
       if (timeoutMs >= 0) {
-        zarnPageWait(timeoutMs).then(function() {
+        limit = zarnPageWait(timeoutMs);
+        limit.then(function() {
           if (done) return;
           done = true;
           entry.waiter = null;
@@ -310,9 +313,21 @@ mergeInto(LibraryManager.library, {
     });
   },
   zarn_serial_close__deps: ['$zarnLinks'],
+  // A handle let go leaves a healthy port open in the browser, only emptied: closing and
+  // opening it there takes several milliseconds, and every exchange opens its port anew.
+  // The next open with the same settings takes it as it is (and empties it again); other
+  // settings, a lost port or the page's end close it.
   zarn_serial_close: function(number) {
     var entry = zarnLinks.serial[number - 1];
-    if (entry) zarnLinks.closePort(entry);
+    if (!entry) return;
+    if (entry.settings && entry.present && !entry.lost) {
+      entry.queue = [];
+      entry.head = 0;
+      zarnLinks.wake(entry, -1);
+      zarnLinks.wakeWriter(entry);
+      return;
+    }
+    zarnLinks.closePort(entry);
   },
   zarn_serial_purge__deps: ['$zarnLinks'],
   zarn_serial_purge: function(number) {

@@ -3,8 +3,11 @@
 // lives, also when it is unplugged and plugged in again). The page reads an open port all
 // the time into a queue; ReadOne takes from it, waiting on the event loop up to its
 // time-out, and WriteOne waits until the port's writer has taken its byte, so that a port
-// pulled out fails the write as on the desktop rather than the reply wait after it. The line settings are given when the port opens, so applying other settings
-// opens it again with them.
+// pulled out fails the write as on the desktop rather than the reply wait after it. The
+// line settings are given when the port opens, so applying other settings opens it again
+// with them. A handle closed leaves the browser's port open, emptied, for the next open
+// with the same settings: every exchange opens its port anew, and the browser takes
+// milliseconds to close and open one.
 #include <emscripten.h>
 
 #include <algorithm>
@@ -21,7 +24,7 @@ extern "C" {
 // link/web/web_links.js
 char* zarn_serial_list();  // "N present vendor product\n"..., malloc'd
 int zarn_serial_open(int number, int baudRate, int dataBits, int parity);  // 0 ok, 1 gone, 2 failed
-void zarn_serial_close(int number);
+void zarn_serial_close(int number);  // let go; the browser's port may stay open
 void zarn_serial_purge(int number);
 // Waits up to timeoutMs for the port's writer to take the byte (timeoutMs < 0: hands it
 // over without waiting): 1 taken, -1 refused, timed out or the port is gone.
