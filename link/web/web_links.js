@@ -300,8 +300,11 @@ mergeInto(LibraryManager.library, {
     return Asyncify.handleSleep(function(wakeUp) {
       var entry = zarnLinks.serial[number - 1];
       if (!entry || !entry.present) { wakeUp(1); return; }
+      // A buffer of one byte: the writer takes a byte only once the browser has handed the
+      // one before it to the port, so a write's promise says the line took it.
       var settings = {baudRate: baudRate, dataBits: dataBits, stopBits: 1,
-                      parity: ['none', 'odd', 'even'][parity] || 'none', flowControl: 'none'};
+                      parity: ['none', 'odd', 'even'][parity] || 'none', flowControl: 'none',
+                      bufferSize: 1};
       var now = entry.settings;
       if (now && !entry.lost && now.baudRate === settings.baudRate &&
           now.dataBits === settings.dataBits && now.parity === settings.parity) {
