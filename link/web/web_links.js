@@ -124,10 +124,23 @@ mergeInto(LibraryManager.library, {
     },
 
     // --- Serial ---
+    // The browser shows an adapter plugged in again as a new port: it takes the number of
+    // the first one pulled out with the same USB ids, so that the COM number stays.
     addPort: function(port) {
       var entry = zarnLinks.serial.find(function(e) { return e.port === port; });
+      var info = port.getInfo ? port.getInfo() : {};
+      if (!entry && info.usbVendorId) {
+        entry = zarnLinks.serial.find(function(e) {
+          return !e.present && e.vendorId === info.usbVendorId &&
+                 e.productId === (info.usbProductId || 0);
+        });
+        if (entry) {
+          zarnLinks.closePort(entry);
+          entry.port = port;
+          entry.lost = false;
+        }
+      }
       if (!entry) {
-        var info = port.getInfo ? port.getInfo() : {};
         entry = {number: zarnLinks.serial.length + 1, port: port, queue: [], head: 0,
                  waiter: null, writeWaiter: null, settings: null, reader: null, writer: null,
                  closing: null,
@@ -155,7 +168,7 @@ mergeInto(LibraryManager.library, {
       if (waiter) waiter(-1);
     },
     closePort: function(entry) {
-      var reader = entry.reader, writer = entry.writer, wasOpen = !!entry.settings;
+      var reader = entry.reader, writer = entry.writer, wasOpen = !!entry.settings, port = entry.port;
       var before = entry.closing || Promise.resolve();
       entry.reader = null;
       entry.writer = null;
@@ -173,7 +186,7 @@ mergeInto(LibraryManager.library, {
           try { writer.releaseLock(); } catch (e) {}
         }));
         return Promise.all(steps).then(function() {
-          return wasOpen ? entry.port.close().catch(function() {}) : null;
+          return wasOpen ? port.close().catch(function() {}) : null;
         });
       });
       return entry.closing;
