@@ -8,19 +8,22 @@ mergeInto(LibraryManager.library, {
       zarnPageWait(ms).then(function() { wakeUp(0); });
     });
   },
+  // The promise's cancel() ends the wait early without settling it.
   $zarnPageWait: function(ms) {
     var end = performance.now() + ms;
-    return new Promise(function(resolve) {
-      var channel = new MessageChannel();
+    var channel = new MessageChannel(), timer = 0, stopped = false;
+    var waiting = new Promise(function(resolve) {
       var step = function() {
+        if (stopped) return;
         var left = end - performance.now();
+        timer = 0;
         if (left <= 0) {
           channel.port1.close();
           resolve();
         } else if (left > 12) {
           // A timer may fire late on a busy machine: it hands over 10 ms early, the
           // messages take the rest.
-          setTimeout(step, left - 10);
+          timer = setTimeout(step, left - 10);
         } else {
           channel.port2.postMessage(0);
         }
@@ -29,5 +32,11 @@ mergeInto(LibraryManager.library, {
       // Even a wait of 0 ms lets the page run once (events, painting).
       channel.port2.postMessage(0);
     });
+    waiting.cancel = function() {
+      stopped = true;
+      if (timer) clearTimeout(timer);
+      channel.port1.close();
+    };
+    return waiting;
   },
 });

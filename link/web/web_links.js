@@ -42,15 +42,18 @@ mergeInto(LibraryManager.library, {
       waiter(value);
     },
     // A wait on an entry that ends with wake(), or with 0 after timeoutMs (< 0: never).
+    // A wake stops the time-out's wait, which would otherwise run on to its end.
     waitOn: function(entry, timeoutMs, wakeUp) {
-      var done = false;
+      var done = false, limit = null;
       entry.waiter = function(value) {
         if (done) return;
         done = true;
+        if (limit) limit.cancel();
         wakeUp(value);
       };
       if (timeoutMs >= 0) {
-        zarnPageWait(timeoutMs).then(function() {
+        limit = zarnPageWait(timeoutMs);
+        limit.then(function() {
           if (done) return;
           done = true;
           entry.waiter = null;
@@ -121,12 +124,26 @@ mergeInto(LibraryManager.library, {
     },
 
     // --- Serial ---
+    // The browser shows an adapter plugged in again as a new port: it takes the number of
+    // the first one pulled out with the same USB ids, so that the COM number stays.
     addPort: function(port) {
       var entry = zarnLinks.serial.find(function(e) { return e.port === port; });
+      var info = port.getInfo ? port.getInfo() : {};
+      if (!entry && info.usbVendorId) {
+        entry = zarnLinks.serial.find(function(e) {
+          return !e.present && e.vendorId === info.usbVendorId &&
+                 e.productId === (info.usbProductId || 0);
+        });
+        if (entry) {
+          zarnLinks.closePort(entry);
+          entry.port = port;
+          entry.lost = false;
+        }
+      }
       if (!entry) {
-        var info = port.getInfo ? port.getInfo() : {};
         entry = {number: zarnLinks.serial.length + 1, port: port, queue: [], head: 0,
-                 waiter: null, settings: null, reader: null, writer: null, closing: null,
+                 waiter: null, writeWaiter: null, settings: null, reader: null, writer: null,
+                 closing: null,
                  lost: false, vendorId: info.usbVendorId || 0, productId: info.usbProductId || 0};
         zarnLinks.serial.push(entry);
       }
@@ -140,11 +157,18 @@ mergeInto(LibraryManager.library, {
         entry.lost = true;
         entry.settings = null;
         zarnLinks.wake(entry, -1);
+        zarnLinks.wakeWriter(entry);
       });
       zarnLinks.changed();
     },
+    // Ends a write waiting for its port's writer: the port went away or closed.
+    wakeWriter: function(entry) {
+      var waiter = entry.writeWaiter;
+      entry.writeWaiter = null;
+      if (waiter) waiter(-1);
+    },
     closePort: function(entry) {
-      var reader = entry.reader, writer = entry.writer, wasOpen = !!entry.settings;
+      var reader = entry.reader, writer = entry.writer, wasOpen = !!entry.settings, port = entry.port;
       var before = entry.closing || Promise.resolve();
       entry.reader = null;
       entry.writer = null;
@@ -152,6 +176,7 @@ mergeInto(LibraryManager.library, {
       entry.queue = [];
       entry.head = 0;
       zarnLinks.wake(entry, -1);
+      zarnLinks.wakeWriter(entry);
       entry.closing = before.then(function() {
         var steps = [];
         if (reader) steps.push(reader.cancel().catch(function() {}).then(function() {
@@ -161,7 +186,7 @@ mergeInto(LibraryManager.library, {
           try { writer.releaseLock(); } catch (e) {}
         }));
         return Promise.all(steps).then(function() {
-          return wasOpen ? entry.port.close().catch(function() {}) : null;
+          return wasOpen ? port.close().catch(function() {}) : null;
         });
       });
       return entry.closing;
@@ -192,6 +217,7 @@ mergeInto(LibraryManager.library, {
             if (entry.reader === reader) {
               entry.lost = true;
               zarnLinks.wake(entry, -1);
+              zarnLinks.wakeWriter(entry);
             }
           });
         };
@@ -287,8 +313,11 @@ mergeInto(LibraryManager.library, {
     return Asyncify.handleSleep(function(wakeUp) {
       var entry = zarnLinks.serial[number - 1];
       if (!entry || !entry.present) { wakeUp(1); return; }
+      // A buffer of one byte: the writer takes a byte only once the browser has handed the
+      // one before it to the port, so a write's promise says the line took it.
       var settings = {baudRate: baudRate, dataBits: dataBits, stopBits: 1,
-                      parity: ['none', 'odd', 'even'][parity] || 'none', flowControl: 'none'};
+                      parity: ['none', 'odd', 'even'][parity] || 'none', flowControl: 'none',
+                      bufferSize: 1};
       var now = entry.settings;
       if (now && !entry.lost && now.baudRate === settings.baudRate &&
           now.dataBits === settings.dataBits && now.parity === settings.parity) {
@@ -300,9 +329,21 @@ mergeInto(LibraryManager.library, {
     });
   },
   zarn_serial_close__deps: ['$zarnLinks'],
+  // A handle let go leaves a healthy port open in the browser, only emptied: closing and
+  // opening it there takes several milliseconds, and every exchange opens its port anew.
+  // The next open with the same settings takes it as it is (and empties it again); other
+  // settings, a lost port or the page's end close it.
   zarn_serial_close: function(number) {
     var entry = zarnLinks.serial[number - 1];
-    if (entry) zarnLinks.closePort(entry);
+    if (!entry) return;
+    if (entry.settings && entry.present && !entry.lost) {
+      entry.queue = [];
+      entry.head = 0;
+      zarnLinks.wake(entry, -1);
+      zarnLinks.wakeWriter(entry);
+      return;
+    }
+    zarnLinks.closePort(entry);
   },
   zarn_serial_purge__deps: ['$zarnLinks'],
   zarn_serial_purge: function(number) {
@@ -312,11 +353,40 @@ mergeInto(LibraryManager.library, {
     entry.head = 0;
   },
   zarn_serial_write__deps: ['$zarnLinks'],
-  zarn_serial_write: function(number, value) {
+  // A byte counts as written once the port's writer has taken it: the wait ends with the
+  // writer's promise (1), or with -1 when it rejects, the port goes away meanwhile or
+  // timeoutMs passes. Without a wait (nested in another one) the byte is handed over
+  // and a failure shows in the next write or read.
+  zarn_serial_write: function(number, value, timeoutMs) {
     var entry = zarnLinks.serial[number - 1];
-    if (!entry || !entry.present || entry.lost || !entry.writer) return -1;
-    entry.writer.write(Uint8Array.of(value)).catch(function() { entry.lost = true; });
-    return 1;
+    var usable = function() { return entry && entry.present && !entry.lost && entry.writer; };
+    if (timeoutMs < 0) {
+      if (!usable()) return -1;
+      entry.writer.write(Uint8Array.of(value)).catch(function() { entry.lost = true; });
+      return 1;
+    }
+    return Asyncify.handleSleep(function(wakeUp) {
+      if (!usable()) { wakeUp(-1); return; }
+      var done = false, timer = 0;
+      var finish = function(result) {
+        if (done) return;
+        done = true;
+        clearTimeout(timer);
+        if (entry.writeWaiter === finish) entry.writeWaiter = null;
+        wakeUp(result);
+      };
+      entry.writeWaiter = finish;
+      var writer = entry.writer;
+      writer.write(Uint8Array.of(value)).then(function() {
+        // Taken by a writer that was replaced meanwhile (the port closed): not on the line.
+        finish(entry.writer === writer && usable() ? 1 : -1);
+      }, function() {
+        entry.lost = true;
+        finish(-1);
+      });
+      // A limit of seconds: a timer's few milliseconds late do not matter here.
+      timer = setTimeout(function() { finish(-1); }, timeoutMs);
+    });
   },
   zarn_serial_read__deps: ['$zarnLinks'],
   zarn_serial_read: function(number, target, timeoutMs) {

@@ -2,9 +2,12 @@
 // granted, in the order the page first saw them (a port keeps its number while the page
 // lives, also when it is unplugged and plugged in again). The page reads an open port all
 // the time into a queue; ReadOne takes from it, waiting on the event loop up to its
-// time-out, and WriteOne hands a byte to the port's writer, as a line's transmit buffer
-// takes it. The line settings are given when the port opens, so applying other settings
-// opens it again with them.
+// time-out, and WriteOne waits until the port's writer has taken its byte, so that a port
+// pulled out fails the write as on the desktop rather than the reply wait after it. The
+// line settings are given when the port opens, so applying other settings opens it again
+// with them. A handle closed leaves the browser's port open, emptied, for the next open
+// with the same settings: every exchange opens its port anew, and the browser takes
+// milliseconds to close and open one.
 #include <emscripten.h>
 
 #include <algorithm>
@@ -21,9 +24,11 @@ extern "C" {
 // link/web/web_links.js
 char* zarn_serial_list();  // "N present vendor product\n"..., malloc'd
 int zarn_serial_open(int number, int baudRate, int dataBits, int parity);  // 0 ok, 1 gone, 2 failed
-void zarn_serial_close(int number);
+void zarn_serial_close(int number);  // let go; the browser's port may stay open
 void zarn_serial_purge(int number);
-int zarn_serial_write(int number, int byte);  // 1 taken, -1 the port is gone
+// Waits up to timeoutMs for the port's writer to take the byte (timeoutMs < 0: hands it
+// over without waiting): 1 taken, -1 refused, timed out or the port is gone.
+int zarn_serial_write(int number, int byte, int timeoutMs);
 // 1 a byte, 0 none in time, -1 the port is gone.
 int zarn_serial_read(int number, uint8_t* byte, int timeoutMs);
 }
@@ -66,7 +71,11 @@ public:
         return zarn_serial_open(m_number, static_cast<int>(baudRate), byteSize, parity) == 0;
     }
     void Purge() override { zarn_serial_purge(m_number); }
-    int WriteOne(uint8_t byte) override { return zarn_serial_write(m_number, byte); }
+    int WriteOne(uint8_t byte) override {
+        if (web::WaitInFlight()) return zarn_serial_write(m_number, byte, -1);
+        const web::PageWait wait;
+        return zarn_serial_write(m_number, byte, static_cast<int>(SERIAL_WRITE_DEADLINE_MS));
+    }
     int ReadOne(uint8_t* byte, uint32_t timeoutMs) override {
         if (web::WaitInFlight()) return zarn_serial_read(m_number, byte, 0);
         const web::PageWait wait;

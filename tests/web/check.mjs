@@ -126,7 +126,7 @@ const steps = {
     // The runner's file joins its text after the run.
     runnerFile: (row) => path.join(files, `${row.tag}-runner.cfg`),
   },
-  plugUsb: plug('usb'), pullUsb: pull('usb'), plugSerial: plug('serial'),
+  plugUsb: plug('usb'), pullUsb: pull('usb'), plugSerial: plug('serial'), pullSerial: pull('serial'),
 };
 function load(file) {
   return {
@@ -147,7 +147,12 @@ function plug(what) {
 }
 function pull(what) {
   return {
-    page: async (page) => { readers(`${what}-pull`); await listed(page, what, false); },
+    // What the reader received goes with it: kept for the row's log.
+    page: async (page, row) => {
+      row.before = (row.before || []).concat(lines(readers('log', what)));
+      readers(`${what}-pull`);
+      await listed(page, what, false);
+    },
     runner: [what === 'usb' ? 'sim usb detach' : 'sim serial detach'],
   };
 }
@@ -184,6 +189,10 @@ const rows = [
   { name: 'serial pulled mid-exchange', serial: ['--vanish', '3'], steps: ['serial', 'open', 'download'] },
   { name: 'USB plugged in later', steps: ['version', 'plugUsb', 'version'] },
   { name: 'serial plugged in later', steps: ['serial', 'open', 'plugSerial', 'open', 'version'] },
+  // The port the page keeps open between exchanges goes with the reader, and the one
+  // plugged in again is opened afresh.
+  { name: 'serial pulled and plugged in again', serial: [],
+    steps: ['serial', 'open', 'version', 'pullSerial', 'version', 'plugSerial', 'version'] },
 ];
 
 function simLines(row) {
@@ -202,7 +211,9 @@ function simLines(row) {
 async function runRow(browser, row, tag) {
   row.tag = tag;
   readers('usb-stop');
-  readers('serial-stop');
+  // Pulled, not only stopped: a port the browser still believes in would stand beside the
+  // next one under its own COM number.
+  readers('serial-pull');
   if (row.usb) readers('usb-plug', ...row.usb);
   if (row.serial) readers('serial-plug', ...row.serial);
   const context = await browser.newContext({ acceptDownloads: true });
@@ -224,11 +235,14 @@ async function runRow(browser, row, tag) {
       if (step.runnerFile) savedAt.push([texts.length - 1, step.runnerFile(row)]);
       script.push(...(typeof step.runner === 'function' ? step.runner(row) : step.runner));
     }
-    const log = [];
+    const log = [...(row.before || [])];
     if (row.usb || row.steps.includes('plugUsb')) log.push(...lines(readers('log', 'usb')));
     if (row.serial || row.steps.includes('plugSerial')) log.push(...lines(readers('log', 'serial')));
     script.push('sim log');
     const want = runner(script);
+    // The runner's reader lives on through a pull, so its serial bytes are one line; the
+    // page's are one line per reader plugged in.
+    if (row.before) log.splice(0, log.length, ...joinedSerial(log));
     // The runner's saved files, read after its run, beside their texts.
     for (const [at, file] of savedAt) {
       want.texts[at] += ' / ' + (fs.existsSync(file) ? fs.readFileSync(file).toString('hex') : '(none)');
@@ -244,6 +258,19 @@ async function runRow(browser, row, tag) {
 }
 
 function lines(text) { return text.split('\n').filter(Boolean); }
+
+function joinedSerial(log) {
+  const out = [];
+  for (const line of log) {
+    const last = out.length - 1;
+    if (line.startsWith('sim rx serial ') && out[last]?.startsWith('sim rx serial ')) {
+      out[last] += line.slice('sim rx serial'.length);
+    } else {
+      out.push(line);
+    }
+  }
+  return out;
+}
 
 function compare(texts, wantTexts, log, wantLog) {
   const diffs = [];

@@ -67,12 +67,13 @@ export async function settled(page) {
 // The reader's list on the page says what the browser has granted and is plugged in.
 export async function listed(page, what, present) {
   const list = page.getByRole('list', { name: 'Readers and COM numbers' });
-  const pattern = what === 'usb' ? /USB reader 0801:0005/ : /COM1 /;
+  // A serial port keeps its COM number when it is pulled out, marked "(unplugged)".
+  const pattern = what === 'usb' ? /USB reader 0801:0005/ : /^COM1 (?!.*unplugged).*$/m;
   const end = Date.now() + 10000;
   while (Date.now() < end) {
     if (pattern.test(await list.innerText()) === present) return;
     await page.waitForTimeout(50);
   }
-  throw new Error(`the page does not list the ${what} reader as ${present ? 'present' : 'gone'}`);
+  throw new Error(`the page does not list the ${what} reader as ${present ? "present" : "gone"}: ${JSON.stringify(await list.innerText())}`);
 }
 
