@@ -105,7 +105,11 @@ def run(pyatspi, start_tool):
             session.wait_until(lock, lambda: len(shown) > before, 15)
             time.sleep(2)
         orca.terminate()
-        orca.wait(10)
+        try:
+            orca.wait(15)
+        except subprocess.TimeoutExpired:
+            orca.kill()  # what it had written is read all the same
+            orca.wait(5)
         lines = spoken()
         at = 0
         for button, said in CASES:
