@@ -56,7 +56,8 @@ def run(pyatspi, start_tool):
     lock = threading.Lock()
 
     def on_event(e):
-        if e.type.startswith("object:state-changed:showing") and e.detail1:
+        if (e.type.startswith("object:state-changed:showing") and e.detail1 and
+                e.source.getRoleName() == "notification"):
             with lock:
                 shown.append(e.source.name or "")
 
