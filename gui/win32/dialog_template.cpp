@@ -1,7 +1,11 @@
 #include "gui/win32/dialog_template.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "gui/win32/text16.h"
 #include "ui/dialog_keys.h"
+#include "ui/test_box_text.h"
 
 namespace gui::win32 {
 
@@ -178,6 +182,33 @@ bool FontHasGlyphs(HFONT font, const std::wstring& text) {
     for (size_t i = 0; i < text.size(); ++i)
         if (glyphs[i] == 0xFFFF && text[i] != L'\r' && text[i] != L'\n') return false;
     return true;
+}
+
+HFONT TestBoxFont(HFONT dialogFont) {
+    LOGFONTW lf{};
+    if (!dialogFont || !GetObjectW(dialogFont, sizeof lf, &lf)) return nullptr;
+    std::string bytes(256, '\0');
+    for (int b = 0; b < 256; ++b) bytes[static_cast<size_t>(b)] = static_cast<char>(b);
+    std::wstring shown;
+    for (char16_t ch : ui::RenderTestBox(bytes, ui::kLineBreakCrLf, AnsiCharset()).display)
+        if (ch != u'\r' && ch != u'\n') shown.push_back(static_cast<wchar_t>(ch));
+    if (FontHasGlyphs(dialogFont, shown)) return nullptr;
+    // Faces with the control pictures and the angle brackets: on Windows, then as a Linux
+    // host gives them to Wine.
+    static const wchar_t* const kFaces[] = {
+        L"Segoe UI Symbol", L"Lucida Sans Unicode", L"Arial Unicode MS",
+        L"FreeSans",        L"FreeSerif",           L"FreeMono",
+    };
+    for (const wchar_t* face : kFaces) {
+        const std::wstring name = face;
+        if (!FaceInstalled(name)) continue;
+        std::fill(std::begin(lf.lfFaceName), std::end(lf.lfFaceName), L'\0');
+        name.copy(lf.lfFaceName, name.size());
+        HFONT font = CreateFontIndirectW(&lf);
+        if (font && FontHasGlyphs(font, shown)) return font;
+        if (font) DeleteObject(font);
+    }
+    return nullptr;
 }
 
 namespace {

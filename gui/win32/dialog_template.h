@@ -45,6 +45,13 @@ std::wstring DialogFace(const res::DialogTemplate& tpl);
 // Whether `font` has a glyph of its own for every character of `text` (line breaks aside).
 bool FontHasGlyphs(HFONT font, const std::wstring& text);
 
+// The test box's font: `dialogFont`'s size and weight in the first face that has a glyph
+// for every character the box shows for the bytes 0 to 255 (the control symbols, the line
+// ends' symbols, the bracketed values, the code page's characters), the dialog's own face
+// first. Null when the dialog's face has them all or no face does: the box keeps the
+// dialog's font. The caller deletes a font it gets.
+HFONT TestBoxFont(HFONT dialogFont);
+
 // A message box laid out in `face`, for texts the system's message font cannot show
 // (Chinese on a system without linked fonts): the icon, the text, an OK button. Returns
 // when it is closed.

@@ -108,6 +108,7 @@ DialogWindow::~DialogWindow() {
     if (m_bigIcon) DestroyIcon(m_bigIcon);
     if (m_smallIcon) DestroyIcon(m_smallIcon);
     if (m_menuFont) DeleteObject(m_menuFont);
+    if (m_boxFont) DeleteObject(m_boxFont);
 }
 
 // --- Messages ---------------------------------------------------------------------------
@@ -137,6 +138,11 @@ void DialogWindow::OnInit(HWND hwnd) {
             // The test box shows the whole received text: a multi-line edit's own limit
             // (30,000 characters) would refuse the bytes after it.
             SendMessageW(w, EM_SETLIMITTEXT, 0, 0);
+            // Its symbols for line ends and control bytes in a face that has them.
+            if (!m_boxFont)
+                m_boxFont = TestBoxFont(
+                    reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)));
+            if (m_boxFont) SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(m_boxFont), FALSE);
         }
         const res::Kind kind = m_template.controls[index].kind;
         if (kind == res::Kind::Edit)

@@ -89,6 +89,7 @@ private:
     HICON m_bigIcon = nullptr;
     HICON m_smallIcon = nullptr;
     HFONT m_menuFont = nullptr;
+    HFONT m_boxFont = nullptr;  // the test box's, when the dialog's face lacks its symbols
     std::vector<std::unique_ptr<std::wstring>> m_menuTexts;  // items drawn here
     HCURSOR m_cursorBefore = nullptr;  // under the wait cursor of a user action
     uint32_t m_timerPeriod = 0;

@@ -1046,12 +1046,15 @@ private:
                                                      gui::win32::AnsiCharset())
                                        .display),
               "the next byte arrives: " + Narrow(TestBox()));
-        // Whether the box's own face draws the line-end and value forms (else the system's
-        // font linking does, or boxes show).
+        // The box's font draws every character it shows, the line-end and value forms
+        // included, rather than empty boxes. In a two-byte code page no face here has both
+        // the forms and the Chinese characters: the box keeps the dialog's face.
         const auto boxFont = reinterpret_cast<HFONT>(SendMessageW(Ctl(1052), WM_GETFONT, 0, 0));
-        std::printf(
-            "test box font %s the line-end and value forms\n",
-            gui::win32::FontHasGlyphs(boxFont, L"\u240D\u240A\u27E8\u27E9") ? "has" : "lacks");
+        const bool drawn = gui::win32::FontHasGlyphs(boxFont, TestBox());
+        if (GetACP() == 1252)
+            Check(drawn, "the test box's font draws what it shows: " + Narrow(TestBox()));
+        else
+            std::printf("test box font %s what it shows\n", drawn ? "draws" : "lacks some of");
         Mirrored("after the serial poll");
         // The box keeps growing past a multi-line edit's default limit of 30,000.
         const std::string line(99, 'C');
