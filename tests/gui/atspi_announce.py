@@ -90,13 +90,32 @@ def main(run_steps=None, screen="1280x1024x24"):
 
         return run_steps(pyatspi, start_tool)
     finally:
-        for p in reversed(procs):
-            p.terminate()
-        for p in procs:
-            try:
-                p.wait(5)
-            except subprocess.TimeoutExpired:
-                p.kill()
+        stop(procs)
+
+
+def stop(procs):
+    """Ends the processes, the last started first; kills those that do not end."""
+    for p in reversed(procs):
+        p.terminate()
+    for p in procs:
+        try:
+            p.wait(5)
+        except subprocess.TimeoutExpired:
+            p.kill()
+
+
+def find(obj, name):
+    """The first accessible under `obj` with this name (spaces around it aside), depth first;
+    None when none."""
+    for child in obj:
+        if child is None:
+            continue
+        if (child.name or "").strip() == name:
+            return child
+        found = find(child, name)
+        if found:
+            return found
+    return None
 
 
 def wait_until(lock, condition, seconds=10):
@@ -145,17 +164,6 @@ def run(pyatspi, start_tool):
                                            "object:state-changed:focused",
                                            "object:property-change:accessible-name")
     failures = []
-
-    def find(obj, name):
-        for child in obj:
-            if child is None:
-                continue
-            if child.name == name:
-                return child
-            found = find(child, name)
-            if found:
-                return found
-        return None
 
     def wait_for(condition, seconds=10):
         return wait_until(lock, condition, seconds)

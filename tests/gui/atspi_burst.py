@@ -66,17 +66,6 @@ def run(pyatspi, _start_tool):
     failures = []
     procs = []
 
-    def find(obj, name):
-        for child in obj:
-            if child is None:
-                continue
-            if (child.name or "").strip() == name:
-                return child
-            found = find(child, name)
-            if found:
-                return found
-        return None
-
     def start():
         # Its output to a file: a pipe nobody reads would stop it once full.
         out = tempfile.TemporaryFile(mode="w+")
@@ -103,7 +92,7 @@ def run(pyatspi, _start_tool):
             while time.time() < deadline:
                 app = next((a for a in pyatspi.Registry.getDesktop(0)
                             if a and a.name == "zarn60-tool"), None)
-                if app and find(app, "Open"):
+                if app and session.find(app, "Open"):
                     return app
                 time.sleep(0.2)
             tool.terminate()
@@ -113,9 +102,9 @@ def run(pyatspi, _start_tool):
     def steps():
         try:
             app = start()
-            find(app, "serial port").queryAction().doAction(0)
+            session.find(app, "serial port").queryAction().doAction(0)
             time.sleep(0.5)
-            find(app, "Open").queryAction().doAction(0)
+            session.find(app, "Open").queryAction().doAction(0)
             # Measured once the box holds more than one announcement may say: a window
             # that announced the whole burst would then say too much.
             if not session.wait_until(lock, lambda: sum(n for _, n in inserted) > 400, 60):
@@ -148,13 +137,7 @@ def run(pyatspi, _start_tool):
                                                          "under" if floor else "over", limit))
             print("latest announcement: %r" % latest)
         finally:
-            for p in reversed(procs):
-                p.terminate()
-            for p in procs:
-                try:
-                    p.wait(5)
-                except subprocess.TimeoutExpired:
-                    p.kill()
+            session.stop(procs)
 
     return session.on_bus(pyatspi, steps, failures)
 

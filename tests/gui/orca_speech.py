@@ -64,17 +64,6 @@ def run(pyatspi, start_tool):
     pyatspi.Registry.registerEventListener(on_event, "object:state-changed:showing",
                                            "object:property-change:accessible-name")
 
-    def find(obj, name):
-        for child in obj:
-            if child is None:
-                continue
-            if child.name == name:
-                return child
-            found = find(child, name)
-            if found:
-                return found
-        return None
-
     def steps():
         time.sleep(5)  # Orca comes up
         if orca.poll() is not None:
@@ -87,7 +76,7 @@ def run(pyatspi, start_tool):
             while not app and time.time() < deadline:
                 app = next((a for a in pyatspi.Registry.getDesktop(0)
                             if a and a.name == "zarn60-tool"), None)
-                if not app or not find(app, "Get Version"):
+                if not app or not session.find(app, "Get Version"):
                     app = None
                     time.sleep(0.2)
             if app:
@@ -102,7 +91,7 @@ def run(pyatspi, start_tool):
         for button, _ in CASES:
             with lock:
                 before = len(shown)
-            find(app, button).queryAction().doAction(0)
+            session.find(app, button).queryAction().doAction(0)
             session.wait_until(lock, lambda: len(shown) > before, 15)
             time.sleep(2)
         orca.terminate()
