@@ -2,6 +2,7 @@
 """The window's cost while a reader streams cards at the receive poll's full rate.
 
     bench/poll_stream.py BUILD_DIR [--windows BUILD_WINDOWS_DIR] [--seconds S]
+                         [--prefix WINEPREFIX]
 
 The Qt window (BUILD_DIR/tools/zarn60-tool) on a private X display, D-Bus session and
 accessibility bus, with a listener registered for the text, caret, name and showing events
@@ -13,8 +14,9 @@ CPU share, and its resident memory (VmRSS) at the end over the start is its grow
 against what the received text itself may take.
 
 With --windows, the Win32 window (BUILD_WINDOWS_DIR/tools/zarn60-tool.exe) under wine on the
-same display and the same kind of stream: its process's share and wineserver's, apart.
-Without wine or the .exe, that row is a note.
+same display and the same kind of stream: its process's share and wineserver's, apart,
+in a wine prefix of its own (--prefix, by default one under the temporary directory,
+kept between runs). Without wine, xdotool or the .exe, that row is a note.
 
 Exits 0 when every measured row meets its targets, 3 when one misses, 1 when it could not
 run (no display, no bus, the window never streamed).
@@ -38,8 +40,8 @@ import atspi_announce as session  # noqa: E402
 POLL_BYTES_A_SECOND = 100.0
 # A card of the simulator's default output (66 bytes on the line at 9600 baud, about
 # 70 ms) swiped every 400 ms: 165 bytes a second, more than the poll takes in, and far
-# less than the line carries, so the bytes waiting grow slowly and never fill the
-# pseudo-terminal.
+# less than the line carries, so the bytes waiting grow slowly (a full pseudo-terminal
+# would only make the simulator wait; it stays full).
 CARD = "B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|"
 SWIPE_EVERY_MS = 400
 WARM_UP_SECONDS = 4.0
@@ -246,53 +248,6 @@ def test_box(pyatspi, app):
     return walk(app)
 
 
-def main():
-    args = sys.argv[1:]
-    if not args or args[0].startswith("-"):
-        print(__doc__)
-        return EXIT_FAILED_TO_RUN
-    build = os.path.abspath(args[0])
-    seconds = float(args[args.index("--seconds") + 1]) if "--seconds" in args else 20.0
-    windows = os.path.abspath(args[args.index("--windows") + 1]) if "--windows" in args \
-        else None
-    prefix = os.path.abspath(args[args.index("--prefix") + 1]) if "--prefix" in args \
-        else os.path.join(tempfile.gettempdir(), "zarn60-poll-stream-prefix")
-    tool = os.path.join(build, "tools", "zarn60-tool")
-    sim = os.path.join(build, "tools", "zarn60-sim")
-    with open("/proc/loadavg") as f:
-        print("load average %s; %d seconds a row, poll %d bytes a second, a %d-byte card "
-              "every %d ms" % (" ".join(f.read().split()[:3]), seconds, POLL_BYTES_A_SECOND,
-                               66, SWIPE_EVERY_MS))
-    statuses, missed = [], []
-
-    def rows(pyatspi, _start_tool):
-        status, m = linux_row(pyatspi, tool, sim, seconds)
-        statuses.append(status)
-        missed.extend(m)
-        if windows is None:
-            print("Win32 window under wine: not measured (no --windows BUILD_WINDOWS_DIR)")
-        else:
-            status, m = wine_row(windows, sim, seconds, prefix)
-            statuses.append(status)
-            missed.extend(m)
-        return 0
-
-    sys.argv[1:] = [tool]
-    try:
-        session.main(rows)
-    except SystemExit as e:  # the session could not start: no display, bus or pyatspi
-        if e.code == session.SKIP:
-            return EXIT_FAILED_TO_RUN
-        raise
-    if EXIT_FAILED_TO_RUN in statuses:
-        return EXIT_FAILED_TO_RUN
-    if missed:
-        print("missed: %s" % ", ".join(missed))
-        return EXIT_MISSED
-    print("all targets met")
-    return EXIT_MET
-
-
 def wine_row(build_windows, sim, seconds, prefix):
     """The Win32 window under wine, on the session's display; (status, missed targets)."""
     exe = os.path.join(build_windows, "tools", "zarn60-tool.exe")
@@ -414,6 +369,53 @@ class Line:
 
     def close(self):
         os.close(self.fd)
+
+
+def main():
+    args = sys.argv[1:]
+    if not args or args[0].startswith("-"):
+        print(__doc__)
+        return EXIT_FAILED_TO_RUN
+    build = os.path.abspath(args[0])
+    seconds = float(args[args.index("--seconds") + 1]) if "--seconds" in args else 20.0
+    windows = os.path.abspath(args[args.index("--windows") + 1]) if "--windows" in args \
+        else None
+    prefix = os.path.abspath(args[args.index("--prefix") + 1]) if "--prefix" in args \
+        else os.path.join(tempfile.gettempdir(), "zarn60-poll-stream-prefix")
+    tool = os.path.join(build, "tools", "zarn60-tool")
+    sim = os.path.join(build, "tools", "zarn60-sim")
+    with open("/proc/loadavg") as f:
+        print("load average %s; %d seconds a row, poll %d bytes a second, a %d-byte card "
+              "every %d ms" % (" ".join(f.read().split()[:3]), seconds, POLL_BYTES_A_SECOND,
+                               66, SWIPE_EVERY_MS))
+    statuses, missed = [], []
+
+    def rows(pyatspi, _start_tool):
+        status, m = linux_row(pyatspi, tool, sim, seconds)
+        statuses.append(status)
+        missed.extend(m)
+        if windows is None:
+            print("Win32 window under wine: not measured (no --windows BUILD_WINDOWS_DIR)")
+        else:
+            status, m = wine_row(windows, sim, seconds, prefix)
+            statuses.append(status)
+            missed.extend(m)
+        return 0
+
+    sys.argv[1:] = [tool]
+    try:
+        session.main(rows)
+    except SystemExit as e:  # the session could not start: no display, bus or pyatspi
+        if e.code == session.SKIP:
+            return EXIT_FAILED_TO_RUN
+        raise
+    if EXIT_FAILED_TO_RUN in statuses:
+        return EXIT_FAILED_TO_RUN
+    if missed:
+        print("missed: %s" % ", ".join(missed))
+        return EXIT_MISSED
+    print("all targets met")
+    return EXIT_MET
 
 
 if __name__ == "__main__":
