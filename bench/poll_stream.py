@@ -39,11 +39,14 @@ import atspi_announce as session  # noqa: E402
 # The reader protocol's receive poll: one byte each 10 ms tick.
 POLL_BYTES_A_SECOND = 100.0
 # A card of the simulator's default output (66 bytes on the line at 9600 baud, about
-# 70 ms) swiped every 400 ms: 165 bytes a second, more than the poll takes in, and far
-# less than the line carries, so the bytes waiting grow slowly (a full pseudo-terminal
-# would only make the simulator wait; it stays full).
+# 70 ms) swiped every 600 ms: 110 bytes a second, more than the poll takes in, and far
+# less than the line carries, so the bytes waiting grow slowly. The terminal's input
+# queue holds 4095 bytes; what comes on top waits where TIOCINQ does not see it, so a
+# row whose line filled up is void (a window far behind the poll, or a long run).
 CARD = "B4111111111111111^DOE/JOHN^2912101|4111111111111111=2912101|"
-SWIPE_EVERY_MS = 400
+CARD_BYTES = 66
+SWIPE_EVERY_MS = 600
+LINE_QUEUE_FULL = 4095
 WARM_UP_SECONDS = 4.0
 
 CPU_LIMIT = 0.02  # of one core
@@ -52,10 +55,10 @@ CPU_LIMIT = 0.02  # of one core
 KEEP_PACE = 0.95
 # Resident memory may grow by the text itself: a byte in the model's copy, one in the
 # control's, two in the box's UTF-16 document, each container up to twice its length
-# while it grows: 8 bytes a received byte. Plus a margin for the allocator handing out
-# memory in whole pages and 128 KiB steps of its heap top.
+# while it grows: 8 bytes a received byte. Plus 64 KiB (sixteen pages) for pages the
+# allocator and the buses' buffers have started to fill; an idle window grows by none.
 TEXT_BYTES_PER_BYTE = 8
-RSS_MARGIN_KIB = 256
+RSS_MARGIN_KIB = 64
 
 EXIT_MET, EXIT_FAILED_TO_RUN, EXIT_MISSED = 0, 1, 3
 
@@ -100,10 +103,16 @@ class Measure:
         box = box or (lambda: 0)
         t0, c0, r0, b0 = time.monotonic(), cpu_seconds(pid), rss_kib(pid), line.taken()
         o0, x0, w0 = sum(cpu_seconds(p) for p in others()), box(), line.waiting()
-        time.sleep(seconds)
+        # The bytes waiting, looked at every 20 ms: never none (every tick found a byte)
+        # and never a full queue (the count of bytes taken holds).
+        low = high = w0
+        while time.monotonic() < t0 + seconds:
+            time.sleep(0.02)
+            waiting = line.waiting()
+            low, high = min(low, waiting), max(high, waiting)
         t1, c1, r1, b1 = time.monotonic(), cpu_seconds(pid), rss_kib(pid), line.taken()
         self.box_growth = box() - x0
-        self.waiting = (w0, line.waiting())
+        self.waiting = (w0, line.waiting(), low, high)
         self.wall = t1 - t0
         self.share = (c1 - c0) / self.wall
         self.others_share = (sum(cpu_seconds(p) for p in others()) - o0) / self.wall
@@ -123,12 +132,14 @@ class Measure:
             print("  %s CPU %.2f %% of a core (apart; together %.2f %%)"
                   % (others_label, 100 * self.others_share,
                      100 * (self.share + self.others_share)))
-        print("  resident memory %d KiB at the start, %+d KiB after (the text allows %.0f KiB:"
-              " %d B a byte + %d KiB)" % (self.rss_start, self.rss_growth, allowed,
-                                          TEXT_BYTES_PER_BYTE, RSS_MARGIN_KIB))
-        print("  bytes waiting on the line: %d at the start, %d at the end" % self.waiting)
+        print("  resident memory %d KiB at the start, %+d KiB after, %.0f B a byte received "
+              "(the text allows %.0f KiB: %d B a byte + %d KiB)"
+              % (self.rss_start, self.rss_growth, self.rss_growth * 1024 / max(self.received, 1),
+                 allowed, TEXT_BYTES_PER_BYTE, RSS_MARGIN_KIB))
+        print("  bytes waiting on the line: %d at the start, %d at the end, %d to %d"
+              % self.waiting)
         missed = []
-        if rate < KEEP_PACE * POLL_BYTES_A_SECOND and min(self.waiting) > 0:
+        if rate < KEEP_PACE * POLL_BYTES_A_SECOND and self.waiting[2] > 0:
             missed.append("%s keeping pace with the poll" % label)
         if self.share > CPU_LIMIT:
             missed.append("%s CPU" % label)
@@ -222,9 +233,13 @@ def linux_row(pyatspi, tool, sim, seconds):
 
 def not_saturated(m):
     """EXIT_FAILED_TO_RUN when the line ran dry, so that a tick could find no byte (the
-    row would measure a quieter window than asked)."""
-    if min(m.waiting) == 0:
+    row would measure a quieter window than asked), or filled up (the bytes taken are
+    not known)."""
+    if m.waiting[2] == 0:
         print("  the line ran dry: the poll was not saturated, the row does not count")
+        return EXIT_FAILED_TO_RUN
+    if m.waiting[3] >= LINE_QUEUE_FULL:
+        print("  the line filled up: the bytes taken are not known, the row does not count")
         return EXIT_FAILED_TO_RUN
     return EXIT_MET
 
@@ -387,7 +402,7 @@ def main():
     with open("/proc/loadavg") as f:
         print("load average %s; %d seconds a row, poll %d bytes a second, a %d-byte card "
               "every %d ms" % (" ".join(f.read().split()[:3]), seconds, POLL_BYTES_A_SECOND,
-                               66, SWIPE_EVERY_MS))
+                               CARD_BYTES, SWIPE_EVERY_MS))
     statuses, missed = [], []
 
     def rows(pyatspi, _start_tool):
