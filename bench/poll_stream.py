@@ -171,22 +171,16 @@ def linux_row(pyatspi, tool, sim, seconds):
         try:
             pty = start_sim(sim, 1, procs)
             env = dict(os.environ, ZARN60_COM1=pty)
-            app = None
-            for _ in range(3):
-                window = subprocess.Popen([tool], stdout=subprocess.DEVNULL,
-                                          stderr=subprocess.DEVNULL, env=env)
-                procs.append(window)
-                deadline = time.time() + 12
-                while time.time() < deadline and not app:
-                    app = next((a for a in pyatspi.Registry.getDesktop(0)
-                                if a and a.name == "zarn60-tool"), None)
-                    if app and not session.find(app, "Get Version"):
-                        app = None
-                    time.sleep(0.2)
-                if app:
-                    break
-                window.terminate()
-                window.wait(5)
+            started = []
+
+            def start_window():
+                started.append(subprocess.Popen([tool], stdout=subprocess.DEVNULL,
+                                                stderr=subprocess.DEVNULL, env=env))
+                procs.append(started[-1])
+                return started[-1]
+
+            app = session.window_on_bus(pyatspi, start_window)
+            window = started[-1] if started else None
             if not app:
                 raise RuntimeError("the window did not appear on the accessibility bus")
             session.find(app, "serial port").queryAction().doAction(0)

@@ -118,6 +118,28 @@ def find(obj, name):
     return None
 
 
+def window_on_bus(pyatspi, start, control="Get Version", seconds=12):
+    """Starts the window with `start()` (which returns its process) until it is on the
+    accessibility bus with `control` among its accessibles, at most three times: the
+    accessibility bridge sometimes misses a bus that has just come up, and then never
+    registers. Returns the window's application, or None; a start that did not appear is
+    ended."""
+    for _ in range(3):
+        proc = start()
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            app = next((a for a in pyatspi.Registry.getDesktop(0)
+                        if a and a.name == "zarn60-tool"), None)
+            if app and find(app, control):
+                return app
+            time.sleep(0.2)
+        if proc.poll() is not None and proc.stderr:
+            print("zarn60-tool ended with %d: %s" % (proc.returncode, proc.stderr.read()[-500:]))
+        proc.terminate()
+        proc.wait(5)
+    return None
+
+
 def wait_until(lock, condition, seconds=10):
     """True once `condition()`, checked under `lock`, holds; False after `seconds`."""
     deadline = time.time() + seconds
@@ -169,26 +191,7 @@ def run(pyatspi, start_tool):
         return wait_until(lock, condition, seconds)
 
     def steps():
-        app = None
-        # A window that has not registered after a while is started again (at most
-        # three times): the accessibility bridge sometimes misses a bus that has just
-        # come up, and then never registers.
-        for _ in range(3):
-            tool_proc = start_tool()
-            deadline = time.time() + 12
-            while not app and time.time() < deadline:
-                desktop = pyatspi.Registry.getDesktop(0)
-                app = next((a for a in desktop if a and a.name == "zarn60-tool"), None)
-                if not app or not find(app, "Get Version"):
-                    app = None
-                    time.sleep(0.2)
-            if app:
-                break
-            if tool_proc.poll() is not None:
-                print("zarn60-tool ended with %d: %s" % (tool_proc.returncode,
-                                                         tool_proc.stderr.read()[-500:]))
-            tool_proc.terminate()
-            tool_proc.wait(5)
+        app = window_on_bus(pyatspi, start_tool)
         if not app:
             names = [a.name for a in pyatspi.Registry.getDesktop(0) if a]
             failures.append("the window did not appear on the accessibility bus: %s" % names)

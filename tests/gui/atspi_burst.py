@@ -84,20 +84,17 @@ def run(pyatspi, _start_tool):
         if not pty:
             raise RuntimeError("zarn60-sim gave no pseudo-terminal")
         env = dict(os.environ, ZARN60_COM1=pty)
-        for _ in range(3):
+
+        def start_tool():
             tool = subprocess.Popen([sys.argv[1]], stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL, env=env)
             procs.append(tool)
-            deadline = time.time() + 12
-            while time.time() < deadline:
-                app = next((a for a in pyatspi.Registry.getDesktop(0)
-                            if a and a.name == "zarn60-tool"), None)
-                if app and session.find(app, "Open"):
-                    return app
-                time.sleep(0.2)
-            tool.terminate()
-            tool.wait(5)
-        raise RuntimeError("the window did not appear on the accessibility bus")
+            return tool
+
+        app = session.window_on_bus(pyatspi, start_tool, "Open")
+        if not app:
+            raise RuntimeError("the window did not appear on the accessibility bus")
+        return app
 
     def steps():
         try:

@@ -69,20 +69,7 @@ def run(pyatspi, start_tool):
         if orca.poll() is not None:
             failures.append("Orca ended at its start (its log: %s)" % log)
             return
-        app = None
-        for _ in range(3):
-            tool = start_tool()
-            deadline = time.time() + 12
-            while not app and time.time() < deadline:
-                app = next((a for a in pyatspi.Registry.getDesktop(0)
-                            if a and a.name == "zarn60-tool"), None)
-                if not app or not session.find(app, "Get Version"):
-                    app = None
-                    time.sleep(0.2)
-            if app:
-                break
-            tool.terminate()
-            tool.wait(5)
+        app = session.window_on_bus(pyatspi, start_tool)
         if not app:
             failures.append("the window did not appear on the accessibility bus")
             return
