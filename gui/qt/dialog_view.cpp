@@ -31,6 +31,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 #include "app/zarn60_tool_dlg.h"
 #include "gui/qt/accessibility.h"
@@ -101,6 +102,10 @@ private:
 // block as soon as it wraps, so that each byte costs one line's layout, not a block's.
 constexpr int kMaxBlockChars = 1024;
 constexpr qsizetype kFewChars = 16;
+// Bytes the receive poll appends are shown at most 25 times a second, as smooth to the eye
+// as film: a reader streaming at the poll's rate would otherwise have the box laid out and
+// painted for each byte, 100 times a second, at many times the cost of the byte.
+constexpr int kFrameMs = 40;
 // Marks a block that continues the text of the one before it (no line break between).
 constexpr int kContinuesProperty = QTextFormat::UserProperty + 1;
 
@@ -223,6 +228,8 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent, QSize av
     m_announcer = new Announcer(this);
 
     connect(&m_timer, &QTimer::timeout, this, [this] { m_driver.TimerTick(); });
+    m_frame.setSingleShot(true);
+    connect(&m_frame, &QTimer::timeout, this, [this] { ShowAppendedText(); });
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, [this] {
         if (m_dialog && m_dialog->HelpCommand() != 0) RunSystemCommand(m_dialog->HelpCommand());
@@ -441,16 +448,20 @@ ui::ViewDriver::TestBoxChange DialogView::MirrorTestBox(size_t index, const ui::
     const QStringView display(m_driver.ShownText(index).display);
     if (change == ui::ViewDriver::TestBoxChange::Appended) {
         m_testBoxWork += c.text.size() - c.keptBytes;
-        if (!layout.events) layout.events = new CoalescedTextEvents(box);
-        layout.events->Add(box->document()->characterCount() - 1,
-                           display.mid(static_cast<qsizetype>(kept)).toString(), [&] {
-                               AddToTestBox(box, display, static_cast<qsizetype>(kept));
-                               box->moveCursor(QTextCursor::End);
-                               box->ensureCursorVisible();
-                           });
-        m_announcer->Added(display.mid(static_cast<qsizetype>(kept)).toString());
+        // Bytes added to the text (the receive poll's) are shown with the next frame of the
+        // screen, all that came until then at once: a reader streaming at the poll's rate
+        // gives a byte each tick, and each insertion, layout and paint costs far more than
+        // the byte. A new text (a handler's status) is shown at once.
+        if (layout.pendingFrom < 0) layout.pendingFrom = static_cast<qsizetype>(kept);
+        if (c.keptBytes == 0) ShowAppendedText(index);
+        else if (!m_frame.isActive()) {
+            const QScreen* screen = this->screen();
+            const qreal hz = screen && screen->refreshRate() >= 1 ? screen->refreshRate() : 60;
+            m_frame.start(std::max(kFrameMs, qRound(1000 / hz)));
+        }
     } else {
-        if (layout.events) layout.events->Flush();  // what was added is told first
+        ShowAppendedText(index);  // what was added is shown and told first
+        if (layout.events) layout.events->Flush();
         m_testBoxWork += c.text.size();
         const QString current = ShownTestBoxText(box);
         // Every new text is said, also one equal to what the box showed (a result given
@@ -488,6 +499,34 @@ ui::ViewDriver::TestBoxChange DialogView::MirrorTestBox(size_t index, const ui::
     return change;
 }
 
+void DialogView::ShowAppendedText() {
+    m_frame.stop();
+    for (auto& [index, layout] : m_testBoxes)
+        if (layout.pendingFrom >= 0) ShowAppendedText(index);
+}
+
+void DialogView::ShowAppendedText(size_t index) {
+    TestBoxLayout& layout = m_testBoxes[index];
+    if (layout.pendingFrom < 0) return;
+    const qsizetype from = std::exchange(layout.pendingFrom, -1);
+    auto* box = static_cast<QPlainTextEdit*>(m_widgets[index]);
+    const QStringView display(m_driver.ShownText(index).display);
+    const QString added = display.mid(from).toString();
+    ++m_mirroring;
+    if (!layout.events) layout.events = new CoalescedTextEvents(box);
+    layout.events->Add(box->document()->characterCount() - 1, added, [&] {
+        AddToTestBox(box, display, from);
+        // New text is read at its end. The caret at the end moves along with the text, and
+        // the box wraps its lines, so the end is in view with the scroll bar at its bottom;
+        // placing the caret anew would lay out its line once more each frame.
+        if (!box->textCursor().atEnd()) box->moveCursor(QTextCursor::End);
+        QScrollBar* bar = box->verticalScrollBar();
+        if (bar->value() != bar->maximum()) bar->setValue(bar->maximum());
+    });
+    --m_mirroring;
+    m_announcer->Added(added);
+}
+
 void DialogView::FillTestBox(QPlainTextEdit* box, QStringView display) {
     box->clear();
     AddToTestBox(box, display, 0);
@@ -495,20 +534,26 @@ void DialogView::FillTestBox(QPlainTextEdit* box, QStringView display) {
 
 void DialogView::AddToTestBox(QPlainTextEdit* box, QStringView display, qsizetype from) {
     QTextDocument* doc = box->document();
+    // The cursor's moves and insertions are made inside an edit block: there a cursor
+    // leaves its place on the line unmeasured, which would lay out the last line once more
+    // for each of them; the block's end lays it out once.
     QTextCursor cursor(doc);
-    cursor.movePosition(QTextCursor::End);
     while (from < display.size()) {
         // A line break starts a block of its own; a piece of a line is added a part at a
         // time, so that no block grows far past the bound before it is split.
         const qsizetype lineEnd = display.indexOf(u'\n', from);
+        cursor.beginEditBlock();
+        cursor.movePosition(QTextCursor::End);
         if (lineEnd == from) {
             cursor.insertBlock(QTextBlockFormat());
+            cursor.endEditBlock();
             ++from;
             continue;
         }
         const qsizetype end =
             std::min(lineEnd < 0 ? display.size() : lineEnd, from + qsizetype{kMaxBlockChars / 2});
         InsertTestBoxText(cursor, display.mid(from, end - from).toString(), box->font());
+        cursor.endEditBlock();
         QTextBlock last = doc->lastBlock();
         m_testBoxWork += static_cast<uint64_t>(end - from) + static_cast<uint64_t>(last.length());
         const bool few = end - from <= kFewChars;
@@ -522,7 +567,6 @@ void DialogView::AddToTestBox(QPlainTextEdit* box, QStringView display, qsizetyp
         QTextCursor split(doc);
         split.setPosition(last.position() + lineStart);
         split.insertBlock(ContinuationFormat());
-        cursor.movePosition(QTextCursor::End);
     }
 }
 
@@ -686,6 +730,13 @@ bool DialogView::HandleDialogKey(QWidget* target, QKeyEvent* key) {
 
 bool DialogView::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    // What the user does to a box acts on all it has received: text waiting for the next
+    // frame is put in first (an edit would otherwise be taken for the whole text).
+    if (m_frame.isActive() &&
+        (type == QEvent::KeyPress || type == QEvent::MouseButtonPress ||
+         type == QEvent::MouseButtonDblClick || type == QEvent::InputMethod ||
+         type == QEvent::ContextMenu || type == QEvent::Drop || type == QEvent::ShortcutOverride))
+        ShowAppendedText();
     if (type == QEvent::Resize) {
         // A test box's blocks are split where its lines wrap: a new width splits anew.
         for (auto& [index, layout] : m_testBoxes) {

@@ -78,6 +78,10 @@ public:
     uint64_t TestBoxWork() const { return m_testBoxWork; }
     // What tells a screen reader about new text of the test box.
     Announcer& TestBoxAnnouncer() const { return *m_announcer; }
+    // Bytes the receive poll appends reach the test boxes with the next frame; this puts
+    // them in now (the frame's work; also done before anything reads or replaces a box's
+    // text, and before the user acts on the window).
+    void ShowAppendedText();
 
     // ui::Host
     void MessageBox(const std::string& text, const std::string& title, ui::MsgIcon icon) override;
@@ -109,6 +113,7 @@ private:
     ui::ViewDriver::TestBoxChange MirrorTestBox(size_t index, const ui::Control& c);
     void FillTestBox(QPlainTextEdit* box, QStringView display);
     void AddToTestBox(QPlainTextEdit* box, QStringView display, qsizetype from);
+    void ShowAppendedText(size_t index);
     void Connect(size_t index);
     void UserClicked(size_t index);
     int IndexOfWidget(const QWidget* widget) const;  // the control a widget belongs to
@@ -129,10 +134,14 @@ private:
         bool fontGiven = false;                 // UseTestBoxFont done (with its first text)
         uint64_t revision = UINT64_MAX;         // the model's text last shown (for announcing)
         CoalescedTextEvents* events = nullptr;  // for the poll's appends
+        // Text appended since the last frame waits for the next: display[pendingFrom, end)
+        // is received and rendered but not yet in the box (-1: nothing waits).
+        qsizetype pendingFrom = -1;
     };
     std::map<size_t, TestBoxLayout> m_testBoxes;  // multi-line edits, by template position
     uint64_t m_testBoxWork = 0;
     QTimer m_timer;
+    QTimer m_frame;  // single shot: the next frame of the screen, while appended text waits
     int m_mirroring = 0;
     int m_busy = 0;
     QWidget* m_doubleClicked = nullptr;

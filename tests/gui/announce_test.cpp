@@ -41,6 +41,7 @@ protected:
         }
     }
     void Flush() {
+        view->ShowAppendedText();
         view->TestBoxAnnouncer().Flush();
         Follow();
     }

@@ -31,8 +31,10 @@ protected:
     double WorkPerAddedByte(size_t size, size_t count) {
         dlg.SetText(IDC_TEST_BOX, Received(size));
         const uint64_t before = view->TestBoxWork();
-        for (size_t i = 0; i < count; ++i)
+        for (size_t i = 0; i < count; ++i) {
             dlg.AppendText(IDC_TEST_BOX, Received(size + i + 1).substr(size + i));
+            view->ShowAppendedText();  // a frame after each byte: the most work
+        }
         return static_cast<double>(view->TestBoxWork() - before) / static_cast<double>(count);
     }
 
@@ -86,6 +88,7 @@ TEST_F(TestBoxGrowthTest, LongTextShowsTheLinesOneBlockWouldShow) {
         dlg.SetText(IDC_TEST_BOX, text.substr(0, 100));
         for (size_t i = 100; i < text.size(); i += step) {
             dlg.AppendText(IDC_TEST_BOX, text.substr(i, step));
+            view->ShowAppendedText();
             if (step == 1) {
                 // What one more byte lays out again stays within a line.
                 const QTextBlock last = Box()->document()->lastBlock();
@@ -107,6 +110,44 @@ TEST_F(TestBoxGrowthTest, TypingAtTheEndOfASplitLineKeepsTheBytes) {
     Box()->moveCursor(QTextCursor::End);
     QTest::keyClicks(Box(), "!");
     EXPECT_EQ(dlg.GetText(IDC_TEST_BOX), text + "!");
+}
+
+// Received bytes wait for the next frame; a new text given meanwhile (a status, Clear)
+// must neither lose them nor show them out of order or after it.
+TEST_F(TestBoxGrowthTest, BytesWaitingForAFrameKeepTheirPlace) {
+    struct Step {
+        bool append;
+        const char* text;
+        const char* shown;  // the whole text once the frame has come; null: go on at once
+    };
+    const Step steps[] = {
+        {false, "Port is opened now", "Port is opened now"},
+        {true, "V2", nullptr},
+        {true, ".10", "Port is opened now" "V2.10"},
+        {true, "7", nullptr},
+        {false, "", nullptr},  // Clear with bytes waiting
+        {true, "\x02" "12", "\xe2\x90\x82" "12"},
+        {true, "3", nullptr},
+        {false, "Setup ok", "Setup ok"},
+        {true, "\r\n", "Setup ok" "\xe2\x90\x8d\xe2\x90\x8a\n"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.text);
+        if (step.append)
+            dlg.AppendText(IDC_TEST_BOX, step.text);
+        else
+            dlg.SetText(IDC_TEST_BOX, step.text);
+        if (!step.shown) continue;
+        const QString shown = QString::fromUtf8(step.shown);
+        EXPECT_TRUE(guitest::WaitFor([&] { return gui::ShownTestBoxText(Box()) == shown; }))
+            << gui::ShownTestBoxText(Box()).toStdString();
+    }
+    // Bytes of several ticks reach the box in one piece.
+    for (char b : std::string("0123456789")) dlg.AppendText(IDC_TEST_BOX, std::string(1, b));
+    EXPECT_FALSE(gui::ShownTestBoxText(Box()).endsWith(QStringLiteral("9")));
+    EXPECT_TRUE(guitest::WaitFor(
+        [&] { return gui::ShownTestBoxText(Box()).endsWith(QStringLiteral("0123456789")); }));
+    guitest::ExpectMirrors(*view, dlg);
 }
 
 // The box shows the lines one block holding the whole of `text` would show.
