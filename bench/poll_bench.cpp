@@ -3,9 +3,8 @@
 // breaks (card data as a reader sends it). The window is the real one (the Qt view on the
 // real dialog, offscreen); the port always has a byte waiting, and each tick is followed
 // by the event processing and painting it causes; the box takes the bytes in with its
-// frames, at most 25 a second, so every fourth tick also runs a frame (the bytes of four
-// ticks shown and painted at once), as the 10 ms ticks and the 40 ms frames do in the
-// window. The poll reads one byte a tick, so it
+// frames, so every few ticks also run a frame (the bytes of those ticks shown and painted
+// at once), as the 10 ms ticks and the view's frames do in the window. The poll reads one byte a tick, so it
 // can never keep up with more than 1000 / 10 ms = 100 bytes/s; the line brings up to
 // 960 bytes/s (9600 baud, 10 bits a byte). Ratios are against both.
 #include <QApplication>
@@ -21,12 +20,14 @@
 #include "gui/qt/dialog_view.h"
 #include "link/serial_link.h"
 #include "res/resources.h"
+#include "ui/view_driver.h"
 
 namespace {
 
 constexpr double kLineBytesPerSecond = 9600.0 / 10.0;
 constexpr double kPollCeiling = 1000.0 / 10.0;  // one byte per 10 ms tick
-constexpr int kTicksAFrame = 40 / 10;            // the box's 40 ms frames
+// The window's frames as it runs them: the bytes of this many ticks go in at once.
+constexpr int kTicksAFrame = ui::ViewDriver::kFrameMs / 10;
 
 const std::string kCard = "%B4111111111111111^DOE/JOHN^2912101?;4111111111111111=2912101?";
 

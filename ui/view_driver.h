@@ -81,6 +81,15 @@ public:
     // `renderAll` renders the whole text whatever changed (the view lost what it showed).
     TestBoxChange FollowTestBox(size_t index, bool renderAll, size_t* keptChars);
     const TestBoxText& ShownText(size_t index) { return m_shown[index].text; }
+    // Bytes appended to a test box's text (the receive poll's: `keptBytes` of the model's
+    // control) wait for the view's next frame and go in together, at most 25 frames a
+    // second: a reader streaming at the poll's rate would otherwise have the box changed,
+    // laid out and painted for each byte, 100 times a second, at many times the byte's
+    // cost. A new text (a handler's status) is shown at once.
+    static constexpr int kFrameMs = 40;
+    static bool WaitsForFrame(TestBoxChange change, const Control& c) {
+        return change == TestBoxChange::Appended && c.keptBytes > 0;
+    }
 
 private:
     ViewAdapter& m_view;

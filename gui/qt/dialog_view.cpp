@@ -102,10 +102,6 @@ private:
 // block as soon as it wraps, so that each byte costs one line's layout, not a block's.
 constexpr int kMaxBlockChars = 1024;
 constexpr qsizetype kFewChars = 16;
-// Bytes the receive poll appends are shown at most 25 times a second, as smooth to the eye
-// as film: a reader streaming at the poll's rate would otherwise have the box laid out and
-// painted for each byte, 100 times a second, at many times the cost of the byte.
-constexpr int kFrameMs = 40;
 // Marks a block that continues the text of the one before it (no line break between).
 constexpr int kContinuesProperty = QTextFormat::UserProperty + 1;
 
@@ -426,7 +422,7 @@ void DialogView::Mirror(size_t index) {
     // the exchange). Bytes the receive poll adds are not: its handler returns at once, and
     // the box is painted with the next frame like any other change.
     auto* area = qobject_cast<QPlainTextEdit*>(w);
-    const bool added = testBoxChange == ui::ViewDriver::TestBoxChange::Appended && c.keptBytes > 0;
+    const bool added = ui::ViewDriver::WaitsForFrame(testBoxChange, c);
     if (area && !added && m_dialog->InHandler() && isVisible() && w->isVisible()) {
         w->repaint();
         area->viewport()->repaint();
@@ -448,16 +444,14 @@ ui::ViewDriver::TestBoxChange DialogView::MirrorTestBox(size_t index, const ui::
     const QStringView display(m_driver.ShownText(index).display);
     if (change == ui::ViewDriver::TestBoxChange::Appended) {
         m_testBoxWork += c.text.size() - c.keptBytes;
-        // Bytes added to the text (the receive poll's) are shown with the next frame of the
-        // screen, all that came until then at once: a reader streaming at the poll's rate
-        // gives a byte each tick, and each insertion, layout and paint costs far more than
-        // the byte. A new text (a handler's status) is shown at once.
+        // The poll's bytes wait for the next frame (no sooner than the screen's own).
         if (layout.pendingFrom < 0) layout.pendingFrom = static_cast<qsizetype>(kept);
-        if (c.keptBytes == 0) ShowAppendedText(index);
-        else if (!m_frame.isActive()) {
+        if (!ui::ViewDriver::WaitsForFrame(change, c)) {
+            ShowAppendedText(index);
+        } else if (!m_frame.isActive()) {
             const QScreen* screen = this->screen();
             const qreal hz = screen && screen->refreshRate() >= 1 ? screen->refreshRate() : 60;
-            m_frame.start(std::max(kFrameMs, qRound(1000 / hz)));
+            m_frame.start(std::max(ui::ViewDriver::kFrameMs, qRound(1000 / hz)));
         }
     } else {
         ShowAppendedText(index);  // what was added is shown and told first

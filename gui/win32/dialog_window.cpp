@@ -41,9 +41,21 @@ void SetTypedText(HWND w, const std::wstring& text, bool combo) {
         SendMessageW(w, EM_SETSEL, static_cast<WPARAM>(end), end);
 }
 
+}  // namespace
+
 // The multi-line test box leaves Enter to the dialog, as every other edit does: it ends
-// the dialog like the OK command.
-LRESULT CALLBACK TestBoxProc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+// the dialog like the OK command. What the user does to it acts on all that was received:
+// bytes waiting for the frame go in first (an edit would otherwise be taken for the whole
+// text and lose them), whichever message loop runs.
+LRESULT CALLBACK DialogWindow::TestBoxProc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
+                                           DWORD_PTR window) {
+    auto* self = reinterpret_cast<DialogWindow*>(window);
+    if (!self->m_waitingFrom.empty() &&
+        ((msg >= WM_KEYFIRST && msg <= WM_KEYLAST) ||
+         (msg > WM_MOUSEMOVE && msg <= WM_MOUSELAST) || (msg >= WM_CUT && msg <= WM_UNDO) ||
+         (msg >= WM_IME_STARTCOMPOSITION && msg <= WM_IME_KEYLAST) || msg == WM_IME_CHAR ||
+         msg == WM_CONTEXTMENU))
+        self->ShowAppendedText();
     if (msg == WM_GETDLGCODE && lp) {
         const auto* key = reinterpret_cast<const MSG*>(lp);
         if ((key->message == WM_KEYDOWN || key->message == WM_CHAR) &&
@@ -52,6 +64,8 @@ LRESULT CALLBACK TestBoxProc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, D
     }
     return DefSubclassProc(w, msg, wp, lp);
 }
+
+namespace {
 
 // Shift+F10 and the menu key in an edit (a combo box's too) open the window's menu, not
 // the edit's own: the keyboard's context menu goes to the dialog.
@@ -134,7 +148,7 @@ void DialogWindow::OnInit(HWND hwnd) {
         if (id != res::IDC_STATIC && !m_index.count(id)) m_index[id] = index;
         if (m_template.controls[index].kind == res::Kind::Edit &&
             (m_template.controls[index].style & res::STYLE_MULTILINE)) {
-            SetWindowSubclass(w, TestBoxProc, 1, 0);
+            SetWindowSubclass(w, TestBoxProc, 1, reinterpret_cast<DWORD_PTR>(this));
             // The test box shows the whole received text: a multi-line edit's own limit
             // (30,000 characters) would refuse the bytes after it.
             SendMessageW(w, EM_SETLIMITTEXT, 0, 0);
@@ -181,6 +195,7 @@ INT_PTR DialogWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
         }
         case WM_TIMER:
             if (wp == kTimer1Id) m_driver.TimerTick();
+            if (wp == kFrameTimerId) ShowAppendedText();
             return TRUE;
         case WM_SYSCOMMAND: {
             if (!m_dialog) return FALSE;
@@ -514,7 +529,10 @@ void DialogWindow::Mirror(size_t index) {
     switch (c.kind) {
         case res::Kind::Edit:
             if (c.style & res::STYLE_MULTILINE) {
-                MirrorTestBox(index);
+                if (MirrorTestBox(index)) {
+                    --m_mirroring;
+                    return;  // painted with its frame
+                }
             } else {
                 // The platform's limit is the model's: typing stops, set texts stay whole.
                 SendMessageW(w, EM_SETLIMITTEXT, static_cast<WPARAM>(std::max(c.limit, 0)), 0);
@@ -602,12 +620,20 @@ void DialogWindow::Mirror(size_t index) {
                      RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
-void DialogWindow::MirrorTestBox(size_t index) {
+bool DialogWindow::MirrorTestBox(size_t index) {
     HWND w = m_controls[index];
     size_t kept = 0;
     const auto change = m_driver.FollowTestBox(index, false, &kept);
-    if (change == ui::ViewDriver::TestBoxChange::None) return;
+    if (change == ui::ViewDriver::TestBoxChange::None) return false;
     const std::u16string& display = m_driver.ShownText(index).display;
+    // The poll's bytes wait for the next frame (while the edit holds what came before).
+    if (ui::ViewDriver::WaitsForFrame(change, m_dialog->AllControls()[index]) &&
+        (m_waitingFrom.count(index) || static_cast<size_t>(GetWindowTextLengthW(w)) == kept)) {
+        if (m_waitingFrom.emplace(index, kept).second && m_waitingFrom.size() == 1)
+            SetTimer(m_hwnd, kFrameTimerId, ui::ViewDriver::kFrameMs, nullptr);
+        return true;
+    }
+    ShowAppendedText(index);
     const auto shownChars = static_cast<size_t>(GetWindowTextLengthW(w));
     if (change == ui::ViewDriver::TestBoxChange::Appended && shownChars == kept) {
         // Received bytes: only what they add is given to the edit, never the whole text.
@@ -619,7 +645,7 @@ void DialogWindow::MirrorTestBox(size_t index) {
         }
     } else {
         const std::wstring whole = Wide(display);
-        if (WindowText(w) == whole) return;
+        if (WindowText(w) == whole) return false;
         DWORD caret = 0;
         SendMessageW(w, EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
         SetWindowTextW(w, whole.c_str());
@@ -635,6 +661,37 @@ void DialogWindow::MirrorTestBox(size_t index) {
         SendMessageW(w, EM_SETSEL, end, static_cast<LPARAM>(end));
         SendMessageW(w, EM_SCROLLCARET, 0, 0);
     }
+    return false;
+}
+
+void DialogWindow::ShowAppendedText() {
+    if (m_hwnd) KillTimer(m_hwnd, kFrameTimerId);
+    while (!m_waitingFrom.empty()) ShowAppendedText(m_waitingFrom.begin()->first);
+}
+
+void DialogWindow::ShowAppendedText(size_t index) {
+    const auto waiting = m_waitingFrom.find(index);
+    if (waiting == m_waitingFrom.end()) return;
+    const size_t from = waiting->second;
+    m_waitingFrom.erase(waiting);
+    if (m_waitingFrom.empty() && m_hwnd) KillTimer(m_hwnd, kFrameTimerId);
+    HWND w = m_controls[index];
+    const std::u16string& display = m_driver.ShownText(index).display;
+    ++m_mirroring;
+    if (static_cast<size_t>(GetWindowTextLengthW(w)) == from) {
+        const std::wstring added = Wide(std::u16string_view(display).substr(from));
+        const auto end = static_cast<WPARAM>(from);
+        SendMessageW(w, EM_SETSEL, end, static_cast<LPARAM>(end));
+        SendMessageW(w, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
+    } else {
+        SetWindowTextW(w, Wide(display).c_str());
+    }
+    if (GetFocus() != w) {
+        const auto end = static_cast<WPARAM>(display.size());
+        SendMessageW(w, EM_SETSEL, end, static_cast<LPARAM>(end));
+        SendMessageW(w, EM_SCROLLCARET, 0, 0);
+    }
+    --m_mirroring;
 }
 
 void DialogWindow::TimerChanged(uint32_t periodMs) {

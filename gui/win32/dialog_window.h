@@ -18,6 +18,8 @@ namespace gui::win32 {
 
 // The timer that runs the dialog's timer 1 (the receive poll).
 constexpr UINT_PTR kTimer1Id = 1;
+// The frame that gives the test box the bytes appended since the last one.
+constexpr UINT_PTR kFrameTimerId = 2;
 
 class DialogWindow : public ui::Host, private ui::ViewAdapter {
 public:
@@ -73,7 +75,14 @@ private:
     void AppendMenuText(HMENU menu, uint32_t command, const std::wstring& text);
     bool OwnsMenuItem(ULONG_PTR data) const;
     void MirrorAll();
-    void MirrorTestBox(size_t index);
+    // True when the change waits for the next frame (bytes the receive poll appended).
+    bool MirrorTestBox(size_t index);
+    // Gives the test boxes the bytes appended since the last frame (the frame timer's work;
+    // also before a box's text is replaced and before the user's input reaches the window).
+    void ShowAppendedText();
+    void ShowAppendedText(size_t index);
+    static LRESULT CALLBACK TestBoxProc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
+                                        DWORD_PTR window);
     int IndexOf(HWND control) const;
     void SetIcons();
 
@@ -93,6 +102,9 @@ private:
     std::vector<std::unique_ptr<std::wstring>> m_menuTexts;  // items drawn here
     HCURSOR m_cursorBefore = nullptr;  // under the wait cursor of a user action
     uint32_t m_timerPeriod = 0;
+    // Test boxes with bytes waiting for the frame: the display position from which the
+    // edit lacks them.
+    std::map<size_t, size_t> m_waitingFrom;
     int m_mirroring = 0;
     int m_busy = 0;
     int m_paused = 0;

@@ -1055,6 +1055,15 @@ private:
             Check(drawn, "the test box's font draws what it shows: " + Narrow(TestBox()));
         else
             std::printf("test box font %s what it shows\n", drawn ? "draws" : "lacks some of");
+        // Bytes the poll appended wait for the next frame; a key the user types meanwhile
+        // acts on all of them: none is lost to the typed text.
+        MouseClick(Ctl(1052), 0.5, 0.9);
+        Key(VK_END, {VK_CONTROL});
+        const std::string before = m_dlg.GetText(1052);
+        m_dlg.AppendText(1052, "BC");
+        Type(L"x");
+        Check(m_dlg.GetText(1052) == before + "BCx",
+              "a key typed while received bytes wait keeps them: " + m_dlg.GetText(1052));
         Mirrored("after the serial poll");
         // The box keeps growing past a multi-line edit's default limit of 30,000.
         const std::string line(99, 'C');
