@@ -183,6 +183,11 @@ std::string TestBoxJson(const ui::Control& c, std::u16string_view shown,
            StateFields(c) + "}";
 }
 
+std::string TestBoxAppendJson(const ui::Control& c, std::u16string_view added, size_t from) {
+    return "{\"append\":" + JsonU16(added) + ",\"from\":" + std::to_string(from) + "," +
+           StateFields(c) + "}";
+}
+
 std::string FileRequestJson(const ui::FileDialogRequest& request) {
     std::string types;
     // "name|pattern|name|pattern||": each pattern a list separated by ';'.

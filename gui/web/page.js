@@ -196,6 +196,12 @@
         break;
       case 'edit':
       case 'combo':
+        if (c.style & 8) {
+          ['beforeinput', 'keydown', 'mousedown', 'copy', 'cut', 'paste', 'drop'].forEach(
+              function(type) {
+                el.addEventListener(type, function() { showWaiting(el); }, true);
+              });
+        }
         el.addEventListener('input', function() {
           act(withText(el.value, function(t) { _zw_edit(page, i, t); }));
         });
@@ -287,6 +293,12 @@
         // fall through: the combo's text is an edit's
       case 'edit':
         el.disabled = !s.enabled;
+        if (c.style & 8 && 'append' in s) {
+          waitForFrame(el, s.from, s.append);
+          if (s.append) announce(s.append, false);
+          return;
+        }
+        if (c.style & 8) dropWaiting(el);  // the whole text holds them
         if (el.value !== s.text) {
           var caret = el === document.activeElement ? el.selectionStart : null;
           el.value = s.text;
@@ -303,6 +315,30 @@
         }
         return;
     }
+  }
+
+  // Bytes the receive poll appends to the test box go in with the next frame, at most 25
+  // a second, all that came meanwhile at once; a new whole text takes their place, and
+  // what the user does to the box acts on all of them (they go in first).
+  var FRAME_MS = 40;
+  function waitForFrame(el, from, text) {
+    var w = el.zarnWaiting;
+    if (w) { w.text += text; return; }
+    el.zarnWaiting = {from: from, text: text,
+                      timer: setTimeout(function() { showWaiting(el); }, FRAME_MS)};
+  }
+  function dropWaiting(el) {
+    if (!el.zarnWaiting) return;
+    clearTimeout(el.zarnWaiting.timer);
+    el.zarnWaiting = null;
+  }
+  function showWaiting(el) {
+    var w = el.zarnWaiting;
+    if (!w) return;
+    dropWaiting(el);
+    var end = el.value.length;
+    el.setRangeText(w.text, Math.min(w.from, end), end, 'end');
+    el.scrollTop = el.scrollHeight;
   }
 
   // What a screen reader speaks: the new text of the test box, gathered for a moment so

@@ -122,7 +122,10 @@ private:
             if (change == ui::ViewDriver::TestBoxChange::Replaced) announce = shown;
             if (change == ui::ViewDriver::TestBoxChange::Appended)
                 announce = std::u16string_view(shown).substr(kept);
-            json = TestBoxJson(c, shown, announce);
+            // The poll's bytes: only what they add, which waits for the page's next frame
+            // (the whole text for each byte would cost as much as the text).
+            json = ui::ViewDriver::WaitsForFrame(change, c) ? TestBoxAppendJson(c, announce, kept)
+                                                            : TestBoxJson(c, shown, announce);
         } else {
             json = ControlJson(c);
         }
