@@ -67,6 +67,12 @@ function hooks() {
       if (this.classList.contains('testbox')) window.zarnBench.sets.push([performance.now(), v]);
     },
   });
+  // The receive poll's bytes are added to the box's end rather than set whole.
+  const setRange = HTMLTextAreaElement.prototype.setRangeText;
+  HTMLTextAreaElement.prototype.setRangeText = function(...args) {
+    setRange.apply(this, args);
+    if (this.classList.contains('testbox')) window.zarnBench.sets.push([performance.now(), this.value]);
+  };
   // The dialog is usable once the page marks itself ready (its controls built and wired).
   new MutationObserver(() => {
     if (!window.zarnBench.ready && document.body?.classList.contains('ready')) {

@@ -30,6 +30,55 @@ public:
     virtual void Mirror(size_t index) = 0;
 };
 
+// When a view puts the receive poll's appended bytes into its test box. The first bytes
+// of a burst go in as they come (an answer of a few bytes, a version, is shown in the
+// tick each byte arrives); a burst that goes on is a stream, and its bytes go in at most
+// once a frame (ViewDriver::kFrameMs), what waits going in as soon as a tick brings
+// nothing. The view runs the frame timer and says what happened.
+class AppendFrames {
+public:
+    static constexpr int kAtOnce = 8;  // bytes of a burst that go in as they come
+    enum class Append { Now, NowAndFramesStart, Waits };
+    // The poll appended bytes: in now, in now with the view's frame timer started, or
+    // waiting for the running frame's end.
+    Append Appended() {
+        m_appendedInTick = true;
+        if (++m_burst <= kAtOnce && !m_running) return Append::Now;
+        if (m_running) {
+            m_waiting = true;
+            return Append::Waits;
+        }
+        m_running = true;
+        return Append::NowAndFramesStart;
+    }
+    // The frame timer fired: true when bytes wait (they go in now, and another frame
+    // runs), false when none came (the view stops its frame timer).
+    bool FrameEnded() {
+        m_running = m_waiting;
+        m_waiting = false;
+        return m_running;
+    }
+    // Around each tick of the dialog's timer: a tick that brings nothing ends the burst,
+    // and TickEnded is then true when bytes wait (they go in now).
+    void TickStarts() { m_appendedInTick = false; }
+    bool TickEnded() {
+        if (m_appendedInTick) return false;
+        m_burst = 0;
+        const bool waiting = m_waiting;
+        m_waiting = false;
+        return waiting;
+    }
+    // The view put what waited in before its time (a new text, the user's input).
+    void Shown() { m_waiting = false; }
+    bool Running() const { return m_running; }
+
+private:
+    int m_burst = 0;
+    bool m_running = false;
+    bool m_waiting = false;
+    bool m_appendedInTick = false;
+};
+
 class ViewDriver {
 public:
     // Milliseconds of real time from any fixed start; the steady clock by default.
@@ -82,10 +131,10 @@ public:
     TestBoxChange FollowTestBox(size_t index, bool renderAll, size_t* keptChars);
     const TestBoxText& ShownText(size_t index) { return m_shown[index].text; }
     // Bytes appended to a test box's text (the receive poll's: `keptBytes` of the model's
-    // control) wait for the view's next frame and go in together, at most 25 frames a
-    // second: a reader streaming at the poll's rate would otherwise have the box changed,
-    // laid out and painted for each byte, 100 times a second, at many times the byte's
-    // cost. A new text (a handler's status) is shown at once.
+    // control) go in with frames (AppendFrames): a reader streaming at the poll's rate
+    // would otherwise have the box changed, laid out and painted for each byte, 100 times
+    // a second, at many times the byte's cost. A new text (a handler's status) is shown at
+    // once.
     static constexpr int kFrameMs = 40;
     static bool WaitsForFrame(TestBoxChange change, const Control& c) {
         return change == TestBoxChange::Appended && c.keptBytes > 0;

@@ -223,9 +223,17 @@ DialogView::DialogView(const res::DialogTemplate& tpl, QWidget* parent, QSize av
     }
     m_announcer = new Announcer(this);
 
-    connect(&m_timer, &QTimer::timeout, this, [this] { m_driver.TimerTick(); });
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        m_frames.TickStarts();
+        m_driver.TimerTick();
+        if (m_frames.TickEnded()) ShowAppendedText();
+    });
     m_frame.setSingleShot(true);
-    connect(&m_frame, &QTimer::timeout, this, [this] { ShowAppendedText(); });
+    connect(&m_frame, &QTimer::timeout, this, [this] {
+        if (!m_frames.FrameEnded()) return;
+        ShowAppendedText();
+        StartFrame();
+    });
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, [this] {
         if (m_dialog && m_dialog->HelpCommand() != 0) RunSystemCommand(m_dialog->HelpCommand());
@@ -444,14 +452,13 @@ ui::ViewDriver::TestBoxChange DialogView::MirrorTestBox(size_t index, const ui::
     const QStringView display(m_driver.ShownText(index).display);
     if (change == ui::ViewDriver::TestBoxChange::Appended) {
         m_testBoxWork += c.text.size() - c.keptBytes;
-        // The poll's bytes wait for the next frame (no sooner than the screen's own).
+        // The poll's bytes go in with frames.
         if (layout.pendingFrom < 0) layout.pendingFrom = static_cast<qsizetype>(kept);
         if (!ui::ViewDriver::WaitsForFrame(change, c)) {
             ShowAppendedText(index);
-        } else if (!m_frame.isActive()) {
-            const QScreen* screen = this->screen();
-            const qreal hz = screen && screen->refreshRate() >= 1 ? screen->refreshRate() : 60;
-            m_frame.start(std::max(ui::ViewDriver::kFrameMs, qRound(1000 / hz)));
+        } else if (const auto when = m_frames.Appended(); when != ui::AppendFrames::Append::Waits) {
+            ShowAppendedText(index);
+            if (when == ui::AppendFrames::Append::NowAndFramesStart) StartFrame();
         }
     } else {
         ShowAppendedText(index);  // what was added is shown and told first
@@ -493,8 +500,20 @@ ui::ViewDriver::TestBoxChange DialogView::MirrorTestBox(size_t index, const ui::
     return change;
 }
 
+void DialogView::StartFrame() {
+    // No shorter than the screen's own frame.
+    const QScreen* screen = this->screen();
+    const qreal hz = screen && screen->refreshRate() >= 1 ? screen->refreshRate() : 60;
+    m_frame.start(std::max(ui::ViewDriver::kFrameMs, qRound(1000 / hz)));
+}
+
+bool DialogView::AppendedTextWaits() const {
+    return std::any_of(m_testBoxes.begin(), m_testBoxes.end(),
+                       [](const auto& box) { return box.second.pendingFrom >= 0; });
+}
+
 void DialogView::ShowAppendedText() {
-    m_frame.stop();
+    m_frames.Shown();
     for (auto& [index, layout] : m_testBoxes)
         if (layout.pendingFrom >= 0) ShowAppendedText(index);
 }
@@ -726,7 +745,7 @@ bool DialogView::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     // What the user does to a box acts on all it has received: text waiting for the next
     // frame is put in first (an edit would otherwise be taken for the whole text).
-    if (m_frame.isActive() &&
+    if (AppendedTextWaits() &&
         (type == QEvent::KeyPress || type == QEvent::MouseButtonPress ||
          type == QEvent::MouseButtonDblClick || type == QEvent::InputMethod ||
          type == QEvent::ContextMenu || type == QEvent::Drop || type == QEvent::ShortcutOverride))

@@ -78,9 +78,9 @@ public:
     uint64_t TestBoxWork() const { return m_testBoxWork; }
     // What tells a screen reader about new text of the test box.
     Announcer& TestBoxAnnouncer() const { return *m_announcer; }
-    // Bytes the receive poll appends reach the test boxes with the next frame; this puts
-    // them in now (the frame's work; also done before anything reads or replaces a box's
-    // text, and before the user acts on the window).
+    // Bytes the receive poll appends may wait for the end of a frame; this puts them in
+    // now (the frame's work; also done before anything reads or replaces a box's text,
+    // and before the user acts on the window).
     void ShowAppendedText();
 
     // ui::Host
@@ -114,6 +114,8 @@ private:
     void FillTestBox(QPlainTextEdit* box, QStringView display);
     void AddToTestBox(QPlainTextEdit* box, QStringView display, qsizetype from);
     void ShowAppendedText(size_t index);
+    bool AppendedTextWaits() const;
+    void StartFrame();
     void Connect(size_t index);
     void UserClicked(size_t index);
     int IndexOfWidget(const QWidget* widget) const;  // the control a widget belongs to
@@ -141,7 +143,8 @@ private:
     std::map<size_t, TestBoxLayout> m_testBoxes;  // multi-line edits, by template position
     uint64_t m_testBoxWork = 0;
     QTimer m_timer;
-    QTimer m_frame;  // single shot: the next frame of the screen, while appended text waits
+    QTimer m_frame;  // single shot: the end of the running frame for appended text
+    ui::AppendFrames m_frames;
     int m_mirroring = 0;
     int m_busy = 0;
     QWidget* m_doubleClicked = nullptr;

@@ -5,6 +5,7 @@
 
 #include "ui/accessible_names.h"
 #include "ui/test_box_text.h"
+#include "ui/view_driver.h"
 
 namespace gui::web {
 
@@ -184,8 +185,9 @@ std::string TestBoxJson(const ui::Control& c, std::u16string_view shown,
 }
 
 std::string TestBoxAppendJson(const ui::Control& c, std::u16string_view added, size_t from) {
-    return "{\"append\":" + JsonU16(added) + ",\"from\":" + std::to_string(from) + "," +
-           StateFields(c) + "}";
+    return "{\"append\":" + JsonU16(added) + ",\"from\":" + std::to_string(from) +
+           ",\"frame\":" + std::to_string(ui::ViewDriver::kFrameMs) +
+           ",\"atOnce\":" + std::to_string(ui::AppendFrames::kAtOnce) + "," + StateFields(c) + "}";
 }
 
 std::string FileRequestJson(const ui::FileDialogRequest& request) {

@@ -42,9 +42,10 @@ std::string TemplateJson(const res::DialogTemplate& tpl, const ui::Dialog& model
 std::string ControlJson(const ui::Control& c);
 std::string TestBoxJson(const ui::Control& c, std::u16string_view shown,
                         std::u16string_view announce);
-// Bytes the receive poll appended: {"append", "from", ...state}, the shown text's new end
-// from the position `from` (UTF-16 units of the shown text), which the page puts in with
-// its next frame; the new text is also what a screen reader hears.
+// Bytes the receive poll appended: {"append", "from", "frame", "atOnce", ...state}, the
+// shown text's new end from the position `from` (UTF-16 units of the shown text), which
+// the page puts in as ui::AppendFrames says (frames of "frame" ms after the first
+// "atOnce" bytes of a burst); the new text is also what a screen reader hears.
 std::string TestBoxAppendJson(const ui::Control& c, std::u16string_view added, size_t from);
 
 // The file dialog a handler asks for: {"save", "title", "file", "ext", "types": [{"name",

@@ -27,15 +27,18 @@
     return null;
   }
   var toFree = [];  // strings handed to calls that have not finished
-  function run(fn) {
+  // `done`, when given, runs once the call has returned, also one that waited.
+  function run(fn, done) {
     var mark = toFree.length;
     var waiting = enter(fn);
     if (!waiting) {
       toFree.splice(mark).forEach(function(p) { _free(p); });
+      if (done) done();
       return;
     }
     calls.busy = true;
-    waiting.then(finished, finished);
+    var end = function() { finished(); if (done) done(); };
+    waiting.then(end, end);
   }
   function finished() {
     calls.busy = false;
@@ -197,6 +200,7 @@
       case 'edit':
       case 'combo':
         if (c.style & 8) {
+          testBoxes.push(el);
           ['beforeinput', 'keydown', 'mousedown', 'copy', 'cut', 'paste', 'drop'].forEach(
               function(type) {
                 el.addEventListener(type, function() { showWaiting(el); }, true);
@@ -294,7 +298,7 @@
       case 'edit':
         el.disabled = !s.enabled;
         if (c.style & 8 && 'append' in s) {
-          waitForFrame(el, s.from, s.append);
+          waitForFrame(el, s.from, s.append, s.frame, s.atOnce);
           if (s.append) announce(s.append, false);
           return;
         }
@@ -317,28 +321,41 @@
     }
   }
 
-  // Bytes the receive poll appends to the test box go in with the next frame, at most 25
-  // a second, all that came meanwhile at once; a new whole text takes their place, and
-  // what the user does to the box acts on all of them (they go in first).
-  var FRAME_MS = 40;
-  function waitForFrame(el, from, text) {
-    var w = el.zarnWaiting;
-    if (w) { w.text += text; return; }
-    el.zarnWaiting = {from: from, text: text,
-                      timer: setTimeout(function() { showWaiting(el); }, FRAME_MS)};
+  // Bytes the receive poll appends to the test box go in with frames, as in the desktop
+  // windows (ui::AppendFrames): the first few of a burst as they come, then at most once a
+  // frame while more keep coming, and what waits as soon as a tick brings nothing. A new whole text takes their
+  // place, and what the user does to the box acts on all of them (they go in first).
+  var testBoxes = [];
+  function waitForFrame(el, from, text, frameMs, atOnce) {
+    el.zarnAppended = true;
+    el.zarnBurst = (el.zarnBurst || 0) + 1;
+    if (el.zarnWaiting) el.zarnWaiting.text += text;
+    else el.zarnWaiting = {from: from, text: text};
+    if (el.zarnFrame) return;  // until the running frame ends
+    showWaiting(el);
+    if (el.zarnBurst <= atOnce) return;
+    el.zarnFrame = setInterval(function() {
+      if (el.zarnWaiting) return showWaiting(el);
+      clearInterval(el.zarnFrame);
+      el.zarnFrame = 0;
+    }, frameMs);
   }
-  function dropWaiting(el) {
-    if (!el.zarnWaiting) return;
-    clearTimeout(el.zarnWaiting.timer);
-    el.zarnWaiting = null;
-  }
+  function dropWaiting(el) { el.zarnWaiting = null; }
   function showWaiting(el) {
     var w = el.zarnWaiting;
     if (!w) return;
-    dropWaiting(el);
+    el.zarnWaiting = null;
     var end = el.value.length;
     el.setRangeText(w.text, Math.min(w.from, end), end, 'end');
     el.scrollTop = el.scrollHeight;
+  }
+  function tickStarts() { testBoxes.forEach(function(el) { el.zarnAppended = false; }); }
+  function tickEnded() {
+    testBoxes.forEach(function(el) {
+      if (el.zarnAppended) return;
+      el.zarnBurst = 0;
+      showWaiting(el);
+    });
   }
 
   // What a screen reader speaks: the new text of the test box, gathered for a moment so
@@ -371,7 +388,8 @@
     if (!period) return;
     p.timer = setInterval(function() {
       if (calls.busy && !calls.modal) return;  // the dialog is at work: the tick is lost
-      run(function() { _zw_tick(page); });
+      tickStarts();
+      run(function() { _zw_tick(page); }, tickEnded);
     }, period);
   }
 

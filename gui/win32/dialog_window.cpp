@@ -194,8 +194,17 @@ INT_PTR DialogWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
             return TRUE;
         }
         case WM_TIMER:
-            if (wp == kTimer1Id) m_driver.TimerTick();
-            if (wp == kFrameTimerId) ShowAppendedText();
+            if (wp == kTimer1Id) {
+                m_frames.TickStarts();
+                m_driver.TimerTick();
+                if (m_frames.TickEnded()) ShowAppendedText();
+            }
+            if (wp == kFrameTimerId) {
+                if (m_frames.FrameEnded())
+                    ShowAppendedText();
+                else
+                    KillTimer(m_hwnd, kFrameTimerId);
+            }
             return TRUE;
         case WM_SYSCOMMAND: {
             if (!m_dialog) return FALSE;
@@ -626,11 +635,15 @@ bool DialogWindow::MirrorTestBox(size_t index) {
     const auto change = m_driver.FollowTestBox(index, false, &kept);
     if (change == ui::ViewDriver::TestBoxChange::None) return false;
     const std::u16string& display = m_driver.ShownText(index).display;
-    // The poll's bytes wait for the next frame (while the edit holds what came before).
+    // The poll's bytes go in with frames (while the edit holds what came before), never
+    // with the whole box redrawn at once.
     if (ui::ViewDriver::WaitsForFrame(change, m_dialog->AllControls()[index]) &&
         (m_waitingFrom.count(index) || static_cast<size_t>(GetWindowTextLengthW(w)) == kept)) {
-        if (m_waitingFrom.emplace(index, kept).second && m_waitingFrom.size() == 1)
+        m_waitingFrom.emplace(index, kept);
+        const auto when = m_frames.Appended();
+        if (when == ui::AppendFrames::Append::NowAndFramesStart)
             SetTimer(m_hwnd, kFrameTimerId, ui::ViewDriver::kFrameMs, nullptr);
+        if (when != ui::AppendFrames::Append::Waits) ShowAppendedText(index);
         return true;
     }
     ShowAppendedText(index);
@@ -665,7 +678,7 @@ bool DialogWindow::MirrorTestBox(size_t index) {
 }
 
 void DialogWindow::ShowAppendedText() {
-    if (m_hwnd) KillTimer(m_hwnd, kFrameTimerId);
+    m_frames.Shown();
     while (!m_waitingFrom.empty()) ShowAppendedText(m_waitingFrom.begin()->first);
 }
 
@@ -674,7 +687,6 @@ void DialogWindow::ShowAppendedText(size_t index) {
     if (waiting == m_waitingFrom.end()) return;
     const size_t from = waiting->second;
     m_waitingFrom.erase(waiting);
-    if (m_waitingFrom.empty() && m_hwnd) KillTimer(m_hwnd, kFrameTimerId);
     HWND w = m_controls[index];
     const std::u16string& display = m_driver.ShownText(index).display;
     ++m_mirroring;

@@ -105,6 +105,7 @@ private:
     // Test boxes with bytes waiting for the frame: the display position from which the
     // edit lacks them.
     std::map<size_t, size_t> m_waitingFrom;
+    ui::AppendFrames m_frames;
     int m_mirroring = 0;
     int m_busy = 0;
     int m_paused = 0;

@@ -211,3 +211,62 @@ TEST(ViewDriverLineBreak, EachViewRendersWithItsOwnBreak) {
 }
 
 }  // namespace
+
+// The poll's appends in frames: an answer of a few bytes goes in as it comes; a longer
+// burst goes in once a frame, and what waits as soon as a tick brings nothing; a frame
+// with nothing new ends the frames.
+TEST(AppendFrames, AnswersGoInAsTheyComeStreamsOnceAFrameAndTheirEndWithoutDelay) {
+    using When = ui::AppendFrames::Append;
+    enum Event { TickWith, TickWithout, Frame, UserActs };
+    struct Step {
+        Event event;
+        int times;
+        bool shows;    // the view puts the waiting bytes in now
+        bool running;  // frames run afterwards
+    };
+    constexpr int kAtOnce = ui::AppendFrames::kAtOnce;
+    const Step steps[] = {
+        {TickWith, kAtOnce, true, false},  // an answer: each byte in its own tick
+        {TickWithout, 1, false, false},
+        {TickWith, kAtOnce, true, false},  // a stream: its first bytes as they come,
+        {TickWith, 1, true, true},         // then frames start with the next
+        {TickWith, 2, false, true},        // which wait for the frame's end
+        {Frame, 1, true, true},            // in together, and another frame runs
+        {TickWith, 1, false, true},
+        {TickWithout, 1, true, true},      // the stream paused: in at once
+        {Frame, 1, false, false},          // nothing came during that frame: no frames
+        {TickWith, kAtOnce + 1, true, true},
+        {TickWith, 1, false, true},
+        {UserActs, 1, true, true},         // the user acted: in before their input
+        {TickWithout, 1, false, true},     // nothing waits any more
+        {Frame, 1, false, false},
+    };
+    ui::AppendFrames frames;
+    int at = 0;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(at++);
+        for (int n = 0; n < step.times; ++n) {
+            bool shows = false;
+            switch (step.event) {
+                case TickWith:
+                    frames.TickStarts();
+                    shows = frames.Appended() != When::Waits;
+                    shows = frames.TickEnded() || shows;
+                    break;
+                case TickWithout:
+                    frames.TickStarts();
+                    shows = frames.TickEnded();
+                    break;
+                case Frame:
+                    shows = frames.FrameEnded();
+                    break;
+                case UserActs:
+                    frames.Shown();
+                    shows = true;
+                    break;
+            }
+            EXPECT_EQ(shows, step.shows) << "at " << n;
+        }
+        EXPECT_EQ(frames.Running(), step.running);
+    }
+}

@@ -1060,9 +1060,11 @@ private:
         MouseClick(Ctl(1052), 0.5, 0.9);
         Key(VK_END, {VK_CONTROL});
         const std::string before = m_dlg.GetText(1052);
-        m_dlg.AppendText(1052, "BC");
+        // A burst longer than an answer: its last bytes wait for the frame.
+        const std::string burst = "BCDEFGHIJKLM";
+        for (char b : burst) m_dlg.AppendText(1052, std::string(1, b));
         Type(L"x");
-        Check(m_dlg.GetText(1052) == before + "BCx",
+        Check(m_dlg.GetText(1052) == before + burst + "x",
               "a key typed while received bytes wait keeps them: " + m_dlg.GetText(1052));
         Mirrored("after the serial poll");
         // The box keeps growing past a multi-line edit's default limit of 30,000.
