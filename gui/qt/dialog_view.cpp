@@ -745,10 +745,10 @@ bool DialogView::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     // What the user does to a box acts on all it has received: text waiting for the next
     // frame is put in first (an edit would otherwise be taken for the whole text).
-    if (AppendedTextWaits() &&
-        (type == QEvent::KeyPress || type == QEvent::MouseButtonPress ||
+    if ((type == QEvent::KeyPress || type == QEvent::MouseButtonPress ||
          type == QEvent::MouseButtonDblClick || type == QEvent::InputMethod ||
-         type == QEvent::ContextMenu || type == QEvent::Drop || type == QEvent::ShortcutOverride))
+         type == QEvent::ContextMenu || type == QEvent::Drop || type == QEvent::ShortcutOverride) &&
+        AppendedTextWaits())
         ShowAppendedText();
     if (type == QEvent::Resize) {
         // A test box's blocks are split where its lines wrap: a new width splits anew.

@@ -647,26 +647,22 @@ bool DialogWindow::MirrorTestBox(size_t index) {
         return true;
     }
     ShowAppendedText(index);
-    const auto shownChars = static_cast<size_t>(GetWindowTextLengthW(w));
-    if (change == ui::ViewDriver::TestBoxChange::Appended && shownChars == kept) {
-        // Received bytes: only what they add is given to the edit, never the whole text.
-        if (display.size() > kept) {
-            const std::wstring added = Wide(std::u16string_view(display).substr(kept));
-            const auto end = static_cast<WPARAM>(kept);
-            SendMessageW(w, EM_SETSEL, end, static_cast<LPARAM>(end));
-            SendMessageW(w, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
-        }
-    } else {
-        const std::wstring whole = Wide(display);
-        if (WindowText(w) == whole) return false;
-        DWORD caret = 0;
-        SendMessageW(w, EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
-        SetWindowTextW(w, whole.c_str());
-        if (GetFocus() == w) {
-            // The model changed what the user typed: the caret stays where it was.
-            caret = std::min<DWORD>(caret, static_cast<DWORD>(whole.size()));
-            SendMessageW(w, EM_SETSEL, caret, static_cast<LPARAM>(caret));
-        }
+    if (change == ui::ViewDriver::TestBoxChange::Appended &&
+        static_cast<size_t>(GetWindowTextLengthW(w)) == kept) {
+        // Added bytes: only what they add is given to the edit, never the whole text.
+        m_waitingFrom.emplace(index, kept);
+        ShowAppendedText(index);
+        return false;
+    }
+    const std::wstring whole = Wide(display);
+    if (WindowText(w) == whole) return false;
+    DWORD caret = 0;
+    SendMessageW(w, EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
+    SetWindowTextW(w, whole.c_str());
+    if (GetFocus() == w) {
+        // The model changed what the user typed: the caret stays where it was.
+        caret = std::min<DWORD>(caret, static_cast<DWORD>(whole.size()));
+        SendMessageW(w, EM_SETSEL, caret, static_cast<LPARAM>(caret));
     }
     if (GetFocus() != w) {
         // New text is read at its end.
