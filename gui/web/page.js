@@ -322,9 +322,11 @@
   }
 
   // Bytes the receive poll appends to the test box go in with frames, as in the desktop
-  // windows (ui::AppendFrames): the first few of a burst as they come, then at most once a
-  // frame while more keep coming, and what waits as soon as a tick brings nothing. A new whole text takes their
-  // place, and what the user does to the box acts on all of them (they go in first).
+  // windows (ui::AppendFrames, whose figures come with each append): the first few of a
+  // burst as they come, then at most once a frame while more keep coming, and what waits
+  // as soon as a tick brings nothing. The page holds what waits itself, so that a key or
+  // a paste puts it in before the edit lands even while the dialog is at work. A new
+  // whole text takes their place.
   var testBoxes = [];
   function waitForFrame(el, from, text, frameMs, atOnce) {
     el.zarnAppended = true;
