@@ -17,7 +17,7 @@ constexpr char16_t kCloseValue = 0x27E9;
 // Characters that all stand for the bytes from `at` on.
 void Put(TestBoxText& out, std::u16string_view chars, size_t at) {
     out.display.append(chars);
-    out.byteAt.insert(out.byteAt.end(), chars.size(), at);
+    out.byteAt.Append(chars.size(), at);
 }
 
 char16_t HexDigit(unsigned v) {
@@ -135,11 +135,55 @@ const ByteCharset& Latin1Charset() {
     return charset;
 }
 
+ByteOffsets::ByteOffsets(std::initializer_list<size_t> offsets) {
+    for (size_t offset : offsets) push_back(offset);
+}
+
+size_t ByteOffsets::operator[](size_t i) const {
+    // The last run that starts at or before i.
+    auto run = std::upper_bound(m_runs.begin(), m_runs.end(), i,
+                                [](size_t index, const Run& r) { return index < r.first; });
+    return At(*(run - 1), i);
+}
+
+void ByteOffsets::push_back(size_t offset) {
+    if (!m_runs.empty()) {
+        Run& last = m_runs.back();
+        if (m_size - last.first == 1 && (offset == last.offset || offset == last.offset + 1)) {
+            last.step = offset - last.offset;  // a run's second entry sets its step
+            ++m_size;
+            return;
+        }
+        if (offset == At(last, m_size)) {
+            ++m_size;
+            return;
+        }
+    }
+    m_runs.push_back(Run{m_size, offset, 1});
+    ++m_size;
+}
+
+void ByteOffsets::Append(size_t count, size_t offset) {
+    for (size_t n = 0; n < count; ++n) push_back(offset);
+}
+
+void ByteOffsets::pop_back() {
+    if (m_size == 0) return;
+    --m_size;
+    if (m_runs.back().first == m_size) m_runs.pop_back();
+}
+
+bool ByteOffsets::operator==(const ByteOffsets& other) const {
+    if (m_size != other.m_size) return false;
+    for (size_t i = 0; i < m_size; ++i)
+        if ((*this)[i] != other[i]) return false;
+    return true;
+}
+
 TestBoxText RenderTestBox(std::string_view bytes, std::u16string_view lineBreak,
                           const ByteCharset& charset) {
     TestBoxText out;
     out.display.reserve(bytes.size());
-    out.byteAt.reserve(bytes.size() + 1);
     AppendTestBox(out, bytes, 0, lineBreak, charset);
     return out;
 }
@@ -198,7 +242,7 @@ void AppendTestBox(TestBoxText& out, std::string_view bytes, size_t from,
                 out.display.push_back(kCloseValue);
             }
             // Every character one byte sequence stands for starts at that sequence.
-            out.byteAt.insert(out.byteAt.end(), out.display.size() - shown, i);
+            out.byteAt.Append(out.display.size() - shown, i);
             i += taken - 1;
         }
     }
@@ -249,7 +293,7 @@ std::string TestBoxInputToBytes(std::u16string_view typed, const ByteCharset& ch
 std::string ApplyTestBoxEdit(std::string_view bytes, const TestBoxText& before,
                              std::u16string_view after, const ByteCharset& charset) {
     const std::u16string& old = before.display;
-    const std::vector<size_t>& at = before.byteAt;
+    const ByteOffsets& at = before.byteAt;
     const size_t common = std::min(old.size(), after.size());
     size_t prefix = 0;
     while (prefix < common && old[prefix] == after[prefix]) ++prefix;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,38 @@ std::string FitEditToLimit(std::string_view before, std::string_view after, size
 inline constexpr std::u16string_view kLineBreakLf = u"\n";
 inline constexpr std::u16string_view kLineBreakCrLf = u"\r\n";
 
+// Offsets into the received bytes, one a shown character, as a list that keeps a run of
+// characters one byte each, or of characters sharing one byte (a line end's), in one
+// entry: a box of cards holds about two entries a line instead of eight bytes a character.
+class ByteOffsets {
+public:
+    ByteOffsets() = default;
+    ByteOffsets(std::initializer_list<size_t> offsets);
+
+    size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    size_t operator[](size_t i) const;
+    size_t back() const { return At(m_runs.back(), m_size - 1); }
+    void push_back(size_t offset);
+    // `count` characters that all stand for the bytes from `offset` on.
+    void Append(size_t count, size_t offset);
+    void pop_back();
+    // Entries kept; what the list costs.
+    size_t RunCount() const { return m_runs.size(); }
+
+    bool operator==(const ByteOffsets& other) const;
+
+private:
+    struct Run {
+        size_t first;   // index of its first character
+        size_t offset;  // that character's offset
+        size_t step;    // 1: one byte a character; 0: the characters share one offset
+    };
+    static size_t At(const Run& run, size_t i) { return run.offset + (i - run.first) * run.step; }
+    std::vector<Run> m_runs;
+    size_t m_size = 0;
+};
+
 // The test box shows control bytes as visible symbols (U+2400 + byte, U+2421 for DEL),
 // bytes the charset spells as C1 control characters (U+0080 to U+009F) as their value
 // between angle brackets ("\u27E885\u27E9"), and each line end by its own symbols followed
@@ -54,7 +87,7 @@ struct TestBoxText {
     // byteAt[i]: offset in the bytes of display character i; one more entry for the end.
     // Every character of one line end or of one byte's bracketed value has the offset of
     // its first byte.
-    std::vector<size_t> byteAt{0};
+    ByteOffsets byteAt{0};
     // The bytes end in a CR whose line break is not shown yet.
     bool breakPending = false;
 };

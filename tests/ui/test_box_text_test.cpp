@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,12 @@ std::string Bytes(const char* text, size_t size) {
 }
 
 }  // namespace
+
+namespace ui {
+void PrintTo(const ByteOffsets& offsets, std::ostream* os) {
+    for (size_t i = 0; i < offsets.size(); ++i) *os << (i ? " " : "") << offsets[i];
+}
+}  // namespace ui
 
 // A code page of two-byte characters, as the Windows view has on Chinese systems: a lead
 // byte 0x81 to 0xFE and any byte from 0x40 makes one character U+4E00 + the pair's offset;
@@ -65,7 +72,7 @@ TEST(TestBoxText, ACodePageOfTwoByteCharactersShowsEachCharacterOnceAndTypesItBa
     const std::string bytes = "a\x81\x41\r\n\x80\x82\x01\x90";  // the last lead byte waits
     const ui::TestBoxText shown = ui::RenderTestBox(bytes, kLineBreakCrLf, cp);
     EXPECT_EQ(shown.display, u"a\u4E01\u240D\u240A\r\n\u20AC\uFFFD\u2401");
-    EXPECT_EQ(shown.byteAt, (std::vector<size_t>{0, 1, 3, 3, 3, 3, 5, 6, 7, 8}));
+    EXPECT_EQ(shown.byteAt, (ui::ByteOffsets{0, 1, 3, 3, 3, 3, 5, 6, 7, 8}));
     // Bytes arriving one by one show what the whole text shows, the pair once complete.
     ui::TestBoxText grown = ui::RenderTestBox("", kLineBreakCrLf, cp);
     for (size_t n = 1; n <= bytes.size(); ++n)
@@ -147,6 +154,26 @@ TEST(TestBoxText, AddingBytesShowsWhatTheWholeTextShows) {
             }
         }
     }
+}
+
+// The box of a reader left streaming holds every card it got: its offsets must cost a few
+// entries a line, not one a character.
+TEST(TestBoxText, CardsAddedByteByByteKeepAFewOffsetEntriesALine) {
+    const std::string card = Bytes("\x02%B4111^DOE/JOHN^2912?;4111=2912?\x03\r\n", 36);
+    std::string bytes;
+    ui::TestBoxText shown = ui::RenderTestBox("", kLineBreakLf);
+    for (int n = 0; n < 200; ++n) {
+        for (char b : card) {
+            bytes.push_back(b);
+            ui::AppendTestBox(shown, bytes, shown.byteAt.back(), kLineBreakLf);
+        }
+    }
+    EXPECT_EQ(shown.byteAt, ui::RenderTestBox(bytes, kLineBreakLf).byteAt);
+    EXPECT_LE(shown.byteAt.RunCount(), 2u * 200 + 1);
+    // A character in a run still maps to its own byte.
+    const size_t lastCard = shown.display.size() - (card.size() + 1);
+    EXPECT_EQ(shown.display[lastCard + 2], u'B');
+    EXPECT_EQ(shown.byteAt[lastCard + 2], bytes.size() - card.size() + 2);
 }
 
 TEST(TestBoxText, AnEditKeepsTheBytesItDoesNotTouch) {
