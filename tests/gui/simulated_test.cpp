@@ -71,9 +71,13 @@ TEST_F(SimulatedWindowTest, SerialCardDataArrivesThroughTheReceivePoll) {
     EXPECT_EQ(TestBox(), QStringLiteral("Port is opened now"));
     EXPECT_TRUE(view->Timer1().isActive());
     QTest::mouseClick(view->ControlWidget(IDC_READ_CARD), Qt::LeftButton);
-    // One byte a tick: the whole card within a few seconds of real time.
+    // One byte a tick: the whole card within a few seconds of real time, its line end
+    // included (the box shows it once a tick brings nothing more).
     EXPECT_TRUE(guitest::WaitFor(
-        [&] { return TestBox().contains(QStringLiteral("4111111111111111=2912101?")); }, 10000))
+        [&] {
+            return TestBox().endsWith(QStringLiteral("4111111111111111=2912101?\u240D\u240A\n"));
+        },
+        10000))
         << TestBox().toStdString();
     EXPECT_TRUE(
         TestBox().startsWith(QStringLiteral("%B4111111111111111^DOE/JOHN^2912101?\u240D\u240A\n")))
