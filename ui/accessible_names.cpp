@@ -113,7 +113,11 @@ std::string AccessibleNameOf(const res::DialogTemplate& tpl, size_t index, int* 
             std::string hint = PlainCaption(after->caption);
             if (const size_t split = hint.find("  "); split != std::string::npos)
                 hint = hint.substr(0, split);
-            if (!hint.empty() && hint[0] == '[') name += ' ' + hint;
+            // A field inside an option's sentence ("remains [n] space") is named by the
+            // whole sentence, so that it is not taken for the option itself.
+            const bool inSentence =
+                beside->kind == res::Kind::Radio || beside->kind == res::Kind::Check;
+            if (!hint.empty() && (hint[0] == '[' || inSentence)) name += ' ' + hint;
         }
         return name;
     }

@@ -72,7 +72,7 @@ const std::vector<Heard> kMainDialog = {
     {-1, R::Grouping, "Track #3 Output Setting", ""},
     {1033, R::RadioButton, "No change", "Track #3 Output Setting"},
     {1034, R::RadioButton, "Trim space between data, remains", "Track #3 Output Setting"},
-    {1035, R::EditableText, "Trim space between data, remains", "Track #3 Output Setting"},
+    {1035, R::EditableText, "Trim space between data, remains space", "Track #3 Output Setting"},
     {-1, R::StaticText, "space", "Track #3 Output Setting"},
     {-1, R::Grouping, "Operations", ""},
     {1013, R::Button, "Download Setting to Device", "Operations"},
