@@ -139,6 +139,23 @@ function load(file) {
     runner: [`answer open ${file}`, 'click IDC_LOAD_FILE', 'get IDC_TEST_BOX'],
   };
 }
+// A file dropped on the page as a file manager drops it (a DataTransfer with the file; a
+// headless browser has no desktop to drag from): it loads as "Load Setting from File".
+function drop(file) {
+  return {
+    page: async (page) => {
+      const data = await page.evaluateHandle(({ bytes, name }) => {
+        const transfer = new DataTransfer();
+        transfer.items.add(new File([new Uint8Array(bytes)], name));
+        return transfer;
+      }, { bytes: [...fs.readFileSync(file)], name: path.basename(file) });
+      await page.dispatchEvent('#dialog', 'dragover', { dataTransfer: data });
+      await page.dispatchEvent('#dialog', 'drop', { dataTransfer: data });
+      return result(page);
+    },
+    runner: [`answer open ${file}`, 'click IDC_LOAD_FILE', 'get IDC_TEST_BOX'],
+  };
+}
 function plug(what) {
   return {
     page: async (page) => { readers(`${what}-plug`); await listed(page, what, true); },
@@ -179,6 +196,7 @@ const rows = [
   { name: 'serial save to file', serial: [], steps: ['serial', 'open', 'save'] },
   { name: 'file load', steps: [load(factoryFile), 'beepOffChecked'] },
   { name: 'file load, short file', steps: [load(shortFile)] },
+  { name: 'file dropped on the page', steps: [drop(factoryFile), 'beepOffChecked'] },
   { name: 'USB no reader', steps: ['version', 'download'] },
   { name: 'serial no reader', steps: ['serial', 'open', 'version'] },
   { name: 'USB silent reader', usb: ['--mode', 'silent'], steps: ['version', 'download', 'upload'] },
@@ -335,6 +353,48 @@ async function accessibility(browser) {
   }
 }
 
+// --- 200 % zoom ---------------------------------------------------------------------------
+// A 1280 x 800 window zoomed to 200 % lays the page out in 640 x 400 CSS pixels at two
+// device pixels each. Every control must still be whole: its text inside its box, and the
+// box where the page scrolls to, not cut off at the window's edge.
+async function zoomed(browser) {
+  readers('usb-stop');
+  readers('serial-stop');
+  const context = await browser.newContext({ viewport: { width: 640, height: 400 }, deviceScaleFactor: 2 });
+  const page = await context.newPage();
+  try {
+    await page.goto(url);
+    await page.getByRole('button', { name: 'Get Version', exact: true }).waitFor();
+    const problems = await page.evaluate(() => {
+      const out = [];
+      const root = document.documentElement;
+      const name = (el) => `${el.tagName.toLowerCase()} "${(el.textContent || el.getAttribute('aria-label') || el.id).trim().slice(0, 40)}"`;
+      for (const el of document.querySelectorAll('#dialog .ctl, #dialog legend, header *, #links button, #links label')) {
+        if (!el.getClientRects().length) continue;  // not shown
+        const r = el.getBoundingClientRect();
+        if (r.left + scrollX < -1 || r.top + scrollY < -1 || r.right + scrollX > root.scrollWidth + 1 ||
+            r.bottom + scrollY > root.scrollHeight + 1) {
+          out.push(`${name(el)} lies outside the page`);
+        }
+        const textual = el.matches('button, legend, .label, label');
+        if (textual && el.scrollWidth > el.clientWidth + 1) out.push(`${name(el)}: its text is wider than its box`);
+      }
+      // What does not fit the window is reached by scrolling, not cut.
+      for (const el of [document.body, root]) {
+        const style = getComputedStyle(el);
+        if (['hidden', 'clip'].includes(style.overflowX) || ['hidden', 'clip'].includes(style.overflowY)) {
+          out.push(`${el.tagName.toLowerCase()} does not scroll`);
+        }
+      }
+      if (root.scrollWidth <= innerWidth) out.push('the dialog fits 640 CSS pixels: the zoom was not applied');
+      return out;
+    });
+    return problems;
+  } finally {
+    await context.close();
+  }
+}
+
 // --- Main ------------------------------------------------------------------------------------
 async function main() {
   // The factory settings as a file (what Save writes for a reader in its factory state),
@@ -358,6 +418,12 @@ async function main() {
       let problems;
       try { problems = await runRow(browser, row, `row${i + 1}`); } catch (e) { problems = [String(e.message || e).split('\n')[0]]; }
       report(row.name, problems, Date.now() - start);
+    }
+    if (!only || only.test('200 % zoom')) {
+      const start = Date.now();
+      let problems;
+      try { problems = await zoomed(browser); } catch (e) { problems = [String(e.message || e).split('\n')[0]]; }
+      report('200 % zoom', problems, Date.now() - start);
     }
     if (!only || only.test('accessibility tree')) {
       const start = Date.now();
