@@ -149,7 +149,7 @@ size_t ByteOffsets::operator[](size_t i) const {
 void ByteOffsets::push_back(size_t offset) {
     if (!m_runs.empty()) {
         Run& last = m_runs.back();
-        if (m_size - last.first == 1 && (offset == last.offset || offset == last.offset + 1)) {
+        if (m_size - last.first == 1 && offset >= last.offset) {
             last.step = offset - last.offset;  // a run's second entry sets its step
             ++m_size;
             return;

@@ -43,8 +43,9 @@ inline constexpr std::u16string_view kLineBreakLf = u"\n";
 inline constexpr std::u16string_view kLineBreakCrLf = u"\r\n";
 
 // Offsets into the received bytes, one a shown character, as a list that keeps a run of
-// characters one byte each, or of characters sharing one byte (a line end's), in one
-// entry: a box of cards holds about two entries a line instead of eight bytes a character.
+// characters of one length each (one byte, two in a double-byte code page, none for the
+// characters after the first of a line end) in one entry: a box of cards holds about two
+// entries a line instead of eight bytes a character.
 class ByteOffsets {
 public:
     ByteOffsets() = default;
@@ -67,7 +68,7 @@ private:
     struct Run {
         size_t first;   // index of its first character
         size_t offset;  // that character's offset
-        size_t step;    // 1: one byte a character; 0: the characters share one offset
+        size_t step;    // bytes a character; 0: the characters share one offset
     };
     static size_t At(const Run& run, size_t i) { return run.offset + (i - run.first) * run.step; }
     std::vector<Run> m_runs;

@@ -79,6 +79,10 @@ TEST(TestBoxText, ACodePageOfTwoByteCharactersShowsEachCharacterOnceAndTypesItBa
         ui::AppendTestBox(grown, bytes.substr(0, n), grown.byteAt.back(), kLineBreakCrLf, cp);
     EXPECT_EQ(grown.display, shown.display);
     EXPECT_EQ(grown.byteAt, shown.byteAt);
+    // A line of two-byte characters is one run of offsets.
+    std::string pairs;
+    for (int n = 0; n < 40; ++n) pairs += "\x81\x41";
+    EXPECT_EQ(ui::RenderTestBox(pairs, kLineBreakCrLf, cp).byteAt.RunCount(), 1u);
     // Typed characters take their bytes; an edit keeps the held-back lead byte.
     EXPECT_EQ(ui::TestBoxInputToBytes(u"\u4E01\u20AC\n\u00E9", cp), "\x81\x41\x80\r\n?");
     EXPECT_EQ(ui::ApplyTestBoxEdit(bytes, shown, u"\u4E02" + shown.display.substr(1), cp),
