@@ -406,31 +406,20 @@ async function main() {
   const server = await serve(opt.site, opt.port);
   const browser = await launch(opt.chromium);
   let failed = 0;
-  const report = (name, problems, ms) => {
+  // One row or check: timed, its exception a problem of its own, its verdict printed.
+  const check = async (name, run) => {
+    if (only && !only.test(name)) return;
+    const start = Date.now();
+    let problems;
+    try { problems = await run(); } catch (e) { problems = [String(e.message || e).split('\n')[0]]; }
     if (problems.length) failed++;
-    console.log(`${problems.length ? 'FAIL' : 'ok  '}  ${name.padEnd(44)} ${String(ms).padStart(6)} ms`);
+    console.log(`${problems.length ? 'FAIL' : 'ok  '}  ${name.padEnd(44)} ${String(Date.now() - start).padStart(6)} ms`);
     for (const p of problems) console.log('        ' + p);
   };
   try {
-    for (const [i, row] of rows.entries()) {
-      if (only && !only.test(row.name)) continue;
-      const start = Date.now();
-      let problems;
-      try { problems = await runRow(browser, row, `row${i + 1}`); } catch (e) { problems = [String(e.message || e).split('\n')[0]]; }
-      report(row.name, problems, Date.now() - start);
-    }
-    if (!only || only.test('200 % zoom')) {
-      const start = Date.now();
-      let problems;
-      try { problems = await zoomed(browser); } catch (e) { problems = [String(e.message || e).split('\n')[0]]; }
-      report('200 % zoom', problems, Date.now() - start);
-    }
-    if (!only || only.test('accessibility tree')) {
-      const start = Date.now();
-      let problems;
-      try { problems = await accessibility(browser); } catch (e) { problems = [String(e.message || e).split('\n')[0]]; }
-      report('accessibility tree', problems, Date.now() - start);
-    }
+    for (const [i, row] of rows.entries()) await check(row.name, () => runRow(browser, row, `row${i + 1}`));
+    await check('200 % zoom', () => zoomed(browser));
+    await check('accessibility tree', () => accessibility(browser));
   } finally {
     await browser.close();
     server.close();
