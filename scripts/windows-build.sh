@@ -16,6 +16,8 @@
 # zarn60-sim (built natively for that), zarn60.exe (scripts/wine-cli-check.sh), the installer
 # installing and uninstalling, the start-up bench and a screenshot of the window (build-windows/artifacts/window.png).
 set -euo pipefail
+# A step that fails without a word of its own still says where it stopped.
+trap 'echo "windows-build.sh: line $LINENO failed (exit $?): $BASH_COMMAND" >&2' ERR
 cd "$(dirname "$0")/.."
 root=$(pwd)
 build=${WIN_BUILD_DIR:-$root/build-windows}
@@ -136,7 +138,7 @@ if [ "$test" = 1 ]; then
   pids+=($!)
   pty_of() {
     for _ in $(seq 50); do grep -qs = "$1" && break; sleep 0.1; done
-    sed -n 's/^ZARN60_COM[0-9]*=//p' "$1" 2>/dev/null
+    sed -n 's/^ZARN60_COM[0-9]*=//p' "$1" 2>/dev/null || true
   }
   pty7=$(pty_of "$build/sim7.out")
   pty8=$(pty_of "$build/sim8.out")
@@ -148,19 +150,30 @@ fi
 # Creates the prefix (its chatter is no result), without offering to download .NET or
 # HTML engines, which nothing here needs.
 WINEDLLOVERRIDES="mscoree,mshtml=" wine "$exe" --help >/dev/null 2>&1 || true
+# A registry value; a prefix still settling after its creation gets a second try, and a
+# value that still cannot be set is shown with wine's own words.
+reg_add() {
+  local out
+  out=$(wine reg add "$@" /f 2>&1) && return 0
+  wineserver -w 2>/dev/null || true
+  out=$(wine reg add "$@" /f 2>&1) && return 0
+  echo "windows-build.sh: wine reg add $*: $out" >&2
+  return 1
+}
 if [ "$test" = 1 ]; then
-  wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$pty7" /f >/dev/null 2>&1
-  wine reg add 'HKLM\Software\Wine\Ports' /v COM8 /d "$pty8" /f >/dev/null 2>&1
+  reg_add 'HKLM\Software\Wine\Ports' /v COM7 /d "$pty7"
+  reg_add 'HKLM\Software\Wine\Ports' /v COM8 /d "$pty8"
   # No window manager on Xvfb: wine draws the windows' frames itself, so the screenshot
   # shows the caption, the icon and the close box.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  reg_add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N
   # The system menu's Chinese About item: the menu face links to a host CJK face, as the
   # platform links its UI faces to the Chinese ones.
   for face in Tahoma "Microsoft Sans Serif" "MS Shell Dlg" "MS Shell Dlg 2"; do
-    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-      /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
+    reg_add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+      /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei'
   done
-  wineserver -k && wineserver -w
+  wineserver -k 2>/dev/null || true
+  wineserver -w
 fi
 
 examples="$root/tests/data/runner-examples"
@@ -246,7 +259,8 @@ if [ "$test" = 1 ]; then
     xdotool key alt+space && sleep 1.5
     import -window root "$build/artifacts/window-system-menu.png"
   fi
-  wineserver -k; wineserver -w
+  wineserver -k 2>/dev/null || true
+  wineserver -w
   if [ -s "$build/artifacts/window.png" ]; then ok "screenshot $build/artifacts/window.png"
   else bad "screenshot"; fi
 

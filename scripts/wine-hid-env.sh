@@ -62,8 +62,12 @@ hid_env_setup() {
   fi
 
   wine "$hid_exe" --version >/dev/null 2>&1 || true  # creates the prefix
-  wine reg add 'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' /t REG_DWORD \
-    /d 0 /f >/dev/null 2>&1
+  local out
+  if ! out=$(wine reg add 'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' \
+      /t REG_DWORD /d 0 /f 2>&1); then
+    echo "wine-hid-env.sh: the prefix's HID bus could not be set: $out" >&2
+    return 1
+  fi
   wineserver -k 2>/dev/null || true
   wineserver -w
 }
