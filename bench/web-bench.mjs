@@ -125,71 +125,58 @@ async function roundTrips(browser) {
   const context = await browser.newContext();
   const page = await context.newPage();
   await page.goto(url + 'blank.html');
-  const result = await page.evaluate(async (rounds) => {
-    const med = (xs) => xs.sort((a, b) => a - b)[Math.floor(xs.length / 2)];
-    const [device] = await navigator.hid.getDevices();
-    await device.open();
-    const hid = [];
-    for (let i = 0; i < rounds; ++i) {
-      const t0 = performance.now();
-      const answer = new Promise((ok) => device.addEventListener('inputreport', ok, { once: true }));
-      await device.sendReport(0, new Uint8Array([0x56, 0, 0, 0, 0, 0, 0, 0]));
-      await answer;
-      hid.push(performance.now() - t0);
-    }
-    await device.close();
-    const ports = await navigator.serial.getPorts();
-    const port = ports.find((p) => p.getInfo().usbVendorId === 0x0801);
-    await port.open({ baudRate: 9600 });
-    const writer = port.writable.getWriter(), reader = port.readable.getReader();
-    const serial = [];
-    for (let i = 0; i < rounds; ++i) {
-      const t0 = performance.now();
-      await writer.write(new Uint8Array([0x56]));
-      for (let n = 0; n < 5;) n += (await reader.read()).value.length;
-      serial.push(performance.now() - t0);
-    }
-    await reader.cancel();
-    reader.releaseLock();
-    writer.releaseLock();
-    await port.close();
-    return { hid: med(hid), serial: med(serial) };
-  }, 2 * runs + 1);
-  // From a click: the handler sends at once and the time runs to the answer.
+  const rounds = 2 * runs + 1;
+  // The exchanges, and a button for each that times it from its click.
   await page.evaluate(async () => {
     const [device] = await navigator.hid.getDevices();
     await device.open();
     const port = (await navigator.serial.getPorts()).find((p) => p.getInfo().usbVendorId === 0x0801);
     await port.open({ baudRate: 9600 });
     const writer = port.writable.getWriter(), reader = port.readable.getReader();
-    window.fromClick = { hid: [], serial: [] };
+    const exchange = {
+      hid: async () => {
+        const answer = new Promise((ok) => device.addEventListener('inputreport', ok, { once: true }));
+        await Promise.all([device.sendReport(0, new Uint8Array([0x56, 0, 0, 0, 0, 0, 0, 0])), answer]);
+      },
+      serial: async () => {
+        const sent = writer.write(new Uint8Array([0x56]));
+        for (let n = 0; n < 5;) n += (await reader.read()).value.length;
+        await sent;
+      },
+    };
+    window.yardstick = { exchange, fromClick: { hid: [], serial: [] } };
     for (const link of ['hid', 'serial']) {
       const button = document.createElement('button');
       button.textContent = link;
       button.addEventListener('click', async (e) => {
-        if (link === 'hid') {
-          const answer = new Promise((ok) => device.addEventListener('inputreport', ok, { once: true }));
-          device.sendReport(0, new Uint8Array([0x56, 0, 0, 0, 0, 0, 0, 0]));
-          await answer;
-        } else {
-          writer.write(new Uint8Array([0x56]));
-          for (let n = 0; n < 5;) n += (await reader.read()).value.length;
-        }
-        window.fromClick[link].push(performance.now() - e.timeStamp);
+        await exchange[link]();
+        window.yardstick.fromClick[link].push(performance.now() - e.timeStamp);
       });
       document.body.append(button);
     }
   });
-  for (let i = 0; i < 2 * runs + 1; ++i) {
+  const backToBack = await page.evaluate(async (n) => {
+    const times = { hid: [], serial: [] };
+    for (const link of ['hid', 'serial']) {
+      for (let i = 0; i < n; ++i) {
+        const t0 = performance.now();
+        await window.yardstick.exchange[link]();
+        times[link].push(performance.now() - t0);
+      }
+    }
+    return times;
+  }, rounds);
+  for (let i = 0; i < rounds; ++i) {
     for (const link of ['hid', 'serial']) {
       await page.getByRole('button', { name: link, exact: true }).click();
-      await page.waitForFunction(([l, n]) => window.fromClick[l].length > n, [link, i]);
+      await page.waitForFunction(([l, n]) => window.yardstick.fromClick[l].length > n, [link, i]);
       await page.waitForTimeout(50);
     }
   }
-  const fromClick = await page.evaluate(() => window.fromClick);
+  const fromClick = await page.evaluate(() => window.yardstick.fromClick);
   await context.close();
-  return { ...result, clickHid: median(fromClick.hid), clickSerial: median(fromClick.serial) };
+  return { hid: median(backToBack.hid), serial: median(backToBack.serial),
+           clickHid: median(fromClick.hid), clickSerial: median(fromClick.serial) };
 }
 
 async function operations(browser, link, ops) {

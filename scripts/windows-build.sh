@@ -20,6 +20,8 @@ set -euo pipefail
 trap 'echo "windows-build.sh: line $LINENO failed (exit $?): $BASH_COMMAND" >&2' ERR
 cd "$(dirname "$0")/.."
 root=$(pwd)
+# shellcheck source=scripts/wine-reg.sh
+. scripts/wine-reg.sh
 build=${WIN_BUILD_DIR:-$root/build-windows}
 test=${ZARN60_WIN_TEST:-0}
 for a in "$@"; do
@@ -150,26 +152,16 @@ fi
 # Creates the prefix (its chatter is no result), without offering to download .NET or
 # HTML engines, which nothing here needs.
 WINEDLLOVERRIDES="mscoree,mshtml=" wine "$exe" --help >/dev/null 2>&1 || true
-# A registry value; a prefix still settling after its creation gets a second try, and a
-# value that still cannot be set is shown with wine's own words.
-reg_add() {
-  local out
-  out=$(wine reg add "$@" /f 2>&1) && return 0
-  wineserver -w 2>/dev/null || true
-  out=$(wine reg add "$@" /f 2>&1) && return 0
-  echo "windows-build.sh: wine reg add $*: $out" >&2
-  return 1
-}
 if [ "$test" = 1 ]; then
-  reg_add 'HKLM\Software\Wine\Ports' /v COM7 /d "$pty7"
-  reg_add 'HKLM\Software\Wine\Ports' /v COM8 /d "$pty8"
+  wine_reg_add 'HKLM\Software\Wine\Ports' /v COM7 /d "$pty7"
+  wine_reg_add 'HKLM\Software\Wine\Ports' /v COM8 /d "$pty8"
   # No window manager on Xvfb: wine draws the windows' frames itself, so the screenshot
   # shows the caption, the icon and the close box.
-  reg_add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N
+  wine_reg_add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N
   # The system menu's Chinese About item: the menu face links to a host CJK face, as the
   # platform links its UI faces to the Chinese ones.
   for face in Tahoma "Microsoft Sans Serif" "MS Shell Dlg" "MS Shell Dlg 2"; do
-    reg_add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+    wine_reg_add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
       /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei'
   done
   wineserver -k 2>/dev/null || true

@@ -140,7 +140,7 @@ pty=$(sed -n 's/^ZARN60_COM[0-9]*=//p' "$work/sim.out")
 [ -n "$pty" ] || { echo "wine-cli-check: zarn60-sim gave no pseudo-terminal" >&2; exit 1; }
 # Wine reads its COM ports from the registry when its server starts.
 wine "$tool" --version >/dev/null 2>&1 || true
-wine reg add 'HKLM\Software\Wine\Ports' /v COM12 /d "$pty" /f >/dev/null 2>&1
+wine_reg_add 'HKLM\Software\Wine\Ports' /v COM12 /d "$pty"
 wineserver -k 2>/dev/null || true
 wineserver -w
 

@@ -21,6 +21,8 @@
 
 # shellcheck source=scripts/reader-ns.sh
 . "$(dirname "${BASH_SOURCE[0]}")/reader-ns.sh"
+# shellcheck source=scripts/wine-reg.sh
+. "$(dirname "${BASH_SOURCE[0]}")/wine-reg.sh"
 
 hid_env_enter() {
   [ -z "${ZARN60_READER_NS:-}" ] || return 0
@@ -62,12 +64,8 @@ hid_env_setup() {
   fi
 
   wine "$hid_exe" --version >/dev/null 2>&1 || true  # creates the prefix
-  local out
-  if ! out=$(wine reg add 'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' \
-      /t REG_DWORD /d 0 /f 2>&1); then
-    echo "wine-hid-env.sh: the prefix's HID bus could not be set: $out" >&2
-    return 1
-  fi
+  wine_reg_add 'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' \
+    /t REG_DWORD /d 0 || return 1
   wineserver -k 2>/dev/null || true
   wineserver -w
 }
