@@ -35,9 +35,21 @@ ok() { pass=$((pass+1)); echo "ok   $1"; }
 bad() { fail=$((fail+1)); echo "FAIL $1"; }
 
 # Runs a script read from standard input; prints the text of each control it gets, or
-# "checked=N" for a check box or radio button.
+# "checked=N" for a check box or radio button. Every script gets a control, so a run that
+# printed nothing did not run: it is tried once more, and what Wine said is shown. Wine's
+# and the program's own words of the last run are kept for a failure's report.
 run() {
-  wine "$exe" --script - 2>/dev/null | tr -d '\r' |
+  local script out rc attempt
+  script=$(cat)
+  for attempt in 1 2; do
+    rc=0
+    out=$(printf '%s\n' "$script" | wine "$exe" --script - 2>"$work/run.err") || rc=$?
+    echo "exit status $rc" >> "$work/run.err"
+    if [ -n "$out" ] || [ "$attempt" = 2 ]; then break; fi
+    echo "note: a run printed nothing; once more. What it said:" >&2
+    grep -v '^[0-9a-f]*:fixme:' "$work/run.err" | tail -n 8 | sed 's/^/    /' >&2 || true
+  done
+  printf '%s\n' "$out" | tr -d '\r' |
     sed -n -E 's/^ctl [0-9]+ kind=(check|radio) .* checked=([01]) .*/checked=\2/p;
                s/^ctl [0-9]+ kind=(edit|combo|button|label) .* text="(.*)"$/\2/p'
 }
@@ -45,7 +57,11 @@ run() {
 expect() {
   local name=$1 got=$2 want=$3
   if [ "$got" = "$want" ]; then ok "$name"
-  else bad "$name"; diff <(printf '%s\n' "$want") <(printf '%s\n' "$got") | sed 's/^/    /' || true; fi
+  else
+    bad "$name"; diff <(printf '%s\n' "$want") <(printf '%s\n' "$got") | sed 's/^/    /' || true
+    echo "    the last run's own words:"
+    grep -v '^[0-9a-f]*:fixme:' "$work/run.err" 2>/dev/null | tail -n 12 | sed 's/^/      /' || true
+  fi
 }
 
 # The default card as the test box shows it: the bytes in hexadecimal.
