@@ -31,6 +31,7 @@
   function run(fn, done) {
     var mark = toFree.length;
     var waiting = enter(fn);
+    showChanged();
     if (!waiting) {
       toFree.splice(mark).forEach(function(p) { _free(p); });
       if (done) done();
@@ -321,6 +322,38 @@
     }
   }
 
+  // What the dialog changes while it runs is shown when it hands the page back (it returns,
+  // waits, or calls the page for anything else): nobody sees a control between two changes
+  // of one stretch, and a setting read back changes a control several times (each radio
+  // of a group, its enabling, its check). The test box goes in at once, in its turn: its
+  // appended bytes follow each other.
+  var changed = new Map();  // 'page index' -> [page, index, JSON text], as it ends up
+  function mirrorLater(page, i, json) {
+    var p = pages[page], c = p && p.tpl.controls[i];
+    if (c && c.kind === 'edit' && c.style & 8) {
+      showChanged();
+      mirror(page, i, JSON.parse(json));
+      return;
+    }
+    if (!changed.size) queueMicrotask(showChanged);
+    var key = page + ' ' + i;
+    changed.delete(key);
+    changed.set(key, [page, i, json]);
+  }
+  function showChanged() {
+    if (!changed.size) return;
+    var all = Array.from(changed.values());
+    changed.clear();
+    all.forEach(function(m) { mirror(m[0], m[1], JSON.parse(m[2])); });
+  }
+  // The page's other calls from the dialog see every control as it is.
+  function afterChanges(fn) {
+    return function() {
+      showChanged();
+      return fn.apply(this, arguments);
+    };
+  }
+
   // Bytes the receive poll appends to the test box go in with frames, as in the desktop
   // windows (ui::AppendFrames, whose figures come with each append): the first few of a
   // burst as they come, then at most once a frame while more keep coming, and what waits
@@ -514,10 +547,10 @@
     }));
   }
 
-  Module.zarnPage = {
-    mirror: mirror, timer: timer, focus: focus, busy: busy, ended: ended, message: message,
-    fileDialog: fileDialog, openAbout: openAbout, aboutClosed: aboutClosed,
-  };
+  Module.zarnPage = {mirror: mirrorLater};
+  [['timer', timer], ['focus', focus], ['busy', busy], ['ended', ended], ['message', message],
+   ['fileDialog', fileDialog], ['openAbout', openAbout], ['aboutClosed', aboutClosed]]
+      .forEach(function(f) { Module.zarnPage[f[0]] = afterChanges(f[1]); });
 
   // --- The readers the page may use -------------------------------------------------------
   function showLinks() {

@@ -3,7 +3,7 @@
 // (Asyncify) until the user closes them.
 mergeInto(LibraryManager.library, {
   zarn_page_mirror: function(page, index, json) {
-    Module.zarnPage.mirror(page, index, JSON.parse(UTF8ToString(json)));
+    Module.zarnPage.mirror(page, index, UTF8ToString(json));
   },
   zarn_page_timer: function(page, periodMs) { Module.zarnPage.timer(page, periodMs); },
   zarn_page_focus: function(page, index) { Module.zarnPage.focus(page, index); },
