@@ -29,25 +29,23 @@ mergeInto(LibraryManager.library, {
     var data = HEAPU8.slice(bytes, bytes + length);
     return Asyncify.handleSleep(function(wakeUp) {
       if (!target) { wakeUp(1); return; }
-      var done;
-      if (target.handle) {
-        done = target.handle.createWritable().then(function(stream) {
-          return stream.write(data).then(function() { return stream.close(); });
-        });
-      } else {
-        done = new Promise(function(resolve) {
-          var url = URL.createObjectURL(new Blob([data], {type: 'application/octet-stream'}));
-          var a = document.createElement('a');
-          a.href = url;
-          a.download = target.name;
-          document.body.appendChild(a);
-          a.click();
-          a.remove();
-          setTimeout(function() { URL.revokeObjectURL(url); }, 10000);
-          resolve();
-        });
+      if (!target.handle) {
+        // A download is handed to the browser at once (the program need not wait for it),
+        // its bytes in the link itself: a settings file is a few dozen bytes.
+        var text = '';
+        data.forEach(function(b) { text += String.fromCharCode(b); });
+        var a = document.createElement('a');
+        a.href = 'data:application/octet-stream;base64,' + btoa(text);
+        a.download = target.name;
+        document.body.appendChild(a);
+        a.click();
+        a.remove();
+        wakeUp(0);
+        return;
       }
-      done.then(function() { wakeUp(0); }, function() { wakeUp(2); });
+      target.handle.createWritable().then(function(stream) {
+        return stream.write(data).then(function() { return stream.close(); });
+      }).then(function() { wakeUp(0); }, function() { wakeUp(2); });
     });
   },
 });

@@ -498,6 +498,8 @@
     });
   }
 
+  // The path a file dialog gives: at once for a download, else a promise of it (null when
+  // the user cancels).
   function fileDialog(request) {
     if (!request.save && pendingDrop) {
       var dropped = pendingDrop;
@@ -521,7 +523,7 @@
       // No save dialog in this browser: the file is downloaded under the dialog's name.
       var path = '/download/' + (++picked) + '/' + name;
       Module.zarnFiles.target(path, {name: name});
-      return Promise.resolve(path);
+      return path;
     }
     if (window.showOpenFilePicker) {
       return modal(window.showOpenFilePicker({types: pickerTypes(request)}).then(function(handles) {

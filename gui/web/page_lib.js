@@ -18,9 +18,11 @@ mergeInto(LibraryManager.library, {
   zarn_page_file_dialog: function(requestJson) {
     var request = JSON.parse(UTF8ToString(requestJson));
     return Asyncify.handleSleep(function(wakeUp) {
-      Module.zarnPage.fileDialog(request).then(function(path) {
-        wakeUp(path ? allocateUTF8(path) : 0);
-      }, function() { wakeUp(0); });
+      var answer = function(path) { wakeUp(path ? allocateUTF8(path) : 0); };
+      // A name known at once (a download) goes back at once; a dialog's answer waits.
+      var chosen = Module.zarnPage.fileDialog(request);
+      if (typeof chosen === 'string') answer(chosen);
+      else chosen.then(answer, function() { wakeUp(0); });
     });
   },
   zarn_page_open_about: function(json) {

@@ -110,14 +110,16 @@ const steps = {
     },
     runner: ['click IDC_PREFIX_CHECK', 'type IDC_PREFIX AB'],
   },
-  // Saved through the page's download (the browser without a save picker): the text and
-  // the file's bytes.
+  // Saved through the page's download (the browser without a save picker): the text, the
+  // file's name and its bytes.
   save: {
     page: async (page, row) => {
       const download = page.waitForEvent('download');
       await page.getByRole('button', { name: 'Save setting to File', exact: true }).click();
       const file = await download;
       const text = await result(page);
+      // The browser keeps the name the text gives.
+      if (!text.includes(` ${file.suggestedFilename()} `)) return `${text} / downloaded as ${file.suggestedFilename()}`;
       await file.saveAs(path.join(files, `${row.tag}-page.cfg`));
       return text + ' / ' + fs.readFileSync(path.join(files, `${row.tag}-page.cfg`)).toString('hex');
     },
