@@ -11,6 +11,12 @@
 namespace gui {
 
 int RunWindow(int argc, char** argv, const SimulatorCommand& simulator) {
+    // On X11 the window's images go to the server over its socket, not in shared memory:
+    // a shared image must be waited for (a round trip to the server) before a region the
+    // server may still be reading is painted again, and a streaming test box repaints its
+    // last line every frame. A dialog this size gains nothing from sharing. Other
+    // platforms ignore the variable.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("zarn60-tool"));
     // Message boxes and file dialogs use the dialog's face too, so Chinese texts show.
