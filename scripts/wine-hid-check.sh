@@ -34,6 +34,11 @@ pass=0; fail=0
 ok() { pass=$((pass+1)); echo "ok   $1"; }
 bad() { fail=$((fail+1)); echo "FAIL $1"; }
 
+# The end of what Wine and the program said in the last run (N lines), indented.
+said() {
+  grep -v '^[0-9a-f]*:fixme:' "$work/run.err" 2>/dev/null | tail -n "$1" | sed "s/^/$2/" || true
+}
+
 # Runs a script read from standard input; prints the text of each control it gets, or
 # "checked=N" for a check box or radio button. Every script gets a control, so a run that
 # printed nothing did not run: it is tried once more, and what Wine said is shown. Wine's
@@ -47,7 +52,7 @@ run() {
     echo "exit status $rc" >> "$work/run.err"
     if [ -n "$out" ] || [ "$attempt" = 2 ]; then break; fi
     echo "note: a run printed nothing; once more. What it said:" >&2
-    grep -v '^[0-9a-f]*:fixme:' "$work/run.err" | tail -n 8 | sed 's/^/    /' >&2 || true
+    said 8 '    ' >&2
   done
   printf '%s\n' "$out" | tr -d '\r' |
     sed -n -E 's/^ctl [0-9]+ kind=(check|radio) .* checked=([01]) .*/checked=\2/p;
@@ -60,7 +65,7 @@ expect() {
   else
     bad "$name"; diff <(printf '%s\n' "$want") <(printf '%s\n' "$got") | sed 's/^/    /' || true
     echo "    the last run's own words:"
-    grep -v '^[0-9a-f]*:fixme:' "$work/run.err" 2>/dev/null | tail -n 12 | sed 's/^/      /' || true
+    said 12 '      '
   fi
 }
 
